@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, non-interactively and only when missing, every Debian package that
+# the build, the tests, the lab and the client need. Safe to run again.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  build-essential cmake pkg-config
+  libgtk2.0-dev libpcap-dev libgcrypt20-dev
+  # tests
+  googletest libgtest-dev libgmock-dev
+  xvfb xauth
+  clang libclang-rt-14-dev
+  # lab: namespaces, authenticator, DHCP server and clients, process tools
+  iproute2 util-linux hostapd dnsmasq-base isc-dhcp-client busybox wpasupplicant
+  psmisc procps
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  echo "Installing: ${missing[*]}"
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
