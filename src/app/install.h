@@ -1,0 +1,11 @@
+// Command-line installer and the autostart entry.
+#pragma once
+
+#include <gtk/gtk.h>
+
+// Performs "-install"/"-uninstall" or refuses to go on when not installed.
+void check_install(int *argc, char **argv);
+[[noreturn]] void install();
+[[noreturn]] void uninstall();
+// Thread body: adds or removes the autostart entry from the auto_start value it is handed.
+gpointer set_autostart(gpointer config_context);

@@ -1,0 +1,43 @@
+// A small reader and writer for INI-style text files. Entries are addressed
+// as "SECTION@KEY"; an address without a section means the store's first section.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct IniEntry {
+    char *key;
+    char *value;
+    char *section;   // every entry carries its own copy
+    IniEntry *next;
+};
+
+struct IniFile {
+    char *file_path;
+    IniEntry *first_entry;
+    IniEntry *last_entry;
+    int32_t entry_count;
+};
+
+// Loads every entry of the file; null when it cannot be opened for reading.
+IniFile *ini_open(const char *path);
+// Creates or truncates the file and returns an empty store bound to it; null on failure.
+IniFile *ini_create(const char *path);
+// Rewrites the file from the store; 0 when the store is empty or the file can't be written.
+int ini_save(IniFile *ini);
+// Releases the store without saving.
+void ini_close(IniFile *ini);
+// Copies the first matching value into out (at most out_size - 1 bytes); empty when none.
+char *ini_get(IniFile *ini, const char *address, char *out, size_t out_size);
+// The first matching value read as a base-10 int; 0 when none or not numeric.
+int ini_get_int(IniFile *ini, const char *address);
+// Replaces the value of the first matching entry; 0 when none matches.
+int ini_set(IniFile *ini, const char *address, const char *value);
+int ini_set_int(IniFile *ini, const char *address, int value);
+// Adds a new entry after the first run of its section; 0 when it exists or the key is empty.
+int ini_append(IniFile *ini, const char *address, const char *value);
+int ini_append_int(IniFile *ini, const char *address, int value);
+// Removes the first matching entry; 0 when none matches.
+int ini_remove(IniFile *ini, const char *address);
+// The entry an address names, or null.
+IniEntry *list_search(IniFile *ini, const char *address);
