@@ -7,5 +7,6 @@
 void check_install(int *argc, char **argv);
 [[noreturn]] void install();
 [[noreturn]] void uninstall();
-// Thread body: adds or removes the autostart entry from the auto_start value it is handed.
-gpointer set_autostart(gpointer config_context);
+// Thread body: adds or removes the autostart entry from the auto_start value it is
+// handed as GINT_TO_POINTER(auto_start).
+gpointer set_autostart(gpointer auto_start);

@@ -13,3 +13,17 @@ void on_logon_button_clicked(GtkWidget *widget, AppContext *ctx);
 void startup_decision(AppContext *ctx);
 // Reduces the environment to what the root process needs (see startup.cpp).
 void reduce_environment();
+
+// The status start-up goes on with, from the whole output of the instance
+// pipeline: two or more matching processes mean another instance.
+int instance_check_status(const char *output, int current_status);
+
+// A start-up problem as main_error_handle reports it.
+struct StartupMessage {
+    int status_in;
+    int status_out;
+    const char *title;
+    const char *text;
+};
+// The row for a status, or null when main_error_handle only resets it to idle.
+const StartupMessage *startup_message(int status_in);

@@ -1,0 +1,128 @@
+#include "app/install.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/shell.h"
+
+namespace {
+
+// Doubled slashes as the installed client has always probed it; the system
+// reads them as single ones.
+const char kInstalledProbe[] = "//usr//share//Corvix2//Corvix";
+const char kNotInstalled[] = "\n温馨提示：Corvix认证客户端2.0尚未安装！\n";
+const char kRootHints[] =
+    "(RedHat/Fedora下使用su命令切换为root)\n"
+    "(Ubuntu/Debian下在命令前添加sudo)\n\n";
+
+const char *const kInstallCommands[] = {
+    "mkdir -p /usr/share/Corvix2",
+    "cp -f ./Corvix* /usr/share/Corvix2",
+    "cp -f ./Corvix.desktop /usr/share/applications",
+    // Owner first: changing the owner afterwards would clear the set-user-ID bit.
+    "chown 0:0 /usr/share/Corvix2/Corvix",
+    "chmod 4755 /usr/share/Corvix2/Corvix",
+    "cp -f ./libnimbus.so /usr/lib/gtk-2.0/2.10.0/engines/",
+    "ln -s /usr/share/Corvix2/Corvix /usr/bin",
+    "cp -f ./readme /usr/share/Corvix2",
+};
+
+const char *const kUninstallCommands[] = {
+    "rm -f -r /usr/share/Corvix2",
+    "rm -f /usr/bin/Corvix",
+    "rm -f /usr/share/applications/Corvix.desktop",
+    "rm -f /etc/xdg/autostart/Corvix.desktop",
+};
+
+const char kAutostartEntry[] = "/etc/xdg/autostart/Corvix.desktop";
+
+bool is_installed()
+{
+    FILE *f = std::fopen(kInstalledProbe, "r");
+    if (!f)
+        return false;
+    std::fclose(f);
+    return true;
+}
+
+// Prints a line to standard output before a shell command may write its own.
+void say(const char *text)
+{
+    std::printf("%s\n", text);
+    std::fflush(stdout);
+}
+
+[[noreturn]] void refuse_not_root(const char *first_line)
+{
+    std::fputs(first_line, stderr);
+    std::fputs(kRootHints, stderr);
+    std::fflush(stderr);
+    std::exit(-1);
+}
+
+template <size_t N> void run_all(const char *const (&commands)[N])
+{
+    for (const char *line : commands)
+        (void)shell_run(line);
+}
+
+bool is_command(int argc, char **argv, const char *command)
+{
+    return argc == 2 && argv[1] && std::strcmp(argv[1], command) == 0;
+}
+
+}  // namespace
+
+void check_install(int *argc, char **argv)
+{
+    if (is_command(*argc, argv, "-install"))
+        install();
+    if (is_command(*argc, argv, "-uninstall"))
+        uninstall();
+    if (!is_installed()) {
+        say(kNotInstalled);
+        std::exit(-1);
+    }
+}
+
+void install()
+{
+    if (getuid() != 0)
+        refuse_not_root("\n抱歉，安装本客户端程序需要root权限！\n");
+    if (is_installed()) {
+        say("\n温馨提示：Corvix认证客户端2.0已经安装！\n");
+        std::exit(-1);
+    }
+    say("\n正在安装Corvix认证客户端2.0...");
+    run_all(kInstallCommands);
+    say("安装结束！\n");
+    std::exit(0);
+}
+
+void uninstall()
+{
+    if (getuid() != 0)
+        refuse_not_root("\n抱歉，删除本客户端程序需要root权限！\n");
+    if (!is_installed()) {
+        say(kNotInstalled);
+        std::exit(-1);
+    }
+    say("\n正在删除Corvix认证客户端2.0...");
+    run_all(kUninstallCommands);
+    say("Corvix 认证客户端已删除！\n");
+    std::exit(0);
+}
+
+gpointer set_autostart(gpointer auto_start)
+{
+    // Handed the value itself (GINT_TO_POINTER), not the settings dialog's
+    // context: the dialog may be gone before this thread reads it.
+    if (GPOINTER_TO_INT(auto_start) != 0)
+        (void)shell_run("cp -f /usr/share/Corvix2/Corvix.desktop /etc/xdg/autostart/ 2>/dev/null");
+    else
+        (void)unlink(kAutostartEntry);
+    return nullptr;
+}

@@ -1,0 +1,31 @@
+// The entry sequence of the client.
+#include <string>
+#include <vector>
+
+#include "app/environment.h"
+#include "app/install.h"
+#include "app/records.h"
+#include "app/startup.h"
+#include "config/settings.h"
+#include "ui/main_window.h"
+
+int main(int argc, char **argv)
+{
+    // First of all: nothing the caller's environment holds may steer this
+    // set-user-ID root process.
+    reduce_environment();
+    static ClientSettings settings{};  // zero-filled, lives for the whole run
+    check_install(&argc, argv);
+    check_mul_instance(&settings);
+    get_ini_message(&settings);
+
+    static std::vector<std::string> gtk_args = gtk_safe_args(argc, argv);
+    static std::vector<char *> gtk_argv;
+    for (std::string &arg : gtk_args)
+        gtk_argv.push_back(&arg[0]);
+    gtk_argv.push_back(nullptr);
+    int gtk_argc = static_cast<int>(gtk_args.size());
+    char **gtk_argv_ptr = gtk_argv.data();
+    show_main_window(&gtk_argc, &gtk_argv_ptr, &settings);
+    return 0;
+}

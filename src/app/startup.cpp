@@ -1,0 +1,195 @@
+#include "app/startup.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/environment.h"
+#include "auth/auth.h"
+#include "ui/msg_dialog.h"
+
+extern char **environ;
+
+namespace {
+
+const char kInstancePipeline[] = "ps -e|grep -E \"corvix|Corvix\" |grep -c -v grep";
+
+const StartupMessage kStartupMessages[] = {
+    {STATUS_NIC_LIST_FAILED, STATUS_ERROR, "错误", "列举网卡失败！"},
+    {STATUS_NO_NIC, STATUS_NO_NIC, "错误", "没有找到可用网卡，请确保启用了网卡！"},
+    {STATUS_NOT_ROOT, STATUS_ERROR, "错误", "运行Corvix需要root权限！"},
+    {STATUS_ALREADY_RUNNING, STATUS_ERROR, "温馨提示", "Corvix认证客户端已运行！"},
+};
+
+// The caller's environment, with an XAUTHORITY that the caller cannot read
+// emptied: the root process must not open a file for someone who can't.
+std::vector<std::string> caller_environment()
+{
+    std::vector<std::string> env;
+    for (char **e = environ; e && *e; e++) {
+        std::string entry = *e;
+        if (entry.compare(0, 11, "XAUTHORITY=") == 0 && access(*e + 11, R_OK) != 0)
+            entry = "XAUTHORITY=";
+        env.push_back(entry);
+    }
+    return env;
+}
+
+std::string real_user_home()
+{
+    struct passwd *pw = getpwuid(getuid());
+    return pw && pw->pw_dir ? pw->pw_dir : "";
+}
+
+// The login name of the real user, whole, or empty when there is none: a cut
+// name could belong to another user.
+void copy_login_name(ClientSettings *settings)
+{
+    struct passwd *pw = getpwuid(getuid());
+    settings->login_name[0] = '\0';
+    if (pw && pw->pw_name && std::strlen(pw->pw_name) < sizeof settings->login_name)
+        copy_field(settings->login_name, pw->pw_name);
+}
+
+bool become_root()
+{
+    return setuid(0) == 0 && getuid() == 0;
+}
+
+struct PipeCloser {
+    void operator()(FILE *f) const { pclose(f); }
+};
+
+// Runs the instance pipeline; its output (at most a short line), or false
+// when it cannot be started.
+bool read_instance_count(std::string &output)
+{
+    std::unique_ptr<FILE, PipeCloser> pipe(popen(kInstancePipeline, "r"));
+    if (!pipe)
+        return false;
+    char buf[64];
+    size_t n = std::fread(buf, 1, sizeof buf - 1, pipe.get());
+    buf[n] = '\0';
+    output = buf;
+    // Drain whatever else comes so the pipeline never dies of a broken pipe.
+    while (std::fread(buf, 1, sizeof buf, pipe.get()) > 0) {
+    }
+    return true;
+}
+
+void show_window(AppContext *ctx)
+{
+    if (ctx->widgets && ctx->widgets->window)
+        gtk_widget_show_all(ctx->widgets->window);
+}
+
+void hide_window(AppContext *ctx)
+{
+    if (ctx->widgets && ctx->widgets->window)
+        gtk_widget_hide(ctx->widgets->window);
+}
+
+}  // namespace
+
+void reduce_environment()
+{
+    std::vector<std::string> env = reduced_environment(caller_environment(), real_user_home());
+    clearenv();
+    for (const std::string &entry : env) {
+        size_t eq = entry.find('=');
+        (void)setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1);
+    }
+}
+
+int instance_check_status(const char *output, int current_status)
+{
+    const char *p = output;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    char *end = nullptr;
+    errno = 0;
+    long count = std::strtol(p, &end, 10);
+    bool parsed = end != p && *p != '-' && *p != '+' && errno == 0;
+    while (parsed && (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r'))
+        end++;
+    // Output that is no count (grep missing, say) counts as alone, as does a
+    // pipeline that cannot start: start-up must not fail on it.
+    if (!parsed || *end != '\0')
+        return current_status;
+    return count >= 2 ? STATUS_ALREADY_RUNNING : current_status;
+}
+
+void check_mul_instance(ClientSettings *settings)
+{
+    copy_login_name(settings);
+    (void)setenv("DBUS_SESSION_BUS_ADDRESS", "", 1);
+    if (!become_root()) {
+        status = STATUS_NOT_ROOT;
+        return;
+    }
+    std::string output;
+    if (!read_instance_count(output)) {
+        std::printf("error popen\n");
+        std::fflush(stdout);
+        return;
+    }
+    status = instance_check_status(output.c_str(), status);
+}
+
+const StartupMessage *startup_message(int status_in)
+{
+    for (const StartupMessage &m : kStartupMessages) {
+        if (m.status_in == status_in)
+            return &m;
+    }
+    return nullptr;
+}
+
+int main_error_handle(AppContext *ctx)
+{
+    const StartupMessage *m = startup_message(status);
+    if (!m) {
+        status = STATUS_IDLE;
+        return 0;
+    }
+    status = m->status_out;
+    show_msg_dialog(ctx, m->title, m->text, 1, 1);
+    return 0;
+}
+
+void on_logon_button_clicked(GtkWidget *, AppContext *ctx)
+{
+    hide_window(ctx);
+    if (status != STATUS_IDLE) {
+        main_error_handle(ctx);
+        if (status != STATUS_IDLE)
+            return;
+    }
+    start_auth_worker(ctx);
+}
+
+void startup_decision(AppContext *ctx)
+{
+    // Any stored non-zero value means on: a value of neither 0 nor 1 must not
+    // leave the client running without a window or a log-on.
+    bool auto_logon = ctx->settings->auto_logon != 0;
+    if (auto_logon && status == STATUS_IDLE) {
+        start_auth_worker(ctx);
+        return;
+    }
+    if (!auto_logon && status == STATUS_IDLE) {
+        show_window(ctx);
+        return;
+    }
+    if (getuid() != 0)
+        status = STATUS_NOT_ROOT;
+    main_error_handle(ctx);
+}

@@ -1,0 +1,419 @@
+#include "config/settings.h"
+
+#include <pcap/pcap.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "config/ini.h"
+#include "ui/main_window.h"
+#include "ui/mainloop.h"
+#include "ui/msg_dialog.h"
+
+const char *settings_path = "/usr/share/Corvix2/Corvix.conf";
+
+namespace {
+
+// Account numbers never go beyond this; a larger count is a hand-edited file.
+const int kMaxAccounts = 9999;
+// Longer than any line the store reads (126 characters).
+const size_t kValueSize = 128;
+
+struct IniCloser {
+    void operator()(IniFile *ini) const { ini_close(ini); }
+};
+using IniPtr = std::unique_ptr<IniFile, IniCloser>;
+
+struct FirstRunKey {
+    const char *address;
+    bool is_int;
+    int number;
+};
+
+// The twelve option keys in the order the first run writes them.
+const FirstRunKey kFirstRunKeys[] = {
+    {"OPTION@USER", true, 0},           {"OPTION@AutoStart", true, 0},
+    {"OPTION@AutoLogon", true, 0},      {"OPTION@UseCorvixDhcp", true, 1},
+    {"OPTION@TimeoutReconnect", true, 0}, {"OPTION@Timeout", true, 800},
+    {"OPTION@OpenUrl", true, 0},        {"OPTION@Url", false, 0},
+    {"OPTION@PrivateAuth", true, 0},    {"OPTION@LassUserName", false, 0},
+    {"OPTION@LassPassWord", false, 0},  {"OPTION@LassDeviceName", false, 0},
+};
+
+const int kDefaultTimeout = 800;
+
+std::string numbered(const char *key, int n)
+{
+    char address[64];
+    std::snprintf(address, sizeof address, "OPTION@%s%d", key, n);
+    return address;
+}
+
+std::string get_text(IniFile *ini, const std::string &address)
+{
+    char value[kValueSize];
+    ini_get(ini, address.c_str(), value, sizeof value);
+    return value;
+}
+
+// Copies a stored text into a fixed-width field only when it fits whole: a
+// cut interface name, account or command line would mean something else.
+template <size_t N> void load_field(char (&field)[N], IniFile *ini, const char *address)
+{
+    std::string value = get_text(ini, address);
+    copy_field(field, value.size() < N ? value.c_str() : "");
+}
+
+int get_flag(IniFile *ini, const char *address)
+{
+    return ini_get_int(ini, address) != 0 ? 1 : 0;
+}
+
+// The stored account count; a negative or absurd count reads no account.
+int account_count(IniFile *ini)
+{
+    int n = ini_get_int(ini, "OPTION@USER");
+    return n < 0 ? 0 : (n > kMaxAccounts ? kMaxAccounts : n);
+}
+
+void load_options(IniFile *ini, ClientSettings *s)
+{
+    load_field(s->last_device, ini, "OPTION@LassDeviceName");
+    s->auto_start = get_flag(ini, "OPTION@AutoStart");
+    s->use_own_dhcp = get_flag(ini, "OPTION@UseCorvixDhcp");
+    s->open_url = get_flag(ini, "OPTION@OpenUrl");
+    load_field(s->url, ini, "OPTION@Url");
+    s->private_auth = get_flag(ini, "OPTION@PrivateAuth");
+    s->timeout_reconnect = get_flag(ini, "OPTION@TimeoutReconnect");
+    s->timeout = ini_get_int(ini, "OPTION@Timeout");
+    if (s->timeout_reconnect == 0 || s->timeout > 3600 || s->timeout <= 7)
+        s->timeout = kDefaultTimeout;
+}
+
+// An unscrambled password that the password entry can hold, or empty.
+void decrypt_to_field(char (&field)[21], const std::string &stored)
+{
+    char clear[kValueSize];
+    g_strlcpy(clear, stored.c_str(), sizeof clear);
+    decrypt(clear);
+    bool fits = std::strlen(clear) < sizeof field && g_utf8_validate(clear, -1, nullptr);
+    copy_field(field, fits ? clear : "");
+}
+
+void load_accounts(IniFile *ini, ClientSettings *s)
+{
+    int count = account_count(ini);
+    if (count == 0)
+        return;
+    for (int n = count; n >= 1; n--) {
+        std::string address = numbered("username", n);
+        if (!list_search(ini, address.c_str()))
+            continue;  // never invent an account the file does not hold
+        gchar *name = _(get_text(ini, address).c_str());
+        if (name)
+            s->users = g_list_append(s->users, name);
+    }
+    s->auto_logon = get_flag(ini, "OPTION@AutoLogon");
+    load_field(s->last_user, ini, "OPTION@LassUserName");
+    decrypt_to_field(s->last_password, get_text(ini, "OPTION@LassPassWord"));
+}
+
+void write_first_run_file()
+{
+    IniPtr ini(ini_create(settings_path));
+    if (!ini)
+        return;
+    for (const FirstRunKey &k : kFirstRunKeys) {
+        if (k.is_int)
+            ini_append_int(ini.get(), k.address, k.number);
+        else
+            ini_append(ini.get(), k.address, "");
+    }
+    (void)ini_save(ini.get());
+}
+
+// The first run uses the values it has just written, so it gets the read
+// time-out and DHCP choice that every later run gets from the file.
+void use_first_run_values(ClientSettings *s)
+{
+    s->use_own_dhcp = 1;
+    s->timeout = kDefaultTimeout;
+}
+
+struct DevsFree {
+    void operator()(pcap_if_t *devs) const { pcap_freealldevs(devs); }
+};
+
+bool usable_device(const char *name)
+{
+    if (std::strcmp(name, "lo") == 0)
+        return false;
+    return !(std::strlen(name) > 5 && std::strcmp(name + 5, "avahi") == 0);
+}
+
+void load_device_list(ClientSettings *s)
+{
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_if_t *raw = nullptr;
+    if (pcap_findalldevs(&raw, errbuf) != 0) {
+        status = STATUS_NIC_LIST_FAILED;
+        return;
+    }
+    std::unique_ptr<pcap_if_t, DevsFree> devs(raw);
+    int count = 0;
+    for (pcap_if_t *d = devs.get(); d; d = d->next) {
+        if (!d->name || !usable_device(d->name))
+            continue;
+        gchar *name = _(d->name);
+        if (!name)
+            continue;
+        s->devices = g_list_append(s->devices, name);
+        count++;
+        if (std::strcmp(d->name, s->last_device) == 0)
+            s->device_found = 1;
+    }
+    if (count == 0)
+        status = STATUS_NO_NIC;
+}
+
+// Whether a text can stand as one value line of the settings file.
+bool storable(const char *text)
+{
+    return std::strpbrk(text, "\r\n") == nullptr;
+}
+
+std::string password_entry_text(AppContext *ctx)
+{
+    std::string text;
+    GtkWidget *entry = ctx->widgets ? ctx->widgets->password_entry : nullptr;
+    if (entry)
+        main_call_sync([&] { text = gtk_entry_get_text(GTK_ENTRY(entry)); });
+    return text.substr(0, 20);
+}
+
+// Records the account under its number, adding it when it is new.
+void store_account(IniFile *ini, const char *account, const char *stored)
+{
+    int count = account_count(ini);
+    for (int n = 1; n <= count; n++) {
+        if (get_text(ini, numbered("username", n)) == account) {
+            ini_set(ini, numbered("password", n).c_str(), stored);
+            return;
+        }
+    }
+    if (count >= kMaxAccounts)
+        return;
+    ini_append(ini, numbered("username", count + 1).c_str(), account);
+    ini_append(ini, numbered("password", count + 1).c_str(), stored);
+    ini_set_int(ini, "OPTION@USER", count + 1);
+}
+
+GtkWidget *account_entry(AppContext *ctx)
+{
+    return GTK_COMBO(ctx->widgets->account_combo)->entry;
+}
+
+void report_settings_unreadable(AppContext *ctx, const char *text)
+{
+    gtk_widget_hide(ctx->widgets->window);
+    show_msg_dialog(ctx, "错误", text, 1, 1);
+}
+
+bool toggle_active(GtkWidget *check)
+{
+    return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(check)) != FALSE;
+}
+
+void set_toggle(GtkWidget *check, bool active)
+{
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), active ? TRUE : FALSE);
+}
+
+// Moves the accounts after number n down by one and drops the last pair.
+void remove_account(IniFile *ini, int n, int count)
+{
+    for (int m = n + 1; m <= count; m++) {
+        std::string name = get_text(ini, numbered("username", m));
+        std::string password = get_text(ini, numbered("password", m));
+        ini_set(ini, numbered("username", m - 1).c_str(), name.c_str());
+        ini_set(ini, numbered("password", m - 1).c_str(), password.c_str());
+    }
+    ini_set_int(ini, "OPTION@USER", count - 1);
+    ini_remove(ini, numbered("username", count).c_str());
+    ini_remove(ini, numbered("password", count).c_str());
+}
+
+void free_names(GList *list)
+{
+    for (GList *l = list; l; l = l->next)
+        g_free(l->data);
+    g_list_free(list);
+}
+
+// Gives the account combo the names of accounts count..1 as its drop-down.
+void rebuild_account_list(AppContext *ctx, IniFile *ini, int count)
+{
+    GList *list = nullptr;
+    for (int n = count; n >= 1; n--) {
+        gchar *name = _(get_text(ini, numbered("username", n)).c_str());
+        if (name)
+            list = g_list_append(list, name);
+    }
+    GtkCombo *combo = GTK_COMBO(ctx->widgets->account_combo);
+    if (list)
+        gtk_combo_set_popdown_strings(combo, list);
+    else
+        gtk_list_clear_items(GTK_LIST(combo->list), 0, -1);
+    // The first list is the settings' own; later ones are ours to free.
+    if (ctx->widgets->account_list != ctx->settings->users)
+        free_names(ctx->widgets->account_list);
+    ctx->widgets->account_list = list;
+}
+
+int find_account(IniFile *ini, const std::string &account, int count)
+{
+    for (int n = 1; n <= count; n++) {
+        if (get_text(ini, numbered("username", n)) == account)
+            return n;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int get_ini_message(ClientSettings *settings)
+{
+    IniPtr ini(ini_open(settings_path));
+    if (ini) {
+        load_options(ini.get(), settings);
+        load_accounts(ini.get(), settings);
+        ini.reset();
+    } else {
+        write_first_run_file();
+        use_first_run_values(settings);
+    }
+    // The file holds passwords that anyone could unscramble: root's alone.
+    (void)chmod(settings_path, 0600);
+    load_device_list(settings);
+    return 0;
+}
+
+void encrypt(char *text)
+{
+    for (size_t i = 0; i < std::strlen(text); i++) {
+        int b = static_cast<signed char>(text[i]);
+        int changed = b <= 57 ? b + 49 + static_cast<int>(i) : b - 30;
+        text[i] = static_cast<char>(static_cast<unsigned char>(changed & 0xff));
+    }
+}
+
+void decrypt(char *text)
+{
+    for (size_t i = 0; i < std::strlen(text); i++) {
+        int b = static_cast<signed char>(text[i]);
+        int changed = b > 96 ? b - 49 - static_cast<int>(i) : b + 30;
+        text[i] = static_cast<char>(static_cast<unsigned char>(changed & 0xff));
+    }
+}
+
+void set_msg(const char *account, const char *, const char *device, AppContext *ctx)
+{
+    char scrambled[21];
+    copy_field(scrambled, password_entry_text(ctx).c_str());
+    encrypt(scrambled);
+    const char *stored = ctx->settings->remember_password ? scrambled : "";
+    if (!storable(stored))
+        stored = "";  // could not be read back as one value anyway
+    if (!storable(account) || !storable(device))
+        return;  // a line break would forge further lines of the file
+    IniPtr ini(ini_open(settings_path));
+    if (!ini) {
+        std::printf("open config file error!\n");
+        std::fflush(stdout);
+        return;
+    }
+    ini_set_int(ini.get(), "OPTION@AutoLogon", ctx->settings->auto_logon);
+    ini_set(ini.get(), "OPTION@LassUserName", account);
+    ini_set(ini.get(), "OPTION@LassPassWord", stored);
+    ini_set(ini.get(), "OPTION@LassDeviceName", device);
+    store_account(ini.get(), account, stored);
+    (void)ini_save(ini.get());
+}
+
+void on_username_combo_changed(GtkWidget *, AppContext *ctx)
+{
+    ClientSettings *s = ctx->settings;
+    copy_field(s->last_user, gtk_entry_get_text(GTK_ENTRY(account_entry(ctx))));
+    IniPtr ini(ini_open(settings_path));
+    if (!ini)
+        return;
+    int n = find_account(ini.get(), s->last_user, account_count(ini.get()));
+    GtkWidget *password = ctx->widgets->password_entry;
+    if (n == 0) {
+        gtk_entry_set_text(GTK_ENTRY(password), "");
+        return;
+    }
+    char clear[21];
+    decrypt_to_field(clear, get_text(ini.get(), numbered("password", n)));
+    gtk_entry_set_text(GTK_ENTRY(password), clear);
+    ini.reset();
+    set_toggle(ctx->widgets->remember_check, clear[0] != '\0');
+}
+
+void on_autologon_check_toggle(GtkWidget *, AppContext *ctx)
+{
+    IniPtr ini(ini_open(settings_path));
+    if (!ini) {
+        report_settings_unreadable(ctx, "读取配置文件失败，当前设置不能被保存！");
+        return;
+    }
+    bool on = toggle_active(ctx->widgets->auto_logon_check);
+    ctx->settings->auto_logon = on ? 1 : 0;
+    if (on)
+        set_toggle(ctx->widgets->remember_check, true);
+    ini_set_int(ini.get(), "OPTION@AutoLogon", on ? 1 : 0);
+    (void)ini_save(ini.get());
+}
+
+void on_remember_passwd_check_toggle(GtkWidget *, AppContext *ctx)
+{
+    if (toggle_active(ctx->widgets->remember_check)) {
+        ctx->settings->remember_password = 1;
+        return;
+    }
+    ctx->settings->remember_password = 0;
+    // Automatic log-on needs the password: the box comes back at once.
+    if (toggle_active(ctx->widgets->auto_logon_check)) {
+        set_toggle(ctx->widgets->remember_check, true);
+        ctx->settings->remember_password = 1;
+    }
+}
+
+gboolean on_lock_clicked(GtkWidget *, GdkEventButton *event, AppContext *ctx)
+{
+    if (!event || event->button != 1)
+        return FALSE;
+    std::string account = gtk_entry_get_text(GTK_ENTRY(account_entry(ctx)));
+    IniPtr ini(ini_open(settings_path));
+    if (!ini) {
+        report_settings_unreadable(ctx, "读取配置文件失败！");
+        return FALSE;
+    }
+    int count = account_count(ini.get());
+    int n = find_account(ini.get(), account, count);
+    if (n != 0) {
+        remove_account(ini.get(), n, count);
+        if (get_text(ini.get(), "OPTION@LassUserName") == account) {
+            ini_set(ini.get(), "OPTION@LassUserName", "");
+            ini_set(ini.get(), "OPTION@LassPassWord", "");
+        }
+        rebuild_account_list(ctx, ini.get(), count - 1);
+    }
+    gtk_entry_set_text(GTK_ENTRY(account_entry(ctx)), "");
+    gtk_entry_set_text(GTK_ENTRY(ctx->widgets->password_entry), "");
+    (void)ini_save(ini.get());
+    return FALSE;
+}
