@@ -1,8 +1,37 @@
 // Address acquisition after EAP-Success and the post-login action.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "app/records.h"
 
 // Returns 0 once the interface holds an address (status is then STATUS_ONLINE);
 // on failure or when superseded it ends the calling worker thread itself.
 int request_ip(AppContext *ctx, const char *device, int *generation);
+
+// The settings request_ip decides by, copied once on the main thread.
+struct AddressSettings {
+    int use_own_dhcp;
+    int open_url;
+    std::string url;
+    std::string login_name;
+};
+
+// The command that obtains the address; line empty when there is none.
+struct AddressCommand {
+    std::string line;
+    bool url_used;  // the url itself was chosen: no post-login action follows
+};
+
+// Picks the address command; dhclient_present is the result of probing /sbin/dhclient.
+AddressCommand choose_address_command(const AddressSettings &as, const std::string &device,
+                                      bool dhclient_present);
+// True when url begins with exactly "http://" (a page to open, not a program line).
+bool is_web_page(const std::string &url);
+// Opens the page as login_name on display :0.
+std::string page_command(const std::string &login_name, const std::string &url);
+// Runs the program line with login_name's rights, never root's.
+std::string program_line_command(const std::string &login_name, const std::string &line);
+// False for no address: 0.0.0.0, 169.x.y.z, and 255.255.255.255 (none at all).
+bool address_obtained(const uint8_t ip[4]);

@@ -1,0 +1,129 @@
+// Address acquisition: run a DHCP client, check the address the interface then
+// holds, report success, and carry out the post-login page or program.
+#include "dhcp/request_ip.h"
+
+#include <cstdio>
+#include <glib.h>
+
+#include "app/shell.h"
+#include "auth/ip.h"
+#include "ui/mainloop.h"
+#include "ui/msg_dialog.h"
+#include "ui/tray.h"
+
+namespace {
+
+constexpr char DISCARD_OUTPUT[] = ">/dev/null 2>/dev/null";
+constexpr char DHCLIENT_PATH[] = "/sbin/dhclient";
+constexpr char OWN_DHCP_PATH[] = "/usr/share/Corvix2/CorvixDHCP";
+
+AddressSettings read_settings(AppContext *ctx)
+{
+    AddressSettings as;
+    main_call_sync([&] {
+        const ClientSettings *cs = ctx->settings;
+        as.use_own_dhcp = cs->use_own_dhcp;
+        as.open_url = cs->open_url;
+        as.url = cs->url;
+        as.login_name = cs->login_name;
+    });
+    return as;
+}
+
+[[noreturn]] void fail(AppContext *ctx, const char *title, const char *text)
+{
+    status = STATUS_FAILED;
+    show_msg_dialog(ctx, title, text, 1, 0);
+    g_thread_exit(nullptr);
+    g_assert_not_reached();
+}
+
+// A newer worker or an exit has taken over: end quietly.
+void end_if_superseded(const int *generation)
+{
+    if (thread_auth_num.load() != *generation)
+        g_thread_exit(nullptr);
+}
+
+// Starts line with the shell and waits for the shell to end; false when it can't start.
+bool run_and_wait(const std::string &line)
+{
+    FILE *pipe = popen(line.c_str(), "w");
+    if (!pipe)
+        return false;
+    (void)pclose(pipe);
+    return true;
+}
+
+void run_post_login(const AddressSettings &as, const int *generation)
+{
+    std::string line = is_web_page(as.url) ? page_command(as.login_name, as.url)
+                                           : program_line_command(as.login_name, as.url);
+    end_if_superseded(generation);
+    // An empty program line does nothing.
+    if (as.url.empty())
+        return;
+    if (!run_and_wait(line))
+        std::printf("popen() openUrl Error!\n");
+}
+
+}  // namespace
+
+AddressCommand choose_address_command(const AddressSettings &as, const std::string &device,
+                                      bool dhclient_present)
+{
+    if (as.use_own_dhcp)
+        return {std::string(OWN_DHCP_PATH) + " -e " + shell_quote(device) + DISCARD_OUTPUT, false};
+    if (dhclient_present)
+        return {std::string(DHCLIENT_PATH) + " " + shell_quote(device) + DISCARD_OUTPUT, false};
+    if (as.open_url && !as.url.empty() && !is_web_page(as.url))
+        return {as.url, true};
+    return {"", false};
+}
+
+bool is_web_page(const std::string &url)
+{
+    return url.compare(0, 7, "http://") == 0;
+}
+
+std::string page_command(const std::string &login_name, const std::string &url)
+{
+    return "su -l " + shell_quote(login_name) + " -c " +
+           shell_quote("DISPLAY=:0 gnome-open " + shell_quote(url));
+}
+
+std::string program_line_command(const std::string &login_name, const std::string &line)
+{
+    return "su -s /bin/sh -c " + shell_quote(line) + " -- " + shell_quote(login_name);
+}
+
+bool address_obtained(const uint8_t ip[4])
+{
+    bool all_zero = ip[0] == 0 && ip[1] == 0 && ip[2] == 0 && ip[3] == 0;
+    bool all_ones = ip[0] == 255 && ip[1] == 255 && ip[2] == 255 && ip[3] == 255;
+    return !all_zero && !all_ones && ip[0] != 169;
+}
+
+int request_ip(AppContext *ctx, const char *device, int *generation)
+{
+    AddressSettings as = read_settings(ctx);
+    // The companion program, when wanted, is chosen without probing for dhclient.
+    bool dhclient_present =
+        !as.use_own_dhcp && shell_run(std::string("test -e ") + DHCLIENT_PATH) == 0;
+    AddressCommand command = choose_address_command(as, device, dhclient_present);
+    if (command.line.empty())
+        fail(ctx, "获取ip失败", "没有找到系统的dhcp客户端，请尝试程序的\n\ndhcp客户端！");
+    if (!run_and_wait(command.line))
+        fail(ctx, "提示", "popen错误，获取ip失败！");
+    end_if_superseded(generation);
+    uint8_t ip[4];
+    GetIpFromDevice(ip, device);
+    if (!address_obtained(ip))
+        fail(ctx, "失败", "动态获取ip不成功！");
+    status = STATUS_ONLINE;
+    update_info_in_dialog(ctx, "认证成功！");
+    update_tray_icon(ctx);
+    if (as.open_url && !command.url_used)
+        run_post_login(as, generation);
+    return 0;
+}
