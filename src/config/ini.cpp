@@ -95,6 +95,16 @@ bool entry_fits(const char *key, const char *value)
     return len <= kWrittenLineMax && !has_line_break(key) && !has_line_break(value);
 }
 
+// Whether a key and section written by ini_save read back as themselves: a
+// separator inside a key would split it ("USER = 9 #" would write a USER entry),
+// a leading '#' or '[' would turn its line into a comment or a header, and a
+// blank or ']' would end a section name early.
+bool names_readable(const std::string &section, const std::string &key)
+{
+    return key.find_first_of(" \t=:") == std::string::npos && key[0] != '#' && key[0] != '[' &&
+           section.find_first_of(" \t]") == std::string::npos;
+}
+
 // ---------------------------------------------------------------- addresses
 
 struct Address {
@@ -479,7 +489,8 @@ int ini_append(IniFile *ini, const char *address, const char *value)
         a.section = ini->first_entry ? ini->first_entry->section : kDefaultSection;
     if (a.key.empty() || a.section.size() + 1 + a.key.size() > kAddressMax)
         return 0;
-    if (has_line_break(a.section.c_str()) || !entry_fits(a.key.c_str(), value))
+    if (has_line_break(a.section.c_str()) || !entry_fits(a.key.c_str(), value) ||
+        !names_readable(a.section, a.key))
         return 0;
     if (find_entry(ini, a.section.c_str(), a.key.c_str()))
         return 0;

@@ -189,6 +189,10 @@ TEST_F(IniTest, AppendAndSetRefusals)
     EXPECT_EQ(ini_append(ini.get(), "OPTION@name", "x\nUSER = 99"), 0);
     EXPECT_EQ(ini_set(ini.get(), "OPTION@USER", "1\r\n[EVIL]"), 0);
     EXPECT_EQ(ini_append(ini.get(), "OPTION@a\nb", "1"), 0);
+    // Names that would read back as something else once saved.
+    for (const char *address : {"OPTION@USER = 99 #", "OPTION@k:v", "OPTION@a\tb", "OPTION@#k",
+                                "OPTION@[k", "A]B@k", "A B@k"})
+        EXPECT_EQ(ini_append(ini.get(), address, "1"), 0) << address;
     EXPECT_EQ(entries(ini.get()), (std::vector<std::string>{"OPTION/USER=3"}));
 }
 
