@@ -1,4 +1,5 @@
 // The entry sequence of the client.
+#include <clocale>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ int main(int argc, char **argv)
     // First of all: nothing the caller's environment holds may steer this
     // set-user-ID root process.
     reduce_environment();
+    // The settings are read before GTK sets the locale; without this, `_`
+    // would take every stored account name for ASCII and drop the others.
+    (void)std::setlocale(LC_ALL, "");
     static ClientSettings settings{};  // zero-filled, lives for the whole run
     check_install(&argc, argv);
     check_mul_instance(&settings);

@@ -1,0 +1,154 @@
+// What the root process keeps from its caller, the instance count and the
+// start-up messages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/environment.h"
+#include "app/records.h"
+#include "app/startup.h"
+
+namespace {
+
+using Env = std::vector<std::string>;
+
+bool has(const Env &env, const std::string &entry)
+{
+    return std::find(env.begin(), env.end(), entry) != env.end();
+}
+
+bool has_name(const Env &env, const std::string &name)
+{
+    return std::any_of(env.begin(), env.end(), [&](const std::string &e) {
+        return e.compare(0, name.size() + 1, name + "=") == 0;
+    });
+}
+
+std::vector<std::string> args(std::vector<const char *> argv)
+{
+    argv.push_back(nullptr);
+    return gtk_safe_args(static_cast<int>(argv.size()) - 1, argv.data());
+}
+
+TEST(ReducedEnvironment, KeepsDisplayXauthorityAndLocaleOnly)
+{
+    Env in = {"DISPLAY=:0", "XAUTHORITY=/home/u/.Xauthority", "LANG=zh_CN.UTF-8",
+              "LANGUAGE=zh_CN:en", "LC_ALL=C", "LC_MESSAGES=zh_CN.GB18030",
+              "HOME=/home/u", "PATH=/home/u/bin:/usr/bin", "LD_PRELOAD=/tmp/x.so",
+              "GTK_MODULES=evil", "GTK2_RC_FILES=/tmp/rc", "GTK_PATH=/tmp",
+              "XDG_CONFIG_HOME=/tmp", "DBUS_SESSION_BUS_ADDRESS=unix:path=/x",
+              "GDK_PIXBUF_MODULE_FILE=/tmp/l", "IFS=x", "SHELL=/bin/evil"};
+    Env out = reduced_environment(in, "/home/u");
+    Env want = {"DISPLAY=:0", "XAUTHORITY=/home/u/.Xauthority", "LANG=zh_CN.UTF-8",
+                "LANGUAGE=zh_CN:en", "LC_ALL=C", "LC_MESSAGES=zh_CN.GB18030",
+                "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "DBUS_SESSION_BUS_ADDRESS="};
+    EXPECT_EQ(want, out);
+}
+
+TEST(ReducedEnvironment, MissingXauthorityPointsAtTheRealUsersFile)
+{
+    Env out = reduced_environment({"DISPLAY=:1"}, "/home/alice");
+    EXPECT_TRUE(has(out, "XAUTHORITY=/home/alice/.Xauthority"));
+    // No usable home: no guess at all.
+    EXPECT_FALSE(has_name(reduced_environment({"DISPLAY=:1"}, ""), "XAUTHORITY"));
+    EXPECT_FALSE(has_name(reduced_environment({"DISPLAY=:1"}, "relative"), "XAUTHORITY"));
+}
+
+TEST(ReducedEnvironment, RefusesValuesThatCouldNameOtherFiles)
+{
+    Env out = reduced_environment(
+        {"LANG=../../tmp/x", "LANGUAGE=/tmp/po", "LC_CTYPE=.hidden", "LC_NUMERIC=",
+         "LC_TIME=a b", "DISPLAY=:0;rm", "XAUTHORITY=relative/file"},
+        "");
+    EXPECT_EQ((Env{"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "DBUS_SESSION_BUS_ADDRESS="}), out);
+    std::string long_lang = "LANG=" + std::string(65, 'a');
+    EXPECT_FALSE(has_name(reduced_environment({long_lang}, ""), "LANG"));
+    EXPECT_TRUE(has_name(reduced_environment({"LANG=" + std::string(64, 'a')}, ""), "LANG"));
+}
+
+TEST(ReducedEnvironment, FirstOfDuplicatesRulesAndMalformedEntriesGo)
+{
+    // getenv sees the first entry, so a bad first one must not let a second through.
+    Env out = reduced_environment({"LANG=../x", "LANG=C", "=x", "noequals", "DISPLAY=:0",
+                                   "DISPLAY=:9"},
+                                  "");
+    EXPECT_FALSE(has_name(out, "LANG"));
+    EXPECT_TRUE(has(out, "DISPLAY=:0"));
+    EXPECT_FALSE(has(out, "DISPLAY=:9"));
+    // An emptied XAUTHORITY (unreadable for the caller) falls back to the user's own.
+    out = reduced_environment({"XAUTHORITY=", "XAUTHORITY=/root/.Xauthority"}, "/home/b");
+    EXPECT_TRUE(has(out, "XAUTHORITY=/home/b/.Xauthority"));
+    EXPECT_FALSE(has(out, "XAUTHORITY=/root/.Xauthority"));
+}
+
+TEST(GtkSafeArgs, PassesOnlyTheDisplay)
+{
+    EXPECT_EQ((std::vector<std::string>{"Corvix"}),
+              args({"/tmp/whatever", "--gtk-module=/tmp/evil.so", "--gtk-module", "x",
+                    "--g-fatal-warnings", "--gdk-debug=all", "--sync", "--name=x"}));
+    EXPECT_EQ((std::vector<std::string>{"Corvix", "--display=:3"}),
+              args({"Corvix", "--gtk-module=x", "--display", ":3", "--display=:4"}));
+    EXPECT_EQ((std::vector<std::string>{"Corvix", "--display=host:0.0"}),
+              args({"Corvix", "--display=host:0.0"}));
+    // A display value that is no display name is dropped, as is anything after "--".
+    EXPECT_EQ((std::vector<std::string>{"Corvix"}), args({"Corvix", "--display=:0 x"}));
+    EXPECT_EQ((std::vector<std::string>{"Corvix"}), args({"Corvix", "--", "--display=:0"}));
+    EXPECT_EQ((std::vector<std::string>{"Corvix"}), args({"Corvix", "--display"}));
+}
+
+TEST(GtkSafeArgs, EmptyCommandLine)
+{
+    EXPECT_EQ((std::vector<std::string>{"Corvix"}), gtk_safe_args(0, nullptr));
+    const char *only_null[] = {nullptr};
+    EXPECT_EQ((std::vector<std::string>{"Corvix"}), gtk_safe_args(0, only_null));
+}
+
+TEST(InstanceCheck, ReadsTheWholeCount)
+{
+    EXPECT_EQ(STATUS_IDLE, instance_check_status("1\n", STATUS_IDLE));
+    EXPECT_EQ(STATUS_IDLE, instance_check_status("0\n", STATUS_IDLE));
+    EXPECT_EQ(STATUS_ALREADY_RUNNING, instance_check_status("2\n", STATUS_IDLE));
+    // The first character alone would call these one instance.
+    EXPECT_EQ(STATUS_ALREADY_RUNNING, instance_check_status("10\n", STATUS_IDLE));
+    EXPECT_EQ(STATUS_ALREADY_RUNNING, instance_check_status("19\n", STATUS_IDLE));
+    EXPECT_EQ(STATUS_ALREADY_RUNNING, instance_check_status("123456\n", STATUS_IDLE));
+}
+
+TEST(InstanceCheck, OutputThatIsNoCountChangesNothing)
+{
+    for (const char *out : {"", "\n", "x\n", "1x\n", "-3\n", "+2\n", "2 3\n",
+                            "99999999999999999999999\n"})
+        EXPECT_EQ(STATUS_NOT_ROOT, instance_check_status(out, STATUS_NOT_ROOT)) << out;
+    // An earlier problem is kept when alone, replaced when another runs.
+    EXPECT_EQ(STATUS_NOT_ROOT, instance_check_status("1\n", STATUS_NOT_ROOT));
+    EXPECT_EQ(STATUS_ALREADY_RUNNING, instance_check_status(" 3\r\n", STATUS_NOT_ROOT));
+}
+
+TEST(StartupMessage, TableOfStatesAndTexts)
+{
+    struct Row {
+        int in, out;
+        const char *title, *text;
+    } rows[] = {
+        {7, 5, "错误", "列举网卡失败！"},
+        {8, 8, "错误", "没有找到可用网卡，请确保启用了网卡！"},
+        {9, 5, "错误", "运行Corvix需要root权限！"},
+        {10, 5, "温馨提示", "Corvix认证客户端已运行！"},
+    };
+    for (const Row &r : rows) {
+        const StartupMessage *m = startup_message(r.in);
+        ASSERT_NE(nullptr, m) << r.in;
+        EXPECT_EQ(r.out, m->status_out);
+        EXPECT_STREQ(r.title, m->title);
+        EXPECT_STREQ(r.text, m->text);
+        EXPECT_LT(std::strlen(m->text), sizeof(ClientSettings{}.msg_text));
+        EXPECT_LT(std::strlen(m->title), sizeof(ClientSettings{}.msg_title));
+    }
+    for (int s : {0, 1, 2, 3, 4, 5, 6, 11, -1})
+        EXPECT_EQ(nullptr, startup_message(s)) << s;
+}
+
+}  // namespace
