@@ -167,22 +167,24 @@ struct ReadState {
 
 // "[name]": the name stops at a blank or ']'. A header that lacks its ']' still
 // opens the section (the next save writes the bracket back). A name over the
-// limit is refused, and the key lines under it are dropped up to the next
-// header rather than filed under a cut name or under the section before.
+// limit, or one holding a CR (which no save may write), is refused, and the key
+// lines under it are dropped up to the next header rather than filed under a
+// cut name or under the section before.
 void read_header(const char *p, ReadState *state)
 {
     p++;
     while (is_blank(*p))
         p++;
     size_t len = strcspn(p, " \t]");
-    state->skipping = len > kSectionMax;
+    state->skipping = len > kSectionMax || memchr(p, '\r', len) != nullptr;
     if (!state->skipping)
         state->section.assign(p, len);
 }
 
 // "key<separators>value<comment>". A line without any separator gives the key
-// an empty value. A line without a key ("= 5") and one whose entry could not
-// be written back within one line are dropped.
+// an empty value. A line without a key ("= 5") and one whose entry could not be
+// written back (longer than one line, a CR inside the key) are dropped, so
+// everything read can be saved again.
 bool read_key_line(IniFile *ini, const char *p, const ReadState &state)
 {
     size_t key_len = strcspn(p, " \t=:");
@@ -192,7 +194,8 @@ bool read_key_line(IniFile *ini, const char *p, const ReadState &state)
     size_t value_len = strcspn(value, "#;\r\n");
     while (value_len > 0 && value[value_len - 1] == ' ')
         value_len--;
-    if (state.skipping || key_len == 0 || key_len + 3 + value_len + 1 > kWrittenLineMax)
+    if (state.skipping || key_len == 0 || key_len + 3 + value_len + 1 > kWrittenLineMax ||
+        memchr(p, '\r', key_len))
         return true;
     IniEntry *entry = make_entry(p, key_len, value, value_len, state.section.c_str());
     if (!entry)

@@ -272,7 +272,12 @@ TEST_F(IniTest, MalformedLinesStayWithinTheirLine)
     EXPECT_EQ(entries(ini.get()),
               (std::vector<std::string>{"S/k=" + std::string(122, 'v'), "S/bare=", "T/t=1",
                                         "U/nul=a"}));
-    // A read entry that could not be written back in one line is dropped too.
+    // Entries that could not be written back are dropped too: too wide for one
+    // line, a CR inside a key or a section name.
+    Store cr = open_text("[S]\nLas\r \nk = 1\n[A\rB]\nx = 1\n");
+    ASSERT_TRUE(cr);
+    EXPECT_EQ(entries(cr.get()), (std::vector<std::string>{"S/k=1"}));
+    EXPECT_EQ(ini_save(cr.get()), 1);
     Store wide = open_text("k=" + std::string(123, 'v') + "\nok=1\n");
     ASSERT_TRUE(wide);
     EXPECT_EQ(entries(wide.get()), (std::vector<std::string>{"General/ok=1"}));
