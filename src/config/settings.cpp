@@ -1,5 +1,6 @@
 #include "config/settings.h"
 
+#include <net/if.h>
 #include <pcap/pcap.h>
 #include <sys/stat.h>
 
@@ -151,7 +152,11 @@ bool usable_device(const char *name)
 {
     if (std::strcmp(name, "lo") == 0)
         return false;
-    return !(std::strlen(name) > 5 && std::strcmp(name + 5, "avahi") == 0);
+    if (std::strlen(name) > 5 && std::strcmp(name + 5, "avahi") == 0)
+        return false;
+    // The capture library also lists pseudo-devices (any, nflog, dbus-system
+    // and the like) that no frame can be sent on; only kernel interfaces count.
+    return if_nametoindex(name) != 0;
 }
 
 void load_device_list(ClientSettings *s)
