@@ -12,11 +12,11 @@
 
 namespace {
 
-constexpr size_t kLineMax = 126;       // characters of a line, without its line break
-constexpr size_t kSectionMax = 63;     // section name taken from a header line
-constexpr size_t kAddressMax = 63;     // any address, also the one ini_append completes
+constexpr size_t kLineMax = 126;        // characters of a line, without its line break
+constexpr size_t kSectionMax = 63;      // section name taken from a header line
+constexpr size_t kAddressMax = 63;      // any address, also the one ini_append completes
 constexpr size_t kWrittenLineMax = 127; // a written line including its line feed
-constexpr size_t kIntTextMax = 71;     // value text looked at by ini_get_int
+constexpr size_t kIntTextMax = 71;      // value text looked at by ini_get_int
 constexpr const char *kDefaultSection = "General";
 
 // ---------------------------------------------------------------- entries
