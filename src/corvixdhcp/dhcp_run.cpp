@@ -1,0 +1,165 @@
+#include "dhcp_run.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <net/if.h>
+#include <sys/prctl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include "dhcp_io.h"
+#include "dhcp_session.h"
+
+namespace {
+
+bool valid_ifname(const char *name)
+{
+    size_t len = strnlen(name, IFNAMSIZ);
+    if (len == 0 || len >= IFNAMSIZ || !std::strcmp(name, ".") || !std::strcmp(name, ".."))
+        return false;
+    for (size_t i = 0; i < len; i++)
+        if (name[i] == '/' || name[i] == ':' || name[i] <= ' ' || name[i] == 0x7f)
+            return false;
+    return true;
+}
+
+uint64_t random_seed()
+{
+    uint64_t seed = 0;
+    if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != ssize_t(sizeof seed))
+        seed = uint64_t(io_now_ms()) * 6364136223846793005ULL ^ uint64_t(getpid());
+    return seed;
+}
+
+// The address the interface holds already, to ask for again (INIT-REBOOT).
+// Link-local addresses never came from a DHCP server.
+bool held_lease(const InterfaceInfo &info, DhcpLease *held)
+{
+    if (!info.has_address || (info.address >> 16) == 0xa9fe)
+        return false;
+    *held = DhcpLease{};
+    held->address = info.address;
+    held->prefix = info.prefix;
+    return true;
+}
+
+bool open_session(DhcpSession *s, const char *ifname, const InterfaceInfo &info)
+{
+    *s = DhcpSession{};
+    s->ifname = ifname;
+    s->ifindex = info.ifindex;
+    s->udp_fd = -1;
+    s->listen_fd = -1;
+    s->packet_fd = io_packet_socket(info.ifindex);
+    s->timer_fd = io_timer();
+    dhcp_client_init(&s->client, info.mac, random_seed());
+    return s->packet_fd >= 0 && s->timer_fd >= 0;
+}
+
+// The foreground's work: until the lease is on the interface or time is up.
+int acquire(DhcpSession *s, const InterfaceInfo &info)
+{
+    DhcpLease held;
+    bool has_held = held_lease(info, &held);
+    session_perform(s, dhcp_start(&s->client, io_now_ms(), has_held ? &held : nullptr,
+                                  DHCP_GIVE_UP_MS));
+    while (!s->applied && !s->apply_failed && s->client.state != DHCP_GAVE_UP)
+        (void)session_step(s);
+    if (s->applied)
+        return 0;
+    if (!s->apply_failed)
+        std::fprintf(stderr, "CorvixDHCP: no answer from a DHCP server on %s\n", s->ifname);
+    return 1;
+}
+
+// Moves the descriptors the renewer keeps to 3, 4, 5 and closes all others.
+void keep_only(int *fds, int count)
+{
+    for (int i = 0; i < count; i++)
+        fds[i] = fcntl(fds[i], F_DUPFD_CLOEXEC, 64);
+    for (int i = 0; i < count; i++) {
+        dup2(fds[i], 3 + i);
+        (void)fcntl(3 + i, F_SETFD, FD_CLOEXEC);
+        fds[i] = 3 + i;
+    }
+    if (close_range(unsigned(3 + count), ~0U, 0) != 0)
+        for (int fd = 3 + count; fd < 1024; fd++)
+            close(fd);
+}
+
+void detach(DhcpSession *s)
+{
+    (void)setsid();
+    (void)chdir("/");
+    int null_fd = open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3 && null_fd >= 0; fd++)
+        dup2(null_fd, fd);
+    int fds[3] = {s->packet_fd, s->timer_fd, s->listen_fd};
+    keep_only(fds, 3);
+    s->packet_fd = fds[0];
+    s->timer_fd = fds[1];
+    s->listen_fd = fds[2];
+    (void)prctl(PR_SET_NAME, "CorvixDHCP", 0, 0, 0);
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGHUP, SIG_IGN);
+}
+
+// Leaves the renewer behind; the foreground returns its exit status.
+int leave_renewer(DhcpSession *s)
+{
+    s->listen_fd = io_renewer_listen(s->ifname);
+    if (s->listen_fd < 0) { // a run that started beside ours left one meanwhile
+        io_stop_renewer(s->ifname);
+        s->listen_fd = io_renewer_listen(s->ifname);
+    }
+    pid_t pid = s->listen_fd >= 0 ? fork() : -1;
+    if (pid < 0) {
+        std::fprintf(stderr, "CorvixDHCP: cannot keep the lease in the background\n");
+        return 1;
+    }
+    if (pid > 0)
+        return 0;
+    detach(s);
+    s->client.give_up_at = DHCP_NEVER;
+    while (session_step(s) == STEP_GOING) {
+    }
+    _exit(0);
+}
+
+} // namespace
+
+const char *dhcp_parse_command_line(int argc, char **argv)
+{
+    if (argc != 3 || std::strcmp(argv[1], "-e") != 0 || !valid_ifname(argv[2]))
+        return nullptr;
+    return argv[2];
+}
+
+int dhcp_run(const char *ifname)
+{
+    // Started with a standard stream closed, a socket could take its number.
+    int fd;
+    while ((fd = open("/dev/null", O_RDWR | O_CLOEXEC)) >= 0 && fd < 3)
+        (void)fcntl(fd, F_SETFD, 0);
+    if (fd >= 3)
+        close(fd);
+    InterfaceInfo info;
+    if (!io_interface_info(ifname, &info)) {
+        std::fprintf(stderr, "CorvixDHCP: %s is not an Ethernet interface\n", ifname);
+        return 1;
+    }
+    io_stop_renewer(ifname); // one renewer per interface
+    if (!info.up && !io_bring_up(ifname)) {
+        std::fprintf(stderr, "CorvixDHCP: cannot set %s up\n", ifname);
+        return 1;
+    }
+    DhcpSession s;
+    if (!open_session(&s, ifname, info)) {
+        std::fprintf(stderr, "CorvixDHCP: cannot open a packet socket on %s\n", ifname);
+        return 1;
+    }
+    int status = acquire(&s, info);
+    return status == 0 ? leave_renewer(&s) : status;
+}

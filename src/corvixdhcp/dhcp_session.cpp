@@ -1,0 +1,114 @@
+#include "dhcp_session.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "dhcp_apply.h"
+#include "dhcp_io.h"
+#include "dhcp_ipudp.h"
+
+namespace {
+
+const char RESOLV_CONF[] = "/etc/resolv.conf";
+
+// A unicast renewal needs a kernel UDP socket bound to our address; it
+// stays open while renewing so that the server's answer finds a listener.
+void keep_udp_socket(DhcpSession *s)
+{
+    bool want = s->client.state == DHCP_RENEWING;
+    if (want && s->udp_fd < 0)
+        s->udp_fd = io_udp_socket(s->ifname, s->client.lease.address);
+    if (!want && s->udp_fd >= 0) {
+        close(s->udp_fd);
+        s->udp_fd = -1;
+    }
+}
+
+void send_message(DhcpSession *s, const DhcpActions &a)
+{
+    uint8_t frame[IPUDP_HEADER_LEN + DHCP_PAYLOAD_BUFSIZE];
+    uint8_t *payload = frame + IPUDP_HEADER_LEN;
+    size_t n = dhcp_build_payload(payload, DHCP_PAYLOAD_BUFSIZE, a.msg, s->client.mac);
+    if (a.unicast && s->udp_fd >= 0) {
+        (void)io_send_udp(s->udp_fd, a.dst_ip, payload, n);
+        return;
+    }
+    // Without a UDP socket a renewal goes out as a broadcast, as when rebinding.
+    size_t len = ipudp_wrap(frame, sizeof frame, n, a.src_ip, DHCP_BROADCAST);
+    (void)io_send_broadcast(s->packet_fd, s->ifindex, frame, len);
+}
+
+void handle_frames(DhcpSession *s)
+{
+    uint8_t buf[4096];
+    int checkable = 1;
+    ssize_t n;
+    while ((n = io_recv_frame(s->packet_fd, buf, sizeof buf, &checkable)) >= 0) {
+        const uint8_t *payload = nullptr;
+        size_t len = 0;
+        DhcpReply reply;
+        if (ipudp_payload(buf, size_t(n), checkable, &payload, &len) &&
+            dhcp_parse_payload(payload, len, &reply))
+            session_perform(s, dhcp_on_reply(&s->client, io_now_ms(), reply));
+    }
+}
+
+void handle_timer(DhcpSession *s)
+{
+    uint64_t expirations = 0;
+    (void)read(s->timer_fd, &expirations, sizeof expirations);
+    session_perform(s, dhcp_on_timer(&s->client, io_now_ms()));
+}
+
+// A socket error clears on reading it; the renewer ends when its interface
+// is gone, since it has nothing left to keep.
+bool interface_gone(DhcpSession *s)
+{
+    int err = 0;
+    socklen_t len = sizeof err;
+    (void)getsockopt(s->packet_fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    InterfaceInfo info;
+    return !io_interface_info(s->ifname, &info) || info.ifindex != s->ifindex;
+}
+
+} // namespace
+
+void session_perform(DhcpSession *s, const DhcpActions &a)
+{
+    if (a.remove)
+        (void)lease_remove(s->ifindex, a.removed);
+    if (a.apply) {
+        bool ok = lease_apply(s->ifindex, a.has_previous ? &a.previous : nullptr, a.applied,
+                              RESOLV_CONF);
+        s->applied = s->applied || ok;
+        s->apply_failed = !ok;
+    }
+    keep_udp_socket(s);
+    if (a.send)
+        send_message(s, a);
+    io_timer_set(s->timer_fd, s->client.wake_at);
+}
+
+DhcpStep session_step(DhcpSession *s)
+{
+    pollfd fds[4] = {{s->packet_fd, POLLIN, 0},
+                     {s->timer_fd, POLLIN, 0},
+                     {s->udp_fd, POLLIN, 0},
+                     {s->listen_fd, POLLIN, 0}};
+    if (poll(fds, 4, -1) < 0)
+        return errno == EINTR ? STEP_GOING : STEP_STOP;
+    if (fds[3].revents)
+        return STEP_STOP; // a newer run on this interface takes over
+    if ((fds[0].revents & POLLERR) && interface_gone(s))
+        return STEP_STOP;
+    if (fds[0].revents & POLLIN)
+        handle_frames(s);
+    if (fds[2].revents && s->udp_fd >= 0)
+        io_drain(s->udp_fd); // the packet socket has seen the same answer
+    if (fds[1].revents)
+        handle_timer(s);
+    return STEP_GOING;
+}
