@@ -58,9 +58,11 @@ TEST(HmacMd5, Rfc2104AndRfc2202Vectors)
     EXPECT_EQ(ours(Bytes(50, 0xcd), key25), "697eaf0aca3a3aea3a75164746ffaa79");
     EXPECT_EQ(ours(text("Test With Truncation"), Bytes(16, 0x0c)),
               "56461ef2342edc00f9bab995690efd4c");
-    EXPECT_EQ(ours(text("Test Using Larger Than Block-Size Key - Hash Key First"), Bytes(80, 0xaa)),
+    EXPECT_EQ(ours(text("Test Using Larger Than Block-Size Key - Hash Key First"),
+                   Bytes(80, 0xaa)),
               "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd");
-    EXPECT_EQ(ours(text("Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data"),
+    EXPECT_EQ(ours(text("Test Using Larger Than Block-Size Key and Larger"
+                        " Than One Block-Size Data"),
                    Bytes(80, 0xaa)),
               "6f630fad67cda0ee1fb1f562db3aa53e");
 }

@@ -142,7 +142,9 @@ TEST(FillMd5, MessageIsIdentifierPasswordChallenge)
     uint8_t challenge[16];
     for (int i = 0; i < 16; i++)
         challenge[i] = static_cast<uint8_t>(0xf0 - i);
-    for (const std::string &pw : std::vector<std::string>{"", "abcdef", "password1234567890ab", std::string(111, 'z')}) {
+    const std::vector<std::string> passwords = {"", "abcdef", "password1234567890ab",
+                                                std::string(111, 'z')};
+    for (const std::string &pw : passwords) {
         FillMD5Area(out, 0xff, pw.c_str(), challenge);
         EXPECT_EQ(Bytes(out, out + 16), chap(0xff, pw, challenge)) << pw.size();
     }
