@@ -1,0 +1,316 @@
+#include "netns/e2e_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "auth/auth.h"
+#include "auth/ip.h"
+#include "config/settings.h"
+#include "ui/mainloop.h"
+
+namespace {
+
+E2eClient *current = nullptr;
+
+int thread_count()
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Threads:", 0) == 0)
+            return std::atoi(line.c_str() + 8);
+    }
+    return -1;
+}
+
+bool write_file(const std::string &path, const std::string &text, mode_t mode)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    return out.good() && chmod(path.c_str(), mode) == 0;
+}
+
+bool bind_mount(const std::string &from, const std::string &to)
+{
+    return mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
+// Keeps dhclient's lease and PID files in dir and logs each run in dir/runs.log.
+bool install_dhclient_wrapper(const std::string &dir)
+{
+    const std::string real = dir + "/real";
+    if (mkdir(real.c_str(), 0755) != 0 || !write_file(real + "/dhclient", "", 0755) ||
+        !bind_mount("/usr/sbin/dhclient", real + "/dhclient"))
+        return false;
+    std::string script = "#!/bin/sh\necho \"$*\" >>" + dir + "/runs.log\nexec " + real +
+                         "/dhclient -pf " + dir + "/dhclient.pid -lf " + dir +
+                         "/dhclient.leases \"$@\"\n";
+    return write_file(dir + "/wrapper", script, 0755) &&
+           bind_mount(dir + "/wrapper", "/usr/sbin/dhclient");
+}
+
+// What `ip netns exec` does for the namespace's own view of the system.
+bool mount_namespace_view(const Lab &lab)
+{
+    if (mount("sysfs", "/sys", "sysfs", 0, nullptr) != 0)
+        return false;
+    std::string resolv = "/etc/netns/" + lab.client_ns + "/resolv.conf";
+    return access(resolv.c_str(), R_OK) != 0 || bind_mount(resolv, "/etc/resolv.conf");
+}
+
+bool start_gtk()
+{
+    static bool started = false;
+    if (!started) {
+        int argc = 0;
+        char **argv = nullptr;
+        started = gtk_init_check(&argc, &argv);
+        if (started)
+            mainloop_init();
+    }
+    return started;
+}
+
+GtkWidget *combo_with_text(const std::string &text)
+{
+    GtkWidget *combo = gtk_combo_new();
+    gtk_entry_set_text(GTK_ENTRY(GTK_COMBO(combo)->entry), text.c_str());
+    return combo;
+}
+
+// The three entries the worker reads, in a window that stays hidden.
+void build_widgets(E2eClient *c, const std::string &account, const std::string &password,
+                   const std::string &device)
+{
+    MainWidgets &w = c->widgets;
+    w = main_widgets_initial();
+    w.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GtkWidget *box = gtk_vbox_new(FALSE, 0);
+    gtk_container_add(GTK_CONTAINER(w.window), box);
+    w.account_combo = combo_with_text(account);
+    w.password_entry = gtk_entry_new();
+    gtk_entry_set_text(GTK_ENTRY(w.password_entry), password.c_str());
+    w.device_combo = combo_with_text(device);
+    for (GtkWidget *child : {w.account_combo, w.password_entry, w.device_combo})
+        gtk_box_pack_start(GTK_BOX(box), child, FALSE, FALSE, 0);
+}
+
+// Settings file in the client's folder, created with its first-run values,
+// then the options these tests run with.
+void prepare_settings(E2eClient *c)
+{
+    settings_path = g_strdup((c->dir + "/Corvix.conf").c_str());
+    get_ini_message(&c->settings);
+    status = STATUS_IDLE;
+    ClientSettings &s = c->settings;
+    s.use_own_dhcp = 0;
+    s.timeout = 8;
+    s.timeout_reconnect = 0;
+    s.remember_password = 1;
+    copy_field(s.login_name, "nobody");
+}
+
+E2eClient *new_client()
+{
+    auto *c = new E2eClient{};
+    char dir[] = "/tmp/corvix-e2e-XXXXXX";
+    if (!mkdtemp(dir)) {
+        ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+        return nullptr;
+    }
+    c->dir = dir;
+    c->ctx = AppContext{&c->widgets, &c->settings};
+    current = c;
+    return c;
+}
+
+void finish_client(E2eClient *c, const std::string &account, const std::string &password,
+                   const std::string &device)
+{
+    prepare_settings(c);
+    build_widgets(c, account, password, device);
+}
+
+gboolean close_and_quit(gpointer)
+{
+    if (current && current->settings.msg_dialog) {
+        GtkWidget *dialog = current->settings.msg_dialog;
+        current->settings.msg_dialog = nullptr;
+        current->settings.msg_label = nullptr;
+        gtk_widget_destroy(dialog);
+    }
+    gtk_main_quit();
+    return G_SOURCE_REMOVE;
+}
+
+gpointer run_body(gpointer data)
+{
+    (*static_cast<const std::function<void()> *>(data))();
+    g_idle_add(close_and_quit, nullptr);
+    return nullptr;
+}
+
+}  // namespace
+
+void e2e_isolate_process()
+{
+    ASSERT_EQ(geteuid(), 0u) << "end-to-end tests need root";
+    ASSERT_EQ(thread_count(), 1) << "the mount namespace must be made before any thread";
+    ASSERT_EQ(unshare(CLONE_NEWNS), 0) << "unshare(CLONE_NEWNS): " << std::strerror(errno);
+    ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0)
+        << "making / private: " << std::strerror(errno);
+}
+
+E2eClient *e2e_client(const Lab &lab, const std::string &account, const std::string &password)
+{
+    // GTK first: the X connection is made before leaving the machine's namespace.
+    if (!start_gtk()) {
+        ADD_FAILURE() << "GTK did not start: run under xvfb-run";
+        return nullptr;
+    }
+    if (lab_enter_client(lab) < 0) {
+        ADD_FAILURE() << "cannot enter " << lab.client_ns << ": " << std::strerror(errno);
+        return nullptr;
+    }
+    E2eClient *c = new_client();
+    if (!c)
+        return nullptr;
+    if (!mount_namespace_view(lab) || !install_dhclient_wrapper(c->dir)) {
+        ADD_FAILURE() << "mounting the client's view failed: " << std::strerror(errno);
+        return nullptr;
+    }
+    finish_client(c, account, password, lab.client_if);
+    return c;
+}
+
+E2eClient *e2e_client_offline(const std::string &account, const std::string &password,
+                              const std::string &device)
+{
+    if (!start_gtk()) {
+        ADD_FAILURE() << "GTK did not start: run under xvfb-run";
+        return nullptr;
+    }
+    E2eClient *c = new_client();
+    if (c)
+        finish_client(c, account, password, device);
+    return c;
+}
+
+void e2e_drive(const std::function<void()> &body)
+{
+    GThread *driver = g_thread_new("e2e-driver", run_body, const_cast<std::function<void()> *>(&body));
+    gtk_main();
+    g_thread_join(driver);
+    // Whatever worker is still alive ends at its next checkpoint.
+    thread_auth_num += 1000;
+}
+
+bool e2e_wait(const std::function<bool()> &pred, int timeout_ms)
+{
+    double end = e2e_now_ms() + timeout_ms;
+    for (;;) {
+        if (pred())
+            return true;
+        if (e2e_now_ms() >= end)
+            return false;
+        g_usleep(10000);
+    }
+}
+
+void e2e_on_main(const std::function<void()> &fn) { main_call_sync(fn); }
+
+void e2e_start_worker(E2eClient *c)
+{
+    main_call_sync([c] { start_auth_worker(&c->ctx); });
+}
+
+std::string e2e_msg_text(E2eClient *c)
+{
+    std::string text;
+    main_call_sync([&] { text = c->settings.msg_text; });
+    return text;
+}
+
+std::string e2e_msg_title(E2eClient *c)
+{
+    std::string text;
+    main_call_sync([&] { text = c->settings.msg_title; });
+    return text;
+}
+
+bool e2e_dialog_shown(E2eClient *c)
+{
+    bool shown = false;
+    main_call_sync([&] {
+        GtkWidget *d = c->settings.msg_dialog;
+        shown = d && mutex.load() == nullptr && GTK_WIDGET_VISIBLE(d);
+    });
+    return shown;
+}
+
+bool e2e_main_window_visible(E2eClient *c)
+{
+    bool shown = false;
+    main_call_sync([&] { shown = GTK_WIDGET_VISIBLE(c->widgets.window); });
+    return shown;
+}
+
+bool e2e_tray_shown(E2eClient *c)
+{
+    bool shown = false;
+    main_call_sync([&] { shown = c->settings.tray_icon != nullptr; });
+    return shown;
+}
+
+void e2e_set_password(E2eClient *c, const std::string &password)
+{
+    main_call_sync(
+        [&] { gtk_entry_set_text(GTK_ENTRY(c->widgets.password_entry), password.c_str()); });
+}
+
+int e2e_dhcp_runs(E2eClient *c)
+{
+    std::ifstream in(c->dir + "/runs.log");
+    int n = 0;
+    std::string line;
+    while (std::getline(in, line))
+        n++;
+    return n;
+}
+
+std::string e2e_settings_text(E2eClient *c)
+{
+    std::ifstream in(c->dir + "/Corvix.conf", std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string e2e_client_address(const Lab &lab)
+{
+    uint8_t ip[4];
+    GetIpFromDevice(ip, lab.client_if.c_str());
+    if (ip[0] == 255 && ip[1] == 255 && ip[2] == 255 && ip[3] == 255)
+        return "";
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", ip[0], ip[1], ip[2], ip[3]);
+    return text;
+}
+
+double e2e_now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}

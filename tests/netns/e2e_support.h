@@ -1,0 +1,68 @@
+// End-to-end test client: the real worker threads and the real GTK main loop
+// (under Xvfb), the client side in the lab's client namespace.
+//
+//   e2e_isolate_process();                 // first thing: private mount namespace
+//   Lab lab; LabGuard g{lab}; ASSERT_TRUE(lab_up(lab, opt)) << lab.error;
+//   E2eClient *c = e2e_client(lab, "acct", "labpass1");   // enters NAME-c, GTK up
+//   e2e_drive([&] {                          // runs on a driver thread while the
+//       start_worker(c);                     // main loop runs on this one
+//       EXPECT_TRUE(e2e_wait([&] { return status == STATUS_ONLINE; }, 20000));
+//   });
+//
+// dhclient is the system's, run through a wrapper bound over /sbin/dhclient in
+// the test's own mount namespace: its lease and PID files stay in a temporary
+// folder and every run is counted.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/records.h"
+#include "support/lab.h"
+
+struct E2eClient {
+    ClientSettings settings;
+    MainWidgets widgets;
+    AppContext ctx;
+    std::string dir;  // temporary folder: settings file, dhclient's files
+};
+
+// Gives the process a mount namespace of its own (mounts never reach the
+// machine). Must run before any thread exists; fails the test loudly otherwise.
+void e2e_isolate_process();
+// Enters the client namespace with this thread (which runs GTK), mounts its
+// /sys and resolv.conf, installs the dhclient wrapper, starts GTK and builds a
+// client whose entries hold account, password and the lab's interface. Never
+// freed: workers may outlive the test body. Null (and a test failure) when a
+// step fails.
+E2eClient *e2e_client(const Lab &lab, const std::string &account, const std::string &password);
+// The same client record without a lab or namespace: only GTK and the settings file.
+E2eClient *e2e_client_offline(const std::string &account, const std::string &password,
+                              const std::string &device);
+
+// Runs body on a driver thread while this thread runs the GTK main loop; the
+// dialog is closed and the loop left when body returns. Then older workers are retired.
+void e2e_drive(const std::function<void()> &body);
+// Polls pred on the driver thread every 10 ms until it holds or timeout_ms passed.
+bool e2e_wait(const std::function<bool()> &pred, int timeout_ms);
+// Runs fn on the main thread and waits for it.
+void e2e_on_main(const std::function<void()> &fn);
+
+// Starts a worker the way the log-on button does (from the main thread).
+void e2e_start_worker(E2eClient *c);
+// Copies of the dialog fields and window state, read on the main thread.
+std::string e2e_msg_text(E2eClient *c);
+std::string e2e_msg_title(E2eClient *c);
+bool e2e_dialog_shown(E2eClient *c);
+bool e2e_main_window_visible(E2eClient *c);
+bool e2e_tray_shown(E2eClient *c);
+// Sets the text of an entry of the client's window on the main thread.
+void e2e_set_password(E2eClient *c, const std::string &password);
+// Number of dhclient runs so far.
+int e2e_dhcp_runs(E2eClient *c);
+// The settings file's text.
+std::string e2e_settings_text(E2eClient *c);
+// IPv4 address of the lab's client interface, dotted ("" when none).
+std::string e2e_client_address(const Lab &lab);
+// Milliseconds on the monotonic clock.
+double e2e_now_ms();
