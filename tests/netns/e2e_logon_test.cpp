@@ -1,30 +1,244 @@
-// Log-on against hostapd in the lab: the real worker, GTK main loop and dhclient.
+// Log-on, failure, link time-outs and log-off against hostapd in the lab: the
+// real worker threads, the GTK main loop under Xvfb and the system's dhclient.
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/records.h"
 #include "netns/e2e_support.h"
+#include "ui/msg_dialog.h"
+#include "ui/tray.h"
 
 namespace {
 
-TEST(E2eLogon, ReachesOnlineWithAnAddressAndStoresTheAccount)
+constexpr uint8_t EAPOL_LOGOFF = 2;
+const char kNoMessage[] = "该错误不存在提示信息！";
+
+bool status_is(int want) { return status.load() == want; }
+
+// Brings the lab up with hostapd and a client; the test fails loudly otherwise.
+E2eClient *lab_client(Lab &lab, const std::string &password, const LabOptions &opt = {})
 {
     e2e_isolate_process();
+    if (::testing::Test::HasFatalFailure())
+        return nullptr;
+    if (!lab_up(lab, opt)) {
+        ADD_FAILURE() << lab.error;
+        return nullptr;
+    }
+    return e2e_client(lab, "e2euser", password);
+}
+
+bool go_online(E2eClient *c)
+{
+    e2e_start_worker(c);
+    return e2e_wait([] { return status_is(STATUS_ONLINE); }, 30000);
+}
+
+// The failure dialog a worker raised: error icon with Re-authenticate and Return.
+void expect_failure_dialog(E2eClient *c, const std::string &title, const std::string &text)
+{
+    EXPECT_TRUE(e2e_wait([c] { return e2e_dialog_shown(c); }, 5000));
+    EXPECT_EQ(e2e_msg_title(c), title);
+    EXPECT_EQ(e2e_msg_text(c), text);
+    int kind = -1, buttons = -1;
+    e2e_on_main([&] {
+        kind = c->settings.msg_kind;
+        buttons = c->settings.msg_buttons;
+    });
+    EXPECT_EQ(kind, 1);
+    EXPECT_EQ(buttons, 0);
+}
+
+TEST(E2eLogon, ReachesOnlineWithAnAddressAndStoresTheAccount)
+{
     Lab lab;
     LabGuard guard{lab};
-    ASSERT_TRUE(lab_up(lab, LabOptions{})) << lab.error;
-    E2eClient *c = e2e_client(lab, "e2euser", "labpass1");
+    E2eClient *c = lab_client(lab, "labpass1");
     ASSERT_NE(c, nullptr);
     e2e_drive([&] {
-        e2e_start_worker(c);
-        ASSERT_TRUE(e2e_wait([] { return status == STATUS_ONLINE; }, 30000))
-            << "status " << status << ", text " << e2e_msg_text(c);
+        ASSERT_TRUE(go_online(c)) << "status " << status << ", text " << e2e_msg_text(c);
         EXPECT_EQ(e2e_msg_text(c), "认证成功！");
         EXPECT_EQ(e2e_client_address(lab).rfind("10.77.0.", 0), 0u) << e2e_client_address(lab);
         EXPECT_EQ(e2e_dhcp_runs(c), 1);
         EXPECT_TRUE(e2e_tray_shown(c));
         std::string conf = e2e_settings_text(c);
-        EXPECT_NE(conf.find("e2euser"), std::string::npos) << conf;
+        EXPECT_NE(conf.find("LassUserName = e2euser"), std::string::npos) << conf;
+        EXPECT_NE(conf.find("LassDeviceName = labc0"), std::string::npos) << conf;
     });
+}
+
+TEST(E2eLogon, PostLoginProgramRunsAsTheUserWhoStartedTheClient)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = lab_client(lab, "labpass1");
+    ASSERT_NE(c, nullptr);
+    std::string out = c->dir + "/post-login";
+    ASSERT_EQ(chmod(c->dir.c_str(), 0777), 0);
+    c->settings.open_url = 1;
+    copy_field(c->settings.url, ("id -u >" + out).c_str());
+    e2e_drive([&] {
+        ASSERT_TRUE(go_online(c));
+        // "nobody" started the client: the program line must not run as root.
+        EXPECT_TRUE(e2e_wait([&] { return !lab_read_file(out).empty(); }, 5000));
+        EXPECT_EQ(lab_read_file(out), "65534\n");
+    });
+}
+
+TEST(E2eLogon, WrongPasswordShowsTheFailureAndReturnBringsBackTheWindow)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = lab_client(lab, "wrongpass");
+    ASSERT_NE(c, nullptr);
+    e2e_drive([&] {
+        e2e_start_worker(c);
+        ASSERT_TRUE(e2e_wait([] { return status_is(STATUS_FAILED); }, 15000)) << status;
+        // hostapd's Failure is 22 bytes: too short for a failure code.
+        expect_failure_dialog(c, "认证失败", kNoMessage);
+        EXPECT_EQ(e2e_dhcp_runs(c), 0);
+        e2e_on_main([c] { on_button_cancel_clicked(nullptr, &c->ctx); });
+        EXPECT_TRUE(status_is(STATUS_IDLE));
+        EXPECT_TRUE(e2e_main_window_visible(c));
+        EXPECT_FALSE(e2e_tray_shown(c));
+        EXPECT_FALSE(e2e_dialog_shown(c));
+    });
+}
+
+TEST(E2eLogon, ReauthenticateAfterAFailureStartsAFreshWorker)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = lab_client(lab, "wrongpass");
+    ASSERT_NE(c, nullptr);
+    e2e_drive([&] {
+        e2e_start_worker(c);
+        ASSERT_TRUE(e2e_wait([] { return status_is(STATUS_FAILED); }, 15000));
+        e2e_set_password(c, "labpass1");
+        g_usleep(6 * G_USEC_PER_SEC);  // hostapd ignores Start for about 5 s after a Failure
+        e2e_on_main([c] { on_button_ok_clicked(nullptr, &c->ctx); });
+        EXPECT_TRUE(e2e_wait([] { return status_is(STATUS_ONLINE); }, 30000)) << status;
+        EXPECT_FALSE(e2e_main_window_visible(c));
+        EXPECT_TRUE(e2e_tray_shown(c));
+    });
+}
+
+TEST(E2eLogon, LinkTimeoutWithReconnectOffDropsTheConnection)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = lab_client(lab, "labpass1");
+    ASSERT_NE(c, nullptr);
+    c->settings.timeout = 3;
+    e2e_drive([&] {
+        ASSERT_TRUE(go_online(c));
+        double online = e2e_now_ms();
+        // hostapd sends nothing after EAP-MD5 success: the link times out.
+        ASSERT_TRUE(e2e_wait([] { return status_is(STATUS_FAILED); }, 8000));
+        EXPECT_GE(e2e_now_ms() - online, 2500);
+        expect_failure_dialog(c, "掉线", "等待服务器响应超时（key）！");
+    });
+}
+
+TEST(E2eLogon, LinkTimeoutWithReconnectOnStaysOnlineWithoutNewDhcp)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = lab_client(lab, "labpass1");
+    ASSERT_NE(c, nullptr);
+    c->settings.timeout = 4;
+    c->settings.timeout_reconnect = 1;
+    e2e_drive([&] {
+        ASSERT_TRUE(go_online(c));
+        EXPECT_TRUE(e2e_wait([c] { return e2e_msg_text(c) == "等待超时，自动进行第 2 次认证！"; },
+                             8000))
+            << e2e_msg_text(c);
+        // hostapd answers the new Start; its Success is ignored while online,
+        // and the next silence gives the third attempt.
+        EXPECT_TRUE(e2e_wait([c] { return e2e_msg_text(c) == "等待超时，自动进行第 3 次认证！"; },
+                             8000))
+            << e2e_msg_text(c) << " status " << status;
+        EXPECT_TRUE(status_is(STATUS_ONLINE)) << status;
+        EXPECT_EQ(e2e_dhcp_runs(c), 1);
+        EXPECT_FALSE(e2e_dialog_shown(c));
+    });
+}
+
+TEST(E2eLogon, DisconnectSendsLogoffEndsIdleAndRetiresTheOnlineWorker)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = lab_client(lab, "labpass1");
+    ASSERT_NE(c, nullptr);
+    c->settings.timeout = 3;
+    pcap_t *auth = e2e_auth_capture(lab);
+    ASSERT_NE(auth, nullptr);
+    e2e_drive([&] {
+        ASSERT_TRUE(go_online(c));
+        e2e_on_main([c] { on_menu_item_disconnect_clicked(nullptr, &c->ctx); });
+        EXPECT_TRUE(e2e_wait_client_frame(lab, auth, EAPOL_LOGOFF, 5000));
+        EXPECT_TRUE(e2e_wait([] { return status_is(STATUS_IDLE); }, 5000)) << status;
+        EXPECT_TRUE(e2e_main_window_visible(c));
+        EXPECT_FALSE(e2e_tray_shown(c));
+        // The online worker's next read time-out is a checkpoint: it ends
+        // there instead of reporting "掉线".
+        g_usleep(4 * G_USEC_PER_SEC);
+        EXPECT_TRUE(status_is(STATUS_IDLE)) << status;
+        EXPECT_FALSE(e2e_dialog_shown(c)) << e2e_msg_text(c);
+    });
+    pcap_close(auth);
+}
+
+// The client runs in a child process: exit must end that process with 0.
+[[noreturn]] void exit_scenario(Lab &lab, const std::string &marker)
+{
+    E2eClient *c = e2e_client(lab, "e2euser", "labpass1");
+    if (!c || ::testing::Test::HasFailure())
+        _exit(3);
+    e2e_drive([&] {
+        if (!go_online(c))
+            _exit(4);
+        std::FILE *f = std::fopen(marker.c_str(), "w");
+        if (f)
+            std::fclose(f);
+        e2e_on_main([c] { on_menu_item_exit_clicked(nullptr, &c->ctx); });
+        g_usleep(20 * G_USEC_PER_SEC);
+        _exit(5);  // the Logoff worker should have ended the process long ago
+    });
+    _exit(6);
+}
+
+TEST(E2eLogon, ExitSendsLogoffAndEndsTheProcessWithZero)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    ASSERT_TRUE(lab_up(lab, LabOptions{})) << lab.error;
+    pcap_t *auth = e2e_auth_capture(lab);
+    ASSERT_NE(auth, nullptr);
+    std::string marker = "/tmp/corvix-e2e-exit-" + std::to_string(getpid()) + lab.name;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        e2e_isolate_process();
+        exit_scenario(lab, marker);
+    }
+    int st = 0;
+    bool ended = e2e_wait([&] { return waitpid(child, &st, WNOHANG) == child; }, 60000);
+    if (!ended) {
+        kill(child, SIGKILL);
+        waitpid(child, &st, 0);
+    }
+    ASSERT_TRUE(ended) << "the client did not end";
+    EXPECT_EQ(access(marker.c_str(), F_OK), 0) << "the client never went online";
+    unlink(marker.c_str());
+    ASSERT_TRUE(WIFEXITED(st)) << "ended by signal " << (WIFSIGNALED(st) ? WTERMSIG(st) : 0);
+    EXPECT_EQ(WEXITSTATUS(st), 0);
+    EXPECT_TRUE(e2e_wait_client_frame(lab, auth, EAPOL_LOGOFF, 1000));
+    pcap_close(auth);
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 #include <sched.h>
 #include <sstream>
 #include <sys/mount.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "auth/auth.h"
@@ -306,6 +308,48 @@ std::string e2e_client_address(const Lab &lab)
     char text[16];
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", ip[0], ip[1], ip[2], ip[3]);
     return text;
+}
+
+pcap_t *e2e_auth_capture(const Lab &lab)
+{
+    pcap_t *capture = nullptr;
+    std::string error;
+    // A thread of its own enters the namespace; the handle keeps working after.
+    std::thread opener([&] {
+        int fd = open(("/run/netns/" + lab.auth_ns).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || setns(fd, CLONE_NEWNET) != 0)
+            error = "cannot enter " + lab.auth_ns + ": " + std::strerror(errno);
+        else
+            capture = lab_open_eapol(lab.auth_if, &error);
+        if (fd >= 0)
+            close(fd);
+    });
+    opener.join();
+    if (!capture)
+        ADD_FAILURE() << "authenticator capture: " << error;
+    return capture;
+}
+
+bool e2e_wait_client_frame(const Lab &lab, pcap_t *capture, uint8_t eapol_type, int timeout_ms)
+{
+    double end = e2e_now_ms() + timeout_ms;
+    for (;;) {
+        int left = static_cast<int>(end - e2e_now_ms());
+        if (left <= 0)
+            return false;
+        std::vector<uint8_t> f = lab_recv(capture, left);
+        if (f.size() >= 18 && std::memcmp(f.data() + 6, lab.client_mac, 6) == 0 &&
+            f[15] == eapol_type)
+            return true;
+    }
+}
+
+int e2e_count_events(const Lab &lab, const std::string &prefix)
+{
+    int n = 0;
+    for (const LabEvent &e : lab_sim_events(lab))
+        n += e.text.compare(0, prefix.size(), prefix) == 0;
+    return n;
 }
 
 double e2e_now_ms()

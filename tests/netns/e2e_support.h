@@ -64,5 +64,12 @@ int e2e_dhcp_runs(E2eClient *c);
 std::string e2e_settings_text(E2eClient *c);
 // IPv4 address of the lab's client interface, dotted ("" when none).
 std::string e2e_client_address(const Lab &lab);
+// A capture of the EAPOL frames arriving on the authenticator's interface,
+// opened from the authenticator namespace; null (and a test failure) on error.
+pcap_t *e2e_auth_capture(const Lab &lab);
+// Waits up to timeout_ms for a frame from the client with this EAPOL packet type.
+bool e2e_wait_client_frame(const Lab &lab, pcap_t *capture, uint8_t eapol_type, int timeout_ms);
+// Number of simulator events whose text starts with prefix.
+int e2e_count_events(const Lab &lab, const std::string &prefix);
 // Milliseconds on the monotonic clock.
 double e2e_now_ms();
