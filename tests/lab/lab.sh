@@ -132,7 +132,7 @@ start_hostapd() {
 
 start_sim() {
     local sim=${AUTHSIM_PATH:-${AUTHSIM:-}}
-    [ -n "$sim" ] && [ -x "$sim" ] || die "simulator not found: give --authsim PATH or AUTHSIM"
+    if [ -z "$sim" ] || [ ! -x "$sim" ]; then die "simulator not found: give --authsim PATH or AUTHSIM"; fi
     echo "$sim" >"$STATE/authsim.path"
     start_bg authsim "$NAME-a" "$STATE/authsim.log" "$sim" --iface "$AUTH_IF" \
         --password "$PASSWORD" "${SIM_ARGV[@]}"
@@ -273,8 +273,9 @@ EOF
     : >"$STATE/bench.txt"
     for ((i = 1; i <= runs; i++)); do
         run_wpa_once "$conf" "$log" >>"$STATE/bench.txt" || die "run $i: no EAP-Success"
-        # hostapd ignores EAPOL-Start for about 5 s after a Logoff.
-        sleep 6
+        # wpa_supplicant sends no Logoff when stopped (hostapd would ignore the
+        # next Start for about 5 s after one); a short gap keeps runs apart.
+        if ((i < runs)); then sleep "${WPA_GAP:-1}"; fi
     done
     awk '{print "run " NR ": start->success " $1 " ms, first EAPOL->success " $2 " ms"}' "$STATE/bench.txt"
     summarise "$STATE/bench.txt"

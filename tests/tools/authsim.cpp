@@ -7,6 +7,13 @@
 //   authsim --iface IF [--password PW] [--fail CODE4] [--silent] [--group]
 //           [--keys SECONDS] [--reauth SECONDS] [--stop-after-success]
 //           [--eapol-version 1|2]
+//
+// Events: READY <if> <mac>; START <mac>; SEND IDENTITY <id>; IDENTITY
+// <account> extra=<hex>; SEND MD5 <id> <challenge>; MD5 OK <name> | MD5 BAD
+// <why>; SUCCESS; FAILURE [<code>]; KEYSENT <replay> index=<hex>; KEY1 OK
+// <replay> dt_us=<n> | KEY1 BAD <why> (KEY2 alike); POSTKEY OK | POSTKEY BAD
+// <why>; REAUTH; LOGOFF <mac>; EXIT. dt_us is the time from the key frame's
+// sending to the answer's arrival.
 #include <cerrno>
 #include <cinttypes>
 #include <csignal>
@@ -263,7 +270,7 @@ void on_md5(Sim &s, const uint8_t *f, int eap_len)
     if (fault)
         log_event("MD5 BAD %s", fault);
     else
-        log_event("MD5 OK %s", eap_len > 22 ? escaped(f + 40, eap_len - 22).c_str() : "");
+        log_event("MD5 OK%s%s", eap_len > 22 ? " " : "", escaped(f + 40, eap_len - 22).c_str());
     if (s.opt.silent || (fault && strcmp(fault, "digest") != 0))
         return;
     if (s.opt.fail || fault)
@@ -294,7 +301,9 @@ void hmac_md5(uint8_t key, const uint8_t *data, size_t n, uint8_t out[16])
 {
     gcry_mac_hd_t h;
     size_t len = 16;
-    gcry_mac_open(&h, GCRY_MAC_HMAC_MD5, 0, nullptr);
+    memset(out, 0, 16);
+    if (gcry_mac_open(&h, GCRY_MAC_HMAC_MD5, 0, nullptr) != 0)
+        return log_event("ERROR hmac unavailable");
     gcry_mac_setkey(h, &key, 1);
     gcry_mac_write(h, data, n);
     gcry_mac_read(h, out, &len);
@@ -308,7 +317,8 @@ void arcfour(const uint8_t iv[16], uint8_t *buf, size_t n)
     memcpy(key, iv, 16);
     memcpy(key + 16, iv + 12, 4);
     gcry_cipher_hd_t h;
-    gcry_cipher_open(&h, GCRY_CIPHER_ARCFOUR, GCRY_CIPHER_MODE_STREAM, 0);
+    if (gcry_cipher_open(&h, GCRY_CIPHER_ARCFOUR, GCRY_CIPHER_MODE_STREAM, 0) != 0)
+        return log_event("ERROR arcfour unavailable");
     gcry_cipher_setkey(h, key, sizeof key);
     gcry_cipher_decrypt(h, buf, n, nullptr, 0);
     gcry_cipher_close(h);
