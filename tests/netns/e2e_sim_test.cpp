@@ -1,0 +1,161 @@
+// What hostapd doesn't do, from the lab's simulator: failure codes, silence,
+// a request to the group address, key frames while online, and two workers
+// at once. The simulator checks every answer with libgcrypt.
+#include <gtest/gtest.h>
+
+#include "app/records.h"
+#include "netns/e2e_support.h"
+
+namespace {
+
+const char kNoAnswer[] = "等待服务器响应超时，可能是你没有插好网线\n\n或者选了无线网卡！";
+
+bool status_is(int want) { return status.load() == want; }
+
+E2eClient *sim_client(Lab &lab, const std::string &sim_args)
+{
+    e2e_isolate_process();
+    if (::testing::Test::HasFatalFailure())
+        return nullptr;
+    LabOptions opt;
+    opt.auth = "sim";
+    opt.sim_args = sim_args;
+    if (!lab_up(lab, opt)) {
+        ADD_FAILURE() << lab.error;
+        return nullptr;
+    }
+    return e2e_client(lab, "e2euser", "labpass1");
+}
+
+std::string events_text(const Lab &lab)
+{
+    std::string text;
+    for (const LabEvent &e : lab_sim_events(lab))
+        text += e.text + "\n";
+    return text;
+}
+
+// Restarts the simulator failing with code, runs one worker, and returns the message shown.
+std::string failure_message_for(Lab &lab, E2eClient *c, const std::string &code)
+{
+    if (!lab_restart_sim(lab, "--fail " + code)) {
+        ADD_FAILURE() << "simulator restart failed";
+        return "";
+    }
+    e2e_on_main([] { status = STATUS_IDLE; });
+    e2e_start_worker(c);
+    bool failed = e2e_wait([] { return status_is(STATUS_FAILED); }, 10000);
+    EXPECT_TRUE(failed) << code << ": status " << status << "\n" << events_text(lab);
+    EXPECT_GE(lab_wait_event(lab, "FAILURE " + code, 0), 0) << events_text(lab);
+    EXPECT_TRUE(e2e_wait([c] { return e2e_dialog_shown(c); }, 5000));
+    EXPECT_EQ(e2e_msg_title(c), "认证失败");
+    return e2e_msg_text(c);
+}
+
+TEST(E2eSim, FailureCodesGiveTheirMessages)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = sim_client(lab, "");
+    ASSERT_NE(c, nullptr);
+    e2e_drive([&] {
+        EXPECT_EQ(failure_message_for(lab, c, "303:"), "密码错误！");
+        EXPECT_EQ(failure_message_for(lab, c, "999:"), "该错误不存在提示信息！");
+        EXPECT_EQ(failure_message_for(lab, c, "3031"), "该错误不存在提示信息！");
+        EXPECT_EQ(failure_message_for(lab, c, "127:"), "通用帐号余额不足支付所有的月租之和！");
+    });
+}
+
+TEST(E2eSim, NoAnswerToStartSendsStartTwiceAfterOneTimeout)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = sim_client(lab, "--silent");
+    ASSERT_NE(c, nullptr);
+    c->settings.timeout = 2;
+    e2e_drive([&] {
+        e2e_start_worker(c);
+        ASSERT_TRUE(e2e_wait([] { return status_is(STATUS_FAILED); }, 8000)) << status;
+        EXPECT_EQ(e2e_msg_title(c), "认证失败");
+        EXPECT_EQ(e2e_msg_text(c), kNoAnswer);
+        std::vector<LabEvent> ev = lab_sim_events(lab);
+        int first = lab_wait_event(lab, "START", 0);
+        int second = first < 0 ? -1 : lab_wait_event(lab, "START", 1000, first + 1);
+        ASSERT_GE(second, 0) << events_text(lab);
+        ev = lab_sim_events(lab);
+        double gap = ev[second].ms - ev[first].ms;
+        EXPECT_GE(gap, 1900) << "the Start wait ended early";
+        EXPECT_LE(gap, 3000) << "the Start wait lasted past its time-out";
+        EXPECT_EQ(e2e_count_events(lab, "START"), 2);
+    });
+}
+
+TEST(E2eSim, RequestToTheGroupAddressIsNotAnswered)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = sim_client(lab, "--group");
+    ASSERT_NE(c, nullptr);
+    c->settings.timeout = 2;
+    e2e_drive([&] {
+        e2e_start_worker(c);
+        ASSERT_TRUE(e2e_wait([] { return status_is(STATUS_FAILED); }, 8000)) << status;
+        EXPECT_EQ(e2e_msg_text(c), kNoAnswer);
+        EXPECT_GE(e2e_count_events(lab, "SEND IDENTITY"), 1) << events_text(lab);
+        EXPECT_EQ(e2e_count_events(lab, "IDENTITY "), 0) << events_text(lab);
+        EXPECT_EQ(e2e_count_events(lab, "START"), 2) << events_text(lab);
+    });
+}
+
+TEST(E2eSim, KeyFramesAreAnsweredWhileOnlineAndKeepTheLinkUp)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = sim_client(lab, "--keys 1");
+    ASSERT_NE(c, nullptr);
+    c->settings.timeout = 3;
+    e2e_drive([&] {
+        e2e_start_worker(c);
+        ASSERT_TRUE(e2e_wait([] { return status_is(STATUS_ONLINE); }, 30000)) << status;
+        EXPECT_GE(lab_wait_event(lab, "POSTKEY OK", 3000), 0) << events_text(lab);
+        // Five key frames a second apart: more than the 3 s time-out in all.
+        int seen = -1;
+        for (int i = 0; i < 5; ++i) {
+            seen = lab_wait_event(lab, "KEY2 OK", 3000, static_cast<size_t>(seen + 1));
+            ASSERT_GE(seen, 0) << "answer " << i << "\n" << events_text(lab);
+        }
+        EXPECT_EQ(e2e_count_events(lab, "KEY1 OK"), e2e_count_events(lab, "KEY2 OK"));
+        std::string log = events_text(lab);
+        EXPECT_EQ(log.find(" BAD"), std::string::npos) << log;
+        EXPECT_EQ(e2e_count_events(lab, "START"), 1) << "no reconnect while key frames come";
+        EXPECT_TRUE(status_is(STATUS_ONLINE));
+        EXPECT_EQ(e2e_msg_text(c), "认证成功！");
+    });
+}
+
+TEST(E2eSim, NewerWorkerRetiresTheOlderAtItsNextCheckpoint)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = sim_client(lab, "--silent");
+    ASSERT_NE(c, nullptr);
+    c->settings.timeout = 3;
+    e2e_drive([&] {
+        e2e_start_worker(c);
+        ASSERT_GE(lab_wait_event(lab, "START", 3000), 0);
+        double first = e2e_now_ms();
+        g_usleep(G_USEC_PER_SEC);
+        e2e_start_worker(c);
+        // The older worker's Start wait ends at 3 s: a checkpoint, so no
+        // second Start and no failure from it.
+        e2e_wait([] { return false; }, static_cast<int>(first + 3500 - e2e_now_ms()));
+        EXPECT_TRUE(status_is(STATUS_AUTHENTICATING)) << status;
+        EXPECT_EQ(e2e_count_events(lab, "START"), 2) << events_text(lab);
+        // The newer one reports the silence.
+        EXPECT_TRUE(e2e_wait([] { return status_is(STATUS_FAILED); }, 3000)) << status;
+        g_usleep(G_USEC_PER_SEC / 2);
+        EXPECT_EQ(e2e_count_events(lab, "START"), 3) << events_text(lab);
+    });
+}
+
+}  // namespace
