@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <random>
 #include <sched.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -32,10 +33,14 @@ void run_or_throw(const std::string &command)
         throw std::runtime_error("test network set-up failed: `" + command + "`: " + output);
 }
 
+// Tests run in PID namespaces of their own, where every one of them may be
+// pid 1, while /run/netns is shared: the pid alone does not make a name unique.
 std::string unique_name(const std::string &tag)
 {
     static std::atomic<int> counter{0};
-    return "cvx" + tag + std::to_string(getpid()) + "_" + std::to_string(counter++);
+    char suffix[9];
+    std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(std::random_device{}()));
+    return "cvx" + tag + std::to_string(getpid()) + "_" + std::to_string(counter++) + suffix;
 }
 
 }  // namespace

@@ -20,7 +20,7 @@
 #include <string>
 
 struct TestNetns {
-    // Creates "cvx<tag><pid>_<n>" (unique per process and call) with a veth
+    // Creates "cvx<tag><pid>_<n><random>" (unique across parallel tests) with a veth
     // pair whose ends carry mac_a and mac_b.
     TestNetns(const std::string &tag, const uint8_t mac_a[6], const uint8_t mac_b[6]);
     ~TestNetns();
