@@ -310,6 +310,19 @@ TEST(LabSim, CatchesWrongAnswers)
     ASSERT_TRUE(lab_send(p.pc, a2, n2));
     EXPECT_GE(lab_wait_event(p.lab, "KEY2 OK " + hex(key.data() + 21, 8), 2000), 0);
 
+    // Truncated and inconsistent frames are logged and dropped, never read past.
+    uint8_t junk[24] = {};
+    memcpy(junk, p.eth, 14);
+    junk[15] = 0;
+    junk[17] = 200;
+    junk[18] = RESPONSE;
+    junk[21] = 200;  // EAP length beyond the frame
+    ASSERT_TRUE(lab_send(p.pc, junk, 24));
+    EXPECT_GE(lab_wait_event(p.lab, "EAP BAD length 200", 2000), 0);
+    junk[15] = 3;
+    ASSERT_TRUE(lab_send(p.pc, junk, 20));
+    EXPECT_GE(lab_wait_event(p.lab, "KEY BAD short 20", 2000), 0);
+
     done = log_on(p, "bob", "not-the-password");
     ASSERT_FALSE(done.empty());
     EXPECT_EQ(done[18], FAILURE);
