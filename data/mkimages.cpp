@@ -1,0 +1,494 @@
+// Draws the client's pictures and writes them as a C++ header of GdkPixdata
+// streams (raw, 8 bits per sample) plus one two-colour XPM. Run at build time
+// so the source tree carries no binary image files. Uses the C++ library only.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Rgba {
+    double r, g, b, a;
+};
+
+constexpr Rgba kBlue{0x16 / 255.0, 0x70 / 255.0, 0xeb / 255.0, 1};
+constexpr Rgba kDark{0x2b / 255.0, 0x3a / 255.0, 0x4a / 255.0, 1};
+constexpr Rgba kRed{0xd0 / 255.0, 0x36 / 255.0, 0x3e / 255.0, 1};
+constexpr Rgba kGreen{0x2e / 255.0, 0xa4 / 255.0, 0x4a / 255.0, 1};
+constexpr Rgba kOrange{0xf0 / 255.0, 0x9a / 255.0, 0x1e / 255.0, 1};
+constexpr Rgba kGrey{0x7a / 255.0, 0x8f / 255.0, 0xa6 / 255.0, 1};
+constexpr Rgba kGold{0xe0 / 255.0, 0xa5 / 255.0, 0x26 / 255.0, 1};
+constexpr Rgba kWhite{1, 1, 1, 1};
+
+// Straight (not premultiplied) RGBA in 0..1, as GdkPixbuf stores it.
+struct Canvas {
+    int w, h;
+    std::vector<Rgba> px;
+};
+
+Canvas canvas(int w, int h, Rgba fill = {0, 0, 0, 0})
+{
+    return Canvas{w, h, std::vector<Rgba>(size_t(w) * size_t(h), fill)};
+}
+
+using Inside = std::function<bool(double x, double y)>;
+using Paint = std::function<Rgba(double x, double y)>;
+
+// Source-over compositing of one colour with a coverage weight.
+void blend(Rgba &dst, Rgba src, double cover)
+{
+    double sa = src.a * cover;
+    double a = sa + dst.a * (1 - sa);
+    if (a <= 0)
+        return;
+    auto mix = [&](double s, double d) { return (s * sa + d * dst.a * (1 - sa)) / a; };
+    dst = Rgba{mix(src.r, dst.r), mix(src.g, dst.g), mix(src.b, dst.b), a};
+}
+
+// Fills the shape with 4x4 supersampling, so edges come out smooth.
+void fill(Canvas &c, const Inside &in, const Paint &paint)
+{
+    for (int y = 0; y < c.h; ++y)
+        for (int x = 0; x < c.w; ++x) {
+            int hits = 0;
+            for (int sy = 0; sy < 4; ++sy)
+                for (int sx = 0; sx < 4; ++sx)
+                    hits += in(x + (sx + 0.5) / 4, y + (sy + 0.5) / 4);
+            if (hits)
+                blend(c.px[size_t(y) * size_t(c.w) + size_t(x)], paint(x + 0.5, y + 0.5), hits / 16.0);
+        }
+}
+
+void fill(Canvas &c, const Inside &in, Rgba colour)
+{
+    fill(c, in, [colour](double, double) { return colour; });
+}
+
+Inside disc(double cx, double cy, double r)
+{
+    return [=](double x, double y) { return std::hypot(x - cx, y - cy) <= r; };
+}
+
+// A ring; the arc from gap_from to gap_to (degrees, y axis down) is left open.
+Inside ring(double cx, double cy, double r_out, double r_in, double gap_from = 0, double gap_to = 0)
+{
+    return [=](double x, double y) {
+        double d = std::hypot(x - cx, y - cy);
+        if (d > r_out || d < r_in)
+            return false;
+        double deg = std::atan2(y - cy, x - cx) * 180 / M_PI;
+        for (double a : {deg, deg + 360, deg - 360})
+            if (a >= gap_from && a <= gap_to)
+                return false;
+        return true;
+    };
+}
+
+// A line of half-width hw with round ends.
+Inside capsule(double x0, double y0, double x1, double y1, double hw)
+{
+    return [=](double x, double y) {
+        double dx = x1 - x0, dy = y1 - y0;
+        double len2 = dx * dx + dy * dy;
+        double t = len2 > 0 ? std::clamp(((x - x0) * dx + (y - y0) * dy) / len2, 0.0, 1.0) : 0;
+        return std::hypot(x - (x0 + t * dx), y - (y0 + t * dy)) <= hw;
+    };
+}
+
+Inside rounded_rect(double x0, double y0, double x1, double y1, double r)
+{
+    return [=](double x, double y) {
+        double qx = std::max({x0 + r - x, x - (x1 - r), 0.0});
+        double qy = std::max({y0 + r - y, y - (y1 - r), 0.0});
+        return x >= x0 && x <= x1 && y >= y0 && y <= y1 && std::hypot(qx, qy) <= r;
+    };
+}
+
+Inside triangle(double ax, double ay, double bx, double by, double cx, double cy)
+{
+    return [=](double x, double y) {
+        auto side = [&](double px, double py, double qx, double qy) {
+            return (qx - px) * (y - py) - (qy - py) * (x - px);
+        };
+        double s1 = side(ax, ay, bx, by), s2 = side(bx, by, cx, cy), s3 = side(cx, cy, ax, ay);
+        return (s1 >= 0 && s2 >= 0 && s3 >= 0) || (s1 <= 0 && s2 <= 0 && s3 <= 0);
+    };
+}
+
+Inside any_of(std::vector<Inside> parts)
+{
+    return [parts](double x, double y) {
+        for (const auto &p : parts)
+            if (p(x, y))
+                return true;
+        return false;
+    };
+}
+
+// A polyline drawn as joined capsules: the letters of the banner.
+Inside polyline(const std::vector<std::pair<double, double>> &pts, double hw)
+{
+    std::vector<Inside> parts;
+    for (size_t i = 1; i < pts.size(); ++i)
+        parts.push_back(capsule(pts[i - 1].first, pts[i - 1].second, pts[i].first, pts[i].second, hw));
+    return any_of(parts);
+}
+
+// Points on an elliptic arc from a0 to a1 degrees (y axis down).
+std::vector<std::pair<double, double>> arc(double cx, double cy, double rx, double ry, double a0, double a1)
+{
+    std::vector<std::pair<double, double>> pts;
+    const int steps = 32;
+    for (int i = 0; i <= steps; ++i) {
+        double a = (a0 + (a1 - a0) * i / steps) * M_PI / 180;
+        pts.emplace_back(cx + rx * std::cos(a), cy + ry * std::sin(a));
+    }
+    return pts;
+}
+
+Paint vertical_gradient(Rgba top, Rgba bottom, double y0, double y1)
+{
+    return [=](double, double y) {
+        double t = std::clamp((y - y0) / (y1 - y0), 0.0, 1.0);
+        return Rgba{top.r + (bottom.r - top.r) * t, top.g + (bottom.g - top.g) * t,
+                    top.b + (bottom.b - top.b) * t, 1};
+    };
+}
+
+Rgba lighter(Rgba c, double t)
+{
+    return Rgba{c.r + (1 - c.r) * t, c.g + (1 - c.g) * t, c.b + (1 - c.b) * t, c.a};
+}
+
+// --- A 5x7 bitmap font for the few capitals, digits and marks we print. ---
+
+struct Glyph {
+    char ch;
+    const char *rows[7];
+};
+
+const Glyph kFont[] = {
+    {' ', {".....", ".....", ".....", ".....", ".....", ".....", "....."}},
+    {'A', {".###.", "#...#", "#...#", "#####", "#...#", "#...#", "#...#"}},
+    {'C', {".###.", "#...#", "#....", "#....", "#....", "#...#", ".###."}},
+    {'D', {"####.", "#...#", "#...#", "#...#", "#...#", "#...#", "####."}},
+    {'E', {"#####", "#....", "#....", "####.", "#....", "#....", "#####"}},
+    {'H', {"#...#", "#...#", "#...#", "#####", "#...#", "#...#", "#...#"}},
+    {'I', {".###.", "..#..", "..#..", "..#..", "..#..", "..#..", ".###."}},
+    {'L', {"#....", "#....", "#....", "#....", "#....", "#....", "#####"}},
+    {'M', {"#...#", "##.##", "#.#.#", "#.#.#", "#...#", "#...#", "#...#"}},
+    {'N', {"#...#", "#...#", "##..#", "#.#.#", "#..##", "#...#", "#...#"}},
+    {'O', {".###.", "#...#", "#...#", "#...#", "#...#", "#...#", ".###."}},
+    {'R', {"####.", "#...#", "#...#", "####.", "#.#..", "#..#.", "#...#"}},
+    {'S', {".####", "#....", "#....", ".###.", "....#", "....#", "####."}},
+    {'T', {"#####", "..#..", "..#..", "..#..", "..#..", "..#..", "..#.."}},
+    {'U', {"#...#", "#...#", "#...#", "#...#", "#...#", "#...#", ".###."}},
+    {'V', {"#...#", "#...#", "#...#", "#...#", "#...#", ".#.#.", "..#.."}},
+    {'X', {"#...#", "#...#", ".#.#.", "..#..", ".#.#.", "#...#", "#...#"}},
+    {'0', {".###.", "#...#", "#..##", "#.#.#", "##..#", "#...#", ".###."}},
+    {'1', {"..#..", ".##..", "..#..", "..#..", "..#..", "..#..", ".###."}},
+    {'2', {".###.", "#...#", "....#", "...#.", "..#..", ".#...", "#####"}},
+    {'8', {".###.", "#...#", "#...#", ".###.", "#...#", "#...#", ".###."}},
+    {'.', {".....", ".....", ".....", ".....", ".....", ".##..", ".##.."}},
+    {'-', {".....", ".....", ".....", ".###.", ".....", ".....", "....."}},
+    {'(', {"...#.", "..#..", ".#...", ".#...", ".#...", "..#..", "...#."}},
+    {')', {".#...", "..#..", "...#.", "...#.", "...#.", "..#..", ".#..."}},
+};
+
+const Glyph &glyph(char ch)
+{
+    for (const Glyph &g : kFont)
+        if (g.ch == ch)
+            return g;
+    std::fprintf(stderr, "mkimages: no glyph for '%c'\n", ch);
+    std::exit(1);
+}
+
+// Width in pixels of a text in the 5x7 font (one blank column between glyphs).
+int text_width(const std::string &text)
+{
+    return text.empty() ? 0 : int(text.size()) * 6 - 1;
+}
+
+// Whether pixel (x, y) relative to the text's top-left corner is set.
+bool text_pixel(const std::string &text, int x, int y)
+{
+    if (x < 0 || y < 0 || y >= 7 || x >= text_width(text) || x % 6 == 5)
+        return false;
+    return glyph(text[size_t(x / 6)]).rows[y][x % 6] == '#';
+}
+
+void draw_text(Canvas &c, const std::string &text, int left, int top, Rgba colour)
+{
+    fill(c, [&](double x, double y) { return text_pixel(text, int(std::floor(x)) - left, int(std::floor(y)) - top); },
+         colour);
+}
+
+// --- The pictures. ---
+
+// The product's emblem: a disc with an open ring and a state dot.
+Canvas emblem(int size, Rgba body, Rgba dot)
+{
+    Canvas c = canvas(size, size);
+    double s = size / 20.0;
+    fill(c, disc(10 * s, 10 * s, 9.3 * s), vertical_gradient(lighter(body, 0.35), body, 1 * s, 19 * s));
+    fill(c, ring(9.4 * s, 10 * s, 5.6 * s, 3.5 * s, -40, 40), kWhite);
+    fill(c, disc(15 * s, 15 * s, 4.4 * s), kWhite);
+    fill(c, disc(15 * s, 15 * s, 3.3 * s), dot);
+    return c;
+}
+
+Canvas padlock()
+{
+    Canvas c = canvas(20, 20);
+    Inside shackle = any_of({ring(10, 8, 5.4, 3.6, 0, 180), [](double x, double y) {
+                                 return y >= 8 && y <= 10.5 && ((x >= 4.6 && x <= 6.4) || (x >= 13.6 && x <= 15.4));
+                             }});
+    fill(c, shackle, kGrey);
+    fill(c, rounded_rect(3, 9.5, 17, 18.5, 2), vertical_gradient(lighter(kGold, 0.4), kGold, 9.5, 18.5));
+    fill(c, any_of({disc(10, 12.8, 1.6), rounded_rect(9.3, 13, 10.7, 16.3, 0.5)}), kDark);
+    return c;
+}
+
+Canvas round_badge(Rgba body, const Inside &mark)
+{
+    Canvas c = canvas(40, 40);
+    fill(c, disc(20, 20, 18.5), vertical_gradient(lighter(body, 0.35), body, 2, 38));
+    fill(c, mark, kWhite);
+    return c;
+}
+
+// Power symbol: ends the client.
+Inside power(double cx, double cy, double r, double stroke)
+{
+    return any_of({ring(cx, cy, r, r - stroke, -90 - 38, -90 + 38),
+                   capsule(cx, cy - r - stroke * 0.3, cx, cy - r * 0.2, stroke * 0.55)});
+}
+
+// An unplugged cable: cable, plug, gap, socket, cable.
+Inside unplugged(double cx, double cy, double s)
+{
+    return any_of({capsule(cx - 9 * s, cy, cx - 4 * s, cy, 0.8 * s), rounded_rect(cx - 4 * s, cy - 2.8 * s, cx - 1.6 * s, cy + 2.8 * s, 0.6 * s),
+                   rounded_rect(cx + 1.6 * s, cy - 2.8 * s, cx + 4 * s, cy + 2.8 * s, 0.6 * s), capsule(cx + 4 * s, cy, cx + 9 * s, cy, 0.8 * s)});
+}
+
+Inside check_mark(double cx, double cy, double s)
+{
+    return any_of({capsule(cx - 4 * s, cy, cx - 1.2 * s, cy + 3 * s, s), capsule(cx - 1.2 * s, cy + 3 * s, cx + 4.5 * s, cy - 3 * s, s)});
+}
+
+Inside cross(double cx, double cy, double r, double hw)
+{
+    return any_of({capsule(cx - r, cy - r, cx + r, cy + r, hw), capsule(cx + r, cy - r, cx - r, cy + r, hw)});
+}
+
+Inside gear(double cx, double cy)
+{
+    return [=](double x, double y) {
+        double d = std::hypot(x - cx, y - cy), a = std::atan2(y - cy, x - cx);
+        if (d < 1.5)
+            return false;
+        return d <= 3.5 || (d <= 5.1 && std::cos(8 * a) > 0.25);
+    };
+}
+
+Canvas caption(int w, const Inside &shape, Rgba colour)
+{
+    Canvas c = canvas(w, 11);
+    fill(c, shape, colour);
+    return c;
+}
+
+Canvas minimise_window()
+{
+    Canvas c = canvas(20, 20);
+    fill(c, rounded_rect(1.5, 3, 18.5, 17, 1.5), kBlue);
+    fill(c, rounded_rect(3, 6.5, 17, 15.5, 0.5), kWhite);
+    fill(c, capsule(6.5, 12.5, 13.5, 12.5, 1.2), kDark);
+    return c;
+}
+
+// Banner letters drawn as strokes in a box of w x h at (x, y).
+Inside banner_letter(char ch, double x, double y, double w, double h, double hw)
+{
+    auto P = [&](double u, double v) { return std::make_pair(x + u * w, y + v * h); };
+    switch (ch) {
+    case 'C':
+        return polyline(arc(x + w / 2, y + h / 2, w / 2, h / 2, 40, 320), hw);
+    case 'O':
+        return polyline(arc(x + w / 2, y + h / 2, w / 2, h / 2, 0, 360), hw);
+    case 'R': {
+        auto bowl = arc(x + 0.55 * w, y + 0.26 * h, 0.42 * w, 0.26 * h, -90, 90);
+        std::vector<std::pair<double, double>> pts{P(0, 1), P(0, 0), P(0.55, 0)};
+        pts.insert(pts.end(), bowl.begin(), bowl.end());
+        pts.push_back(P(0, 0.52));
+        return any_of({polyline(pts, hw), polyline({P(0.45, 0.52), P(1, 1)}, hw)});
+    }
+    case 'V':
+        return polyline({P(0, 0), P(0.5, 1), P(1, 0)}, hw);
+    case 'I':
+        return polyline({P(0.5, 0), P(0.5, 1)}, hw);
+    case 'X':
+        return any_of({polyline({P(0, 0), P(1, 1)}, hw), polyline({P(1, 0), P(0, 1)}, hw)});
+    default:
+        std::fprintf(stderr, "mkimages: no banner letter '%c'\n", ch);
+        std::exit(1);
+    }
+}
+
+Canvas banner()
+{
+    Canvas c = canvas(334, 64);
+    fill(c, [](double, double) { return true; },
+         vertical_gradient(Rgba{0xf4 / 255.0, 0xfb / 255.0, 1, 1}, Rgba{0xbf / 255.0, 0xe1 / 255.0, 0xf9 / 255.0, 1}, 0, 64));
+    Canvas mark = emblem(48, kBlue, kGreen);
+    fill(c, [](double x, double y) { return x >= 24 && x < 72 && y >= 8 && y < 56; },
+         [&](double x, double y) { return mark.px[size_t(int(y) - 8) * 48 + size_t(int(x) - 24)]; });
+    const std::string word = "CORVIX";
+    double left = 92;
+    for (char ch : word) {
+        double w = ch == 'I' ? 6 : 24;
+        fill(c, banner_letter(ch, left, 9, w, 32, 3.2), kBlue);
+        left += w + 12;
+    }
+    draw_text(c, "802.1X AUTHENTICATION CLIENT", 92, 49, kDark);
+    return c;
+}
+
+// --- Output. ---
+
+void put_u32(std::vector<uint8_t> &out, uint32_t v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(uint8_t(v >> shift));
+}
+
+uint8_t byte_of(double v)
+{
+    return uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * 255));
+}
+
+// A GdkPixdata stream: big-endian header, then raw rows (RGB rows padded to rowstride).
+std::vector<uint8_t> pixdata(const Canvas &c, bool alpha, uint32_t rowstride)
+{
+    const uint32_t kMagic = 0x47646b50, kHeader = 24;
+    const uint32_t kType = (alpha ? 0x02u : 0x01u) | (0x01u << 16) | (0x01u << 24);
+    std::vector<uint8_t> out;
+    put_u32(out, kMagic);
+    put_u32(out, kHeader + rowstride * uint32_t(c.h));
+    put_u32(out, kType);
+    put_u32(out, rowstride);
+    put_u32(out, uint32_t(c.w));
+    put_u32(out, uint32_t(c.h));
+    for (int y = 0; y < c.h; ++y) {
+        size_t row_start = out.size();
+        for (int x = 0; x < c.w; ++x) {
+            const Rgba &p = c.px[size_t(y) * size_t(c.w) + size_t(x)];
+            out.push_back(byte_of(p.r));
+            out.push_back(byte_of(p.g));
+            out.push_back(byte_of(p.b));
+            if (alpha)
+                out.push_back(byte_of(p.a));
+        }
+        out.resize(row_start + rowstride, 0);
+    }
+    return out;
+}
+
+void write_array(FILE *f, const char *name, const std::vector<uint8_t> &bytes)
+{
+    std::fprintf(f, "static const guint8 %s[] = {", name);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        std::fprintf(f, "%s0x%02x,", i % 16 ? "" : "\n", bytes[i]);
+    std::fprintf(f, "\n};\n\n");
+}
+
+void write_rgba(FILE *f, const char *name, const Canvas &c)
+{
+    write_array(f, name, pixdata(c, true, uint32_t(c.w) * 4));
+}
+
+// The footer line: two colours, space transparent, "." in the window's blue.
+void write_footer_xpm(FILE *f)
+{
+    const std::string text = "CORVIX 2.0  (C) 2011 THE CORVIX AUTHORS - SEE README";
+    const int w = 334, h = 20, left = (w - text_width(text)) / 2, top = 6;
+    std::fprintf(f, "static const char *const copyright_xpm[] = {\n\"%d %d 2 1\",\n\"  c None\",\n\". c #1670EB\",\n", w, h);
+    for (int y = 0; y < h; ++y) {
+        std::string row;
+        for (int x = 0; x < w; ++x)
+            row += text_pixel(text, x - left, y - top) ? '.' : ' ';
+        std::fprintf(f, "\"%s\",\n", row.c_str());
+    }
+    std::fprintf(f, "};\n");
+}
+
+void write_images(FILE *f)
+{
+    std::fprintf(f, "// Generated by data/mkimages.cpp: do not edit.\n#pragma once\n\n#include <glib.h>\n\n");
+    write_rgba(f, "tray_inline", emblem(20, kBlue, kGreen));
+    write_rgba(f, "traybegin_inline", emblem(20, kGrey, kOrange));
+    write_array(f, "logo3_inline", pixdata(banner(), false, 1004));
+    write_rgba(f, "save_inline", padlock());
+    write_rgba(f, "exit_inline", caption(22, power(11, 6, 4.6, 1.4), kRed));
+    write_rgba(f, "logon_inline",
+               caption(23, any_of({capsule(4.5, 5.5, 12, 5.5, 0.8), triangle(10.5, 2, 15.5, 5.5, 10.5, 9),
+                                   polyline({{16.5, 1.5}, {19.5, 1.5}, {19.5, 9.5}, {16.5, 9.5}}, 0.8)}),
+                       kBlue));
+    write_rgba(f, "config_inline", caption(23, gear(11.5, 5.5), kDark));
+    write_rgba(f, "about_inline",
+               caption(23, any_of({ring(11.5, 5.5, 5.2, 4.0), disc(11.5, 3.2, 0.85), capsule(11.5, 5.2, 11.5, 8, 0.7)}), kBlue));
+    write_rgba(f, "mes_inline", round_badge(kBlue, any_of({disc(20, 11.5, 2.7), capsule(20, 17.5, 20, 29, 2.4)})));
+    write_rgba(f, "err_inline", round_badge(kRed, any_of({capsule(20, 9.5, 20, 22.5, 2.6), disc(20, 29.5, 2.7)})));
+    write_rgba(f, "hide_inline",
+               caption(23, any_of({capsule(7.5, 9, 15.5, 9, 1), polyline({{8.5, 2}, {11.5, 5}, {14.5, 2}}, 0.8)}), kDark));
+    write_rgba(f, "disconnect_inline", caption(23, unplugged(11.5, 5.5, 1), kDark));
+    write_rgba(f, "reconnect_inline",
+               caption(47, any_of({ring(17, 5.5, 4.8, 3.4, -75, -5), triangle(19, 0.5, 23.5, 2.5, 19.5, 5.5), triangle(27, 1.5, 33, 5.5, 27, 9.5)}),
+                       kBlue));
+    write_rgba(f, "return_inline", caption(23, any_of({capsule(8, 5.5, 17.5, 5.5, 0.8), triangle(10.5, 2, 5, 5.5, 10.5, 9)}), kBlue));
+    write_rgba(f, "ok_inline", caption(23, check_mark(11.5, 5.5, 1), kGreen));
+    write_rgba(f, "popmenu_status_inline", minimise_window());
+    Canvas unplug = canvas(20, 20);
+    fill(unplug, unplugged(10, 10, 1.05), kDark);
+    write_rgba(f, "popmenu_disconnect_inline", unplug);
+    Canvas off = canvas(20, 20);
+    fill(off, power(10, 11, 7, 2), kRed);
+    write_rgba(f, "popmenu_exit_inline", off);
+    write_rgba(f, "saveit_inline",
+               caption(23, [](double x, double y) {
+                   bool body = rounded_rect(7, 0.5, 16, 10.5, 1.2)(x, y);
+                   bool label = rounded_rect(9, 1.5, 14, 4.5, 0.3)(x, y) || rounded_rect(9.5, 7, 13.5, 10.5, 0.3)(x, y);
+                   return body && !label;
+               }, kBlue));
+    write_rgba(f, "cancel_inline", caption(22, cross(11, 5.5, 3.4, 1), kRed));
+    write_footer_xpm(f);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: mkimages OUTPUT.h\n");
+        return 2;
+    }
+    std::string tmp = std::string(argv[1]) + ".tmp";
+    FILE *f = std::fopen(tmp.c_str(), "w");
+    if (!f) {
+        std::perror(tmp.c_str());
+        return 1;
+    }
+    write_images(f);
+    // Only a complete header replaces the old one.
+    if (std::fclose(f) != 0 || std::rename(tmp.c_str(), argv[1]) != 0) {
+        std::perror(argv[1]);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,270 @@
+#include "ui/main_window.h"
+
+#include <cstdlib>
+
+#include "app/startup.h"
+#include "config/settings.h"
+#include "ui/images.h"
+#include "ui/mainloop.h"
+#include "ui/ui_text.h"
+// The generated pictures (angle brackets: ui/images.h shares the file name).
+#include <images.h>
+
+namespace {
+
+// Where each widget sits in the window's fixed container; w and h of -1 keep
+// the widget's natural size.
+struct Place {
+    int x, y, w, h;
+};
+
+enum Slot {
+    BANNER, LOCK, ACCOUNT_LABEL, ACCOUNT_COMBO, PASSWORD_LABEL, PASSWORD_ENTRY, DEVICE_LABEL,
+    DEVICE_COMBO, EXIT_BUTTON, LOGON_BUTTON, CONFIG_BUTTON, ABOUT_BUTTON, REMEMBER_CHECK,
+    AUTO_LOGON_CHECK, FOOTER, SLOT_COUNT
+};
+
+const Place kPlaces[SLOT_COUNT] = {
+    {0, 0, -1, -1},      {220, 106, -1, -1}, {30, 80, -1, -1},   {60, 75, -1, -1},
+    {30, 110, -1, -1},   {60, 106, -1, -1},  {30, 140, -1, -1},  {60, 135, -1, -1},
+    {250, 170, 60, 20},  {25, 170, 60, 20},  {100, 170, 60, 20}, {175, 170, 60, 20},
+    {250, 97, -1, -1},   {250, 117, -1, -1}, {0, 200, 334, 20},
+};
+
+const GdkColor kAboutBackground{0, 0xe4e4, 0xf4f4, 0xffff};
+const char *const kRcFile = "/usr/share/Corvix2/Corvixrc";
+const GtkStateType kCheckStates[] = {GTK_STATE_NORMAL, GTK_STATE_ACTIVE, GTK_STATE_PRELIGHT, GTK_STATE_SELECTED};
+
+// Closing the main window or its exit button ends the client at once, with
+// status 0 and without a Logoff.
+void exit_client(GtkWidget *, gpointer)
+{
+    std::exit(0);
+}
+
+void put(MainWidgets *w, GtkWidget *widget, Slot slot)
+{
+    const Place &p = kPlaces[slot];
+    if (p.w > 0)
+        gtk_widget_set_size_request(widget, p.w, p.h);
+    gtk_fixed_put(GTK_FIXED(w->fixed), widget, p.x, p.y);
+}
+
+GtkWidget *new_label(MainWidgets *w, const char *text, Slot slot)
+{
+    Utf8Text converted = utf8(text);
+    GtkWidget *label = gtk_label_new(text_or_empty(converted));
+    gtk_widget_modify_fg(label, GTK_STATE_NORMAL, &w->colors[1]);
+    put(w, label, slot);
+    return label;
+}
+
+void colour_entry(MainWidgets *w, GtkWidget *entry)
+{
+    gtk_widget_modify_text(entry, GTK_STATE_NORMAL, &w->colors[1]);
+    gtk_widget_modify_base(entry, GTK_STATE_NORMAL, &w->colors[2]);
+}
+
+GtkWidget *new_combo(MainWidgets *w, GList *items, Slot slot)
+{
+    GtkWidget *combo = gtk_combo_new();
+    colour_entry(w, GTK_COMBO(combo)->entry);
+    if (items)
+        gtk_combo_set_popdown_strings(GTK_COMBO(combo), items);
+    put(w, combo, slot);
+    return combo;
+}
+
+GtkWidget *new_image_button(MainWidgets *w, const guint8 *caption, Slot slot)
+{
+    GtkWidget *button = gtk_button_new();
+    w->scratch_image = image_from_inline(caption);
+    gtk_container_add(GTK_CONTAINER(button), w->scratch_image);
+    put(w, button, slot);
+    return button;
+}
+
+GtkWidget *new_check(MainWidgets *w, const char *caption, Slot slot)
+{
+    Utf8Text converted = utf8(caption);
+    GtkWidget *check = gtk_check_button_new_with_label(text_or_empty(converted));
+    GtkWidget *label = gtk_bin_get_child(GTK_BIN(check));
+    for (GtkStateType state : kCheckStates)
+        gtk_widget_modify_fg(label, state, &w->colors[4]);
+    put(w, check, slot);
+    return check;
+}
+
+void build_toplevel(MainWidgets *w)
+{
+    w->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GtkWindow *window = GTK_WINDOW(w->window);
+    gtk_window_set_resizable(window, FALSE);
+    gtk_window_set_default_size(window, 334, 220);
+    gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+    Utf8Text title = utf8("Corvix认证客户端");
+    gtk_window_set_title(window, text_or_empty(title));
+    gtk_widget_modify_bg(w->window, GTK_STATE_NORMAL, &w->colors[0]);
+    if (GdkPixbuf *icon = pixbuf_from_inline(tray_inline)) {
+        gtk_window_set_icon(window, icon);
+        g_object_unref(icon);
+    }
+    g_signal_connect(w->window, "destroy", G_CALLBACK(exit_client), nullptr);
+    w->fixed = gtk_fixed_new();
+    gtk_container_add(GTK_CONTAINER(w->window), w->fixed);
+}
+
+void build_lock(AppContext *ctx)
+{
+    MainWidgets *w = ctx->widgets;
+    put(w, image_from_inline(logo3_inline), BANNER);
+    w->event_box = gtk_event_box_new();
+    gtk_widget_modify_bg(w->event_box, GTK_STATE_NORMAL, &w->colors[0]);
+    w->lock_image = image_from_inline(save_inline);
+    gtk_container_add(GTK_CONTAINER(w->event_box), w->lock_image);
+    w->tooltips = gtk_tooltips_new();
+    gtk_tooltips_set_delay(w->tooltips, 0);
+    Utf8Text tip = utf8("删除当前帐号的相关信息！");
+    gtk_tooltips_set_tip(w->tooltips, w->event_box, text_or_empty(tip), nullptr);
+    g_signal_connect(w->event_box, "button_press_event", G_CALLBACK(on_lock_clicked), ctx);
+    put(w, w->event_box, LOCK);
+}
+
+void build_account_fields(AppContext *ctx)
+{
+    MainWidgets *w = ctx->widgets;
+    ClientSettings *s = ctx->settings;
+    w->account_label = new_label(w, "帐号:", ACCOUNT_LABEL);
+    w->account_combo = new_combo(w, w->account_list, ACCOUNT_COMBO);
+    GtkWidget *account = GTK_COMBO(w->account_combo)->entry;
+    gtk_entry_set_text(GTK_ENTRY(account), s->last_user);
+    gtk_entry_set_max_length(GTK_ENTRY(account), 50);
+    // Connected after the text is set, so building the window does not run it.
+    g_signal_connect(account, "changed", G_CALLBACK(on_username_combo_changed), ctx);
+
+    w->password_label = new_label(w, "密码:", PASSWORD_LABEL);
+    w->password_entry = gtk_entry_new();
+    gtk_entry_set_max_length(GTK_ENTRY(w->password_entry), 60);
+    gtk_entry_set_visibility(GTK_ENTRY(w->password_entry), FALSE);
+    colour_entry(w, w->password_entry);
+    gtk_entry_set_text(GTK_ENTRY(w->password_entry), s->last_password);
+    gtk_entry_set_max_length(GTK_ENTRY(w->password_entry), 20);
+    g_signal_connect(w->password_entry, "activate", G_CALLBACK(on_logon_button_clicked), ctx);
+    put(w, w->password_entry, PASSWORD_ENTRY);
+
+    w->device_label = new_label(w, "网卡:", DEVICE_LABEL);
+    w->device_combo = new_combo(w, w->device_list, DEVICE_COMBO);
+    GtkWidget *device = GTK_COMBO(w->device_combo)->entry;
+    if (s->device_found)
+        gtk_entry_set_text(GTK_ENTRY(device), s->last_device);
+    gtk_editable_set_editable(GTK_EDITABLE(device), FALSE);
+}
+
+void build_buttons(AppContext *ctx)
+{
+    MainWidgets *w = ctx->widgets;
+    w->exit_button = new_image_button(w, exit_inline, EXIT_BUTTON);
+    g_signal_connect(w->exit_button, "clicked", G_CALLBACK(exit_client), nullptr);
+    w->logon_button = new_image_button(w, logon_inline, LOGON_BUTTON);
+    gtk_widget_modify_bg(w->scratch_image, GTK_STATE_NORMAL, &w->colors[4]);
+    gtk_widget_grab_focus(w->logon_button);
+    g_signal_connect(w->logon_button, "clicked", G_CALLBACK(on_logon_button_clicked), ctx);
+    // The settings dialog comes with a later change; the button stays unconnected until then.
+    w->config_button = new_image_button(w, config_inline, CONFIG_BUTTON);
+    w->about_button = new_image_button(w, about_inline, ABOUT_BUTTON);
+    g_signal_connect(w->about_button, "clicked", G_CALLBACK(show_about_dlg), w);
+}
+
+void build_checks(AppContext *ctx)
+{
+    MainWidgets *w = ctx->widgets;
+    ClientSettings *s = ctx->settings;
+    w->remember_check = new_check(w, "记住密码", REMEMBER_CHECK);
+    g_signal_connect(w->remember_check, "toggled", G_CALLBACK(on_remember_passwd_check_toggle), ctx);
+    if (s->last_password[0])
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w->remember_check), TRUE);
+    w->auto_logon_check = new_check(w, "自动认证", AUTO_LOGON_CHECK);
+    g_signal_connect(w->auto_logon_check, "toggled", G_CALLBACK(on_autologon_check_toggle), ctx);
+    if (s->auto_logon)
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w->auto_logon_check), TRUE);
+}
+
+// The footer needs the realized window: its pixmap is made for that window.
+void build_footer(MainWidgets *w)
+{
+    gtk_widget_realize(w->window);
+    GdkPixmap *pixmap = gdk_pixmap_create_from_xpm_d(w->window->window, nullptr, &w->colors[3],
+                                                     const_cast<gchar **>(copyright_xpm));
+    GtkWidget *image = pixmap ? gtk_image_new_from_pixmap(pixmap, nullptr) : gtk_image_new();
+    if (pixmap)
+        g_object_unref(pixmap);  // the image keeps its own reference
+    w->event_box = gtk_event_box_new();
+    gtk_widget_modify_bg(w->event_box, GTK_STATE_NORMAL, &w->colors[3]);
+    gtk_container_add(GTK_CONTAINER(w->event_box), image);
+    put(w, w->event_box, FOOTER);
+}
+
+}  // namespace
+
+gchar *_(const char *text)
+{
+    if (!text)
+        return nullptr;
+    return g_locale_to_utf8(text, -1, nullptr, nullptr, nullptr);
+}
+
+void build_main_window(AppContext *ctx)
+{
+    MainWidgets *w = ctx->widgets;
+    w->device_list = ctx->settings->devices;
+    w->account_list = ctx->settings->users;
+    build_toplevel(w);
+    build_lock(ctx);
+    build_account_fields(ctx);
+    build_buttons(ctx);
+    build_checks(ctx);
+    build_footer(w);
+}
+
+void show_main_window(int *argc, char ***argv, ClientSettings *settings)
+{
+    mainloop_init();
+    // Both live as long as the process: workers and handlers keep pointers.
+    static MainWidgets widgets = main_widgets_initial();
+    static AppContext ctx{&widgets, settings};
+    // GLib sets its thread system up by itself; GDK thread support stays off
+    // because workers hand widget work to this thread instead of locking.
+    gtk_init(argc, argv);
+    gtk_rc_parse(kRcFile);
+    build_main_window(&ctx);
+    startup_decision(&ctx);
+    gdk_threads_enter();
+    gtk_main();
+    gdk_threads_leave();
+}
+
+void show_about_dlg(GtkWidget *, MainWidgets *widgets)
+{
+    GdkPixbuf *pixbuf = pixbuf_from_inline(tray_inline);
+    GtkWidget *about = gtk_about_dialog_new();
+    GtkAboutDialog *dialog = GTK_ABOUT_DIALOG(about);
+    if (pixbuf)
+        gtk_window_set_icon(GTK_WINDOW(about), pixbuf);
+    gtk_widget_modify_bg(about, GTK_STATE_NORMAL, &kAboutBackground);
+    gtk_window_set_transient_for(GTK_WINDOW(about), nullptr);
+    gtk_window_set_position(GTK_WINDOW(about), GTK_WIN_POS_CENTER);
+    Utf8Text name = utf8("Corvix认证客户端");
+    gtk_about_dialog_set_program_name(dialog, text_or_empty(name));
+    gtk_about_dialog_set_version(dialog, "2.0");
+    gtk_about_dialog_set_copyright(dialog, "2011-05-03");
+    Utf8Text comments = utf8("作者：Corvix 开发者（联系方式见 readme）\n"
+                             "使用：选择网卡，输入帐号和密码，点击“认证”。");
+    gtk_about_dialog_set_comments(dialog, text_or_empty(comments));
+    gtk_about_dialog_set_logo(dialog, pixbuf);
+    if (pixbuf)
+        g_object_unref(pixbuf);
+    gtk_widget_hide(widgets->window);
+    gtk_dialog_run(GTK_DIALOG(about));
+    gtk_widget_destroy(about);
+    gtk_widget_show(widgets->window);
+}

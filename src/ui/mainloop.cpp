@@ -1,0 +1,61 @@
+#include "ui/mainloop.h"
+
+#include <atomic>
+#include <glib.h>
+
+namespace {
+
+std::atomic<GThread *> main_thread{nullptr};
+
+// One hand-off: the worker waits on cond until the main thread has run fn.
+struct SyncCall {
+    const std::function<void()> *fn;
+    GMutex lock;
+    GCond cond;
+    bool done;
+};
+
+gboolean run_sync_call(gpointer data)
+{
+    auto *call = static_cast<SyncCall *>(data);
+    (*call->fn)();
+    g_mutex_lock(&call->lock);
+    call->done = true;
+    g_cond_signal(&call->cond);
+    g_mutex_unlock(&call->lock);
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+void mainloop_init()
+{
+    main_thread = g_thread_self();
+}
+
+bool on_main_thread()
+{
+    return main_thread.load() == g_thread_self();
+}
+
+void main_call_sync(const std::function<void()> &fn)
+{
+    if (on_main_thread()) {
+        fn();
+        return;
+    }
+    SyncCall call{&fn, {}, {}, false};
+    g_mutex_init(&call.lock);
+    g_cond_init(&call.cond);
+    // Same priority as g_idle_add, so requests from a worker (idle tasks and
+    // these calls alike) run on the main loop in the order they were made.
+    // An idle source rather than g_main_context_invoke: invoke would run fn
+    // on this thread whenever the main loop happens to be between iterations.
+    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_sync_call, &call, nullptr);
+    g_mutex_lock(&call.lock);
+    while (!call.done)
+        g_cond_wait(&call.cond, &call.lock);
+    g_mutex_unlock(&call.lock);
+    g_cond_clear(&call.cond);
+    g_mutex_clear(&call.lock);
+}

@@ -1,0 +1,300 @@
+#include "ui/msg_dialog.h"
+
+#include <cstdlib>
+
+#include "auth/auth.h"
+#include "ui/images.h"
+#include "ui/mainloop.h"
+#include "ui/tray.h"
+#include "ui/ui_text.h"
+// The generated pictures (angle brackets: ui/images.h shares the file name).
+#include <images.h>
+
+namespace {
+
+const GdkColor kStripColour{0, 0xbfbf, 0xe1e1, 0xf9f9};
+const GdkColor kPanelColour{0, 0xe4e4, 0xf4f4, 0xffff};
+
+struct ButtonSpec {
+    const guint8 *image;  // null: no button
+    int x;
+};
+
+// The three windows in use: progress (0, 0), failure (1, 0), error or notice (1, 1).
+struct DialogLayout {
+    const guint8 *icon;
+    ButtonSpec right;  // on_button_ok_clicked
+    ButtonSpec left;   // on_button_cancel_clicked
+    bool focus_left;
+};
+
+enum DialogKind { PROGRESS, FAILURE, NOTICE };
+
+const DialogLayout kLayouts[] = {
+    {mes_inline, {hide_inline, 260}, {disconnect_inline, 10}, false},
+    {err_inline, {reconnect_inline, 260}, {return_inline, 10}, true},
+    {err_inline, {ok_inline, 260}, {nullptr, 10}, false},
+};
+
+// Combinations nobody requests fall back to the nearest one in use.
+DialogKind dialog_kind(const ClientSettings *s)
+{
+    if (s->msg_kind == 0)
+        return PROGRESS;
+    return s->msg_buttons == 0 ? FAILURE : NOTICE;
+}
+
+GMutex *new_marker()
+{
+    GMutex *m = g_new0(GMutex, 1);
+    g_mutex_init(m);
+    return m;
+}
+
+void free_marker(GMutex *m)
+{
+    g_mutex_clear(m);
+    g_free(m);
+}
+
+// Workers go on only when no creation is pending, so they never see a
+// half-built window; the main thread must not wait (it is the one that builds).
+void wait_while_creation_pending()
+{
+    if (on_main_thread())
+        return;
+    while (mutex.load())
+        g_usleep(100000);
+}
+
+// Copies a UTF-8 text into a field, never leaving half a character at the end.
+template <size_t N> void copy_text_field(char (&dst)[N], const char *src)
+{
+    copy_field(dst, src);
+    const gchar *end = nullptr;
+    if (!g_utf8_validate(dst, -1, &end))
+        dst[end - dst] = '\0';
+}
+
+void show_main_window_widgets(AppContext *ctx)
+{
+    if (ctx->widgets && ctx->widgets->window)
+        gtk_widget_show_all(ctx->widgets->window);
+}
+
+void destroy_window_now(ClientSettings *s)
+{
+    if (GtkWidget *dialog = s->msg_dialog) {
+        s->msg_dialog = nullptr;
+        s->msg_label = nullptr;
+        gtk_widget_destroy(dialog);
+    }
+}
+
+// On the main thread: closes the window that exists and drops a creation that
+// is still pending, so a dropped request never pops up later.
+void close_dialog_now(AppContext *ctx)
+{
+    if (GMutex *pending = mutex.exchange(nullptr))
+        free_marker(pending);
+    destroy_window_now(ctx->settings);
+}
+
+void on_dialog_destroyed(GtkWidget *dialog, ClientSettings *s)
+{
+    if (s->msg_dialog == dialog) {
+        s->msg_dialog = nullptr;
+        s->msg_label = nullptr;
+    }
+}
+
+void set_background(GtkWidget *widget, const GdkColor &colour)
+{
+    gtk_widget_modify_bg(widget, GTK_STATE_NORMAL, &colour);
+}
+
+GtkWidget *add_button(GtkWidget *bar, const ButtonSpec &spec, GCallback handler, AppContext *ctx)
+{
+    GtkWidget *button = gtk_button_new();
+    gtk_container_add(GTK_CONTAINER(button), image_from_inline(spec.image));
+    gtk_widget_set_size_request(button, 60, 20);
+    gtk_fixed_put(GTK_FIXED(bar), button, spec.x, 5);
+    g_signal_connect(button, "clicked", handler, ctx);
+    return button;
+}
+
+GtkWidget *new_dialog_window(ClientSettings *s)
+{
+    Utf8Text title = utf8(s->msg_title);
+    GtkWidget *dialog = gtk_dialog_new_with_buttons(text_or_empty(title), nullptr, GtkDialogFlags(0), nullptr);
+    gtk_dialog_set_has_separator(GTK_DIALOG(dialog), FALSE);
+    set_background(dialog, kStripColour);
+    gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
+    gtk_window_set_default_size(GTK_WINDOW(dialog), 340, 120);
+    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+    if (GdkPixbuf *icon = pixbuf_from_inline(tray_inline)) {
+        gtk_window_set_icon(GTK_WINDOW(dialog), icon);
+        g_object_unref(icon);
+    }
+    gtk_widget_set_size_request(GTK_DIALOG(dialog)->vbox, 334, 120);
+    g_signal_connect(dialog, "delete_event", G_CALLBACK(on_dialog_msg_delete_event), nullptr);
+    g_signal_connect(dialog, "destroy", G_CALLBACK(on_dialog_destroyed), s);
+    return dialog;
+}
+
+// Fills the dialog: icon, text, button bar. Returns the button to focus.
+GtkWidget *fill_dialog(GtkWidget *dialog, AppContext *ctx)
+{
+    ClientSettings *s = ctx->settings;
+    const DialogLayout &layout = kLayouts[dialog_kind(s)];
+    GtkWidget *panel = gtk_event_box_new();
+    set_background(panel, kPanelColour);
+    gtk_widget_set_size_request(panel, 330, 120);
+    gtk_box_pack_start(GTK_BOX(GTK_DIALOG(dialog)->vbox), panel, FALSE, FALSE, 0);
+    GtkWidget *fixed = gtk_fixed_new();
+    gtk_container_add(GTK_CONTAINER(panel), fixed);
+    gtk_fixed_put(GTK_FIXED(fixed), image_from_inline(layout.icon), 15, 15);
+    Utf8Text text = utf8(s->msg_text);
+    s->msg_label = gtk_label_new(text_or_empty(text));
+    gtk_fixed_put(GTK_FIXED(fixed), s->msg_label, 70, 30);
+    GtkWidget *strip = gtk_event_box_new();
+    set_background(strip, kStripColour);
+    gtk_widget_set_size_request(strip, 334, 30);
+    gtk_fixed_put(GTK_FIXED(fixed), strip, 0, 90);
+    GtkWidget *bar = gtk_fixed_new();
+    gtk_container_add(GTK_CONTAINER(strip), bar);
+    GtkWidget *right = add_button(bar, layout.right, G_CALLBACK(on_button_ok_clicked), ctx);
+    if (!layout.left.image)
+        return right;
+    GtkWidget *left = add_button(bar, layout.left, G_CALLBACK(on_button_cancel_clicked), ctx);
+    return layout.focus_left ? left : right;
+}
+
+// After the modal run: the user's close box acts like the window's way back.
+void handle_run_end(GtkWidget *dialog, AppContext *ctx)
+{
+    ClientSettings *s = ctx->settings;
+    bool closed_by_user = is_msg_dlg_delete_event == 1;
+    is_msg_dlg_delete_event = 0;
+    if (!closed_by_user || s->msg_dialog != dialog)
+        return;  // destroyed by code, or already replaced by a newer window
+    s->msg_dialog = nullptr;
+    s->msg_label = nullptr;
+    gtk_widget_destroy(dialog);
+    if (status == STATUS_ERROR) {
+        hide_tray_icon(ctx);
+        std::exit(0);
+    }
+    if (s->msg_kind == 1) {
+        show_main_window_widgets(ctx);
+        hide_tray_icon(ctx);
+    }
+}
+
+// On the main thread: stores a request and queues the building of its window.
+void request_dialog_now(AppContext *ctx, const char *title, const char *text, int kind, int buttons)
+{
+    ClientSettings *s = ctx->settings;
+    s->msg_kind = kind;
+    s->msg_buttons = buttons;
+    copy_text_field(s->msg_title, title);
+    copy_text_field(s->msg_text, text);
+    mutex = new_marker();
+    g_idle_add(create_message_dialog, ctx);
+}
+
+}  // namespace
+
+int show_msg_dialog(AppContext *ctx, const char *title, const char *text, int kind, int buttons)
+{
+    wait_while_creation_pending();
+    // Closing the old window and queueing the new one is one step on the
+    // main loop, so nothing can slip a window in between.
+    main_call_sync([&] {
+        close_dialog_now(ctx);
+        request_dialog_now(ctx, title, text, kind, buttons);
+    });
+    return 0;
+}
+
+int update_info_in_dialog(AppContext *ctx, const char *text)
+{
+    wait_while_creation_pending();
+    main_call_sync([&] {
+        ClientSettings *s = ctx->settings;
+        copy_text_field(s->msg_text, text);
+        if (s->msg_dialog && s->msg_label) {
+            Utf8Text shown = utf8(s->msg_text);
+            gtk_label_set_text(GTK_LABEL(s->msg_label), text_or_empty(shown));
+        }
+    });
+    return 0;
+}
+
+int destroy_msg_dialog(AppContext *ctx)
+{
+    wait_while_creation_pending();
+    main_call_sync([&] { close_dialog_now(ctx); });
+    return 0;
+}
+
+gboolean create_message_dialog(gpointer data)
+{
+    auto *ctx = static_cast<AppContext *>(data);
+    GMutex *marker = mutex.load();
+    if (!marker)
+        return FALSE;  // dropped, or already built by an earlier queued task
+    g_mutex_lock(marker);
+    destroy_window_now(ctx->settings);  // at most one window at a time
+    GtkWidget *dialog = new_dialog_window(ctx->settings);
+    ctx->settings->msg_dialog = dialog;
+    GtkWidget *focus = fill_dialog(dialog, ctx);
+    gtk_widget_grab_focus(focus);
+    gtk_widget_show_all(dialog);
+    g_mutex_unlock(marker);
+    mutex = nullptr;
+    free_marker(marker);
+    gtk_dialog_run(GTK_DIALOG(dialog));
+    handle_run_end(dialog, ctx);
+    return FALSE;
+}
+
+int on_button_ok_clicked(GtkWidget *, AppContext *ctx)
+{
+    DialogKind kind = dialog_kind(ctx->settings);
+    destroy_msg_dialog(ctx);
+    if (kind == PROGRESS)
+        return 0;  // Hide: worker, icon and hidden main window stay as they are
+    if (kind == FAILURE) {
+        status = STATUS_IDLE;
+        hide_tray_icon(ctx);
+        start_auth_worker(ctx);
+        return 0;
+    }
+    hide_tray_icon(ctx);
+    if (status == STATUS_ERROR)
+        std::exit(0);
+    show_main_window_widgets(ctx);
+    return 0;
+}
+
+int on_button_cancel_clicked(GtkWidget *, AppContext *ctx)
+{
+    DialogKind kind = dialog_kind(ctx->settings);
+    destroy_msg_dialog(ctx);
+    if (kind == PROGRESS) {
+        status = STATUS_LOGOFF;
+        start_auth_worker(ctx);
+    } else {
+        status = STATUS_IDLE;
+    }
+    show_main_window_widgets(ctx);
+    hide_tray_icon(ctx);
+    return 0;
+}
+
+gboolean on_dialog_msg_delete_event(GtkWidget *, GdkEvent *, gpointer)
+{
+    is_msg_dlg_delete_event = 1;
+    return FALSE;
+}

@@ -1,0 +1,198 @@
+#include "ui/tray.h"
+
+#include "app/shell.h"
+#include "auth/auth.h"
+#include "ui/images.h"
+#include "ui/mainloop.h"
+#include "ui/msg_dialog.h"
+#include "ui/ui_text.h"
+// The generated pictures (angle brackets: ui/images.h shares the file name).
+#include <images.h>
+
+namespace {
+
+using MenuHandler = int (*)(GtkWidget *, AppContext *);
+
+struct MenuRow {
+    const guint8 *image;  // null: a separator
+    const char *label;
+    MenuHandler handler;
+};
+
+const MenuRow kMenuRows[] = {
+    {popmenu_status_inline, "已认证成功！（隐藏）", on_menu_item_hide_clicked},
+    {nullptr, nullptr, nullptr},
+    {popmenu_disconnect_inline, "断开", on_menu_item_disconnect_clicked},
+    {popmenu_exit_inline, "退出", on_menu_item_exit_clicked},
+};
+
+const char *const kMenuKey = "corvix-tray-menu";
+
+void set_picture(GtkStatusIcon *icon, const guint8 *picture)
+{
+    if (GdkPixbuf *pixbuf = pixbuf_from_inline(picture)) {
+        gtk_status_icon_set_from_pixbuf(icon, pixbuf);
+        g_object_unref(pixbuf);
+    }
+}
+
+GtkWidget *new_menu_item(const MenuRow &row, AppContext *ctx)
+{
+    if (!row.image)
+        return gtk_separator_menu_item_new();
+    GtkWidget *item = gtk_menu_item_new();
+    GtkWidget *box = gtk_hbox_new(FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), image_from_inline(row.image), FALSE, FALSE, 0);
+    Utf8Text label = utf8(row.label);
+    gtk_box_pack_start(GTK_BOX(box), gtk_label_new(text_or_empty(label)), FALSE, FALSE, 0);
+    gtk_container_add(GTK_CONTAINER(item), box);
+    g_signal_connect(item, "activate", G_CALLBACK(row.handler), ctx);
+    return item;
+}
+
+GtkWidget *new_tray_menu(AppContext *ctx)
+{
+    GtkWidget *menu = gtk_menu_new();
+    for (const MenuRow &row : kMenuRows)
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), new_menu_item(row, ctx));
+    return menu;
+}
+
+void destroy_menu(gpointer menu)
+{
+    gtk_widget_destroy(GTK_WIDGET(menu));
+}
+
+// Releases a hidden icon and its menu once the handler that hid it is over.
+gboolean release_icon(gpointer icon)
+{
+    g_object_unref(icon);
+    return FALSE;
+}
+
+void stop_dhcp_clients()
+{
+    (void)shell_run("killall CorvixDHCP>/dev/null 2>/dev/null");
+    (void)shell_run("killall dhclient>/dev/null 2>/dev/null");
+}
+
+void show_main_window_widgets(AppContext *ctx)
+{
+    if (ctx->widgets && ctx->widgets->window)
+        gtk_widget_show_all(ctx->widgets->window);
+}
+
+}  // namespace
+
+int show_tray_icon(AppContext *ctx)
+{
+    main_call_sync([ctx] {
+        if (GtkStatusIcon *icon = ctx->settings->tray_icon)
+            set_picture(icon, traybegin_inline);
+        else
+            g_idle_add(create_tray_icon, ctx);
+    });
+    return 0;
+}
+
+int update_tray_icon(AppContext *ctx)
+{
+    main_call_sync([ctx] {
+        if (GtkStatusIcon *icon = ctx->settings->tray_icon)
+            set_picture(icon, tray_inline);
+    });
+    return 0;
+}
+
+int hide_tray_icon(AppContext *ctx)
+{
+    main_call_sync([ctx] {
+        GtkStatusIcon *icon = ctx->settings->tray_icon;
+        if (!icon)
+            return;
+        gtk_status_icon_set_visible(icon, FALSE);
+        ctx->settings->tray_icon = nullptr;
+        g_idle_add(release_icon, icon);
+    });
+    return 0;
+}
+
+gboolean create_tray_icon(gpointer data)
+{
+    auto *ctx = static_cast<AppContext *>(data);
+    // Two requests queued before the first ran: one icon, not two.
+    if (ctx->settings->tray_icon) {
+        set_picture(ctx->settings->tray_icon, traybegin_inline);
+        return FALSE;
+    }
+    GdkPixbuf *pixbuf = pixbuf_from_inline(traybegin_inline);
+    GtkStatusIcon *icon = pixbuf ? gtk_status_icon_new_from_pixbuf(pixbuf) : gtk_status_icon_new();
+    if (pixbuf)
+        g_object_unref(pixbuf);
+    gtk_status_icon_set_visible(icon, TRUE);
+    ctx->settings->tray_icon = icon;
+    g_signal_connect(icon, "activate", G_CALLBACK(on_tray_icon_activated), ctx);
+    Utf8Text tooltip = utf8("Corvix认证客户端");
+    gtk_status_icon_set_tooltip_text(icon, text_or_empty(tooltip));
+    GtkWidget *menu = new_tray_menu(ctx);
+    // The menu goes when the icon is released.
+    g_object_set_data_full(G_OBJECT(icon), kMenuKey, menu, destroy_menu);
+    g_signal_connect(icon, "popup-menu", G_CALLBACK(on_tray_icon_popup), menu);
+    gtk_widget_show_all(menu);  // shows the items; the menu itself pops up later
+    return FALSE;
+}
+
+int on_tray_icon_activated(GtkStatusIcon *, AppContext *ctx)
+{
+    ClientSettings *s = ctx->settings;
+    if (s->msg_dialog) {
+        gtk_window_present(GTK_WINDOW(s->msg_dialog));
+        return 0;
+    }
+    if (mutex.load())
+        return 0;  // a window is on its way
+    GMutex *marker = g_new0(GMutex, 1);
+    g_mutex_init(marker);
+    mutex = marker;
+    s->msg_kind = 0;
+    s->msg_buttons = 0;
+    copy_field(s->msg_title, "提示");
+    g_idle_add(create_message_dialog, ctx);
+    return 0;
+}
+
+int on_tray_icon_popup(GtkStatusIcon *, guint button, guint, GtkWidget *menu)
+{
+    if (status == STATUS_ONLINE)
+        gtk_menu_popup(GTK_MENU(menu), nullptr, nullptr, nullptr, nullptr, button, 0);
+    return 0;
+}
+
+int on_menu_item_hide_clicked(GtkWidget *, AppContext *ctx)
+{
+    destroy_msg_dialog(ctx);
+    return 0;
+}
+
+int on_menu_item_disconnect_clicked(GtkWidget *, AppContext *ctx)
+{
+    destroy_msg_dialog(ctx);
+    status = STATUS_LOGOFF;
+    start_auth_worker(ctx);
+    show_main_window_widgets(ctx);
+    hide_tray_icon(ctx);
+    stop_dhcp_clients();
+    return 0;
+}
+
+int on_menu_item_exit_clicked(GtkWidget *, AppContext *ctx)
+{
+    destroy_msg_dialog(ctx);
+    status = STATUS_LOGOFF;
+    thread_auth_num = -100;
+    hide_tray_icon(ctx);
+    // This worker sends the Logoff and then ends the process with status 0.
+    start_auth_worker(ctx);
+    stop_dhcp_clients();
+    return 0;
+}

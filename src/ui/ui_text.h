@@ -1,0 +1,25 @@
+// Owning holders for the UTF-8 copies that `_` returns.
+#pragma once
+
+#include <memory>
+
+#include <glib.h>
+
+#include "ui/main_window.h"
+
+struct GFreeText {
+    void operator()(gchar *p) const { g_free(p); }
+};
+using Utf8Text = std::unique_ptr<gchar, GFreeText>;
+
+// `_`(text), owned; holds null when the text cannot be converted.
+inline Utf8Text utf8(const char *text)
+{
+    return Utf8Text(_(text));
+}
+
+// The converted text for a GTK setter: "" when it could not be converted.
+inline const char *text_or_empty(const Utf8Text &text)
+{
+    return text ? text.get() : "";
+}

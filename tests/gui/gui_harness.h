@@ -1,0 +1,88 @@
+// GUI test harness: a real GTK main loop under Xvfb.
+//
+// The status dialog runs modally (gtk_dialog_run), so a test body that pumps
+// the loop itself would be stuck inside that nested loop. Tests therefore run
+// a script on a second thread that plays both the user (main-thread actions
+// through on_main) and the worker (plain calls), while this thread pumps the
+// loop with pump_until until the script is over.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <gtk/gtk.h>
+
+#include "app/records.h"
+#include "ui/mainloop.h"
+
+// GTK on this thread in a UTF-8 locale, once per process; FAILS without a display.
+void gui_init();
+
+// Pumps the main loop (gtk_main_iteration_do(FALSE)) until done() or the time
+// is up; returns done().
+bool pump_until(const std::function<bool()> &done, int timeout_ms);
+
+// Runs script on a second thread while this thread pumps the main loop. A
+// script still running after timeout_ms ends the process with a message.
+void run_script(const std::function<void()> &script, int timeout_ms = 30000);
+
+// From the script thread: runs fn on the main thread and returns its result.
+template <typename F> auto on_main(F fn) -> decltype(fn())
+{
+    using R = decltype(fn());
+    if constexpr (std::is_void_v<R>) {
+        main_call_sync(fn);
+    } else {
+        std::optional<R> result;
+        main_call_sync([&] { result = fn(); });
+        return *result;
+    }
+}
+
+// From the script thread: polls pred on the main thread every few
+// milliseconds; true as soon as it holds, false after timeout_ms.
+bool wait_for(const std::function<bool()> &pred, int timeout_ms = 5000);
+
+// The client's records with a real, hidden main window (empty account).
+struct GuiApp {
+    ClientSettings settings{};
+    MainWidgets widgets{};
+    AppContext ctx{&widgets, &settings};
+};
+// One per process: workers may outlive a test body, so it is never freed.
+GuiApp &gui_app();
+
+// Main thread only. Visible dialog windows (the About box included).
+std::vector<GtkWidget *> visible_dialogs();
+bool main_window_visible(const AppContext &ctx);
+std::string label_text(GtkWidget *label);
+// The buttons of the current status dialog, by x position in its button bar.
+GtkWidget *dialog_button_at(const ClientSettings &s, int x);
+// Sends the window manager's close request (a delete event) to a window.
+void send_delete_event(GtkWidget *window);
+// Emits "clicked" on a button (what a mouse click ends in).
+void click(GtkWidget *button);
+
+// Records every dialog window mapped while it exists, and whether it has been
+// destroyed since. Create and read it on the main thread.
+struct MappedDialogs {
+    struct Entry {
+        GtkWidget *dialog;
+        bool destroyed;
+    };
+    MappedDialogs();
+    ~MappedDialogs();
+    MappedDialogs(const MappedDialogs &) = delete;
+    MappedDialogs &operator=(const MappedDialogs &) = delete;
+    std::deque<Entry> entries;
+    guint signal_id;
+    gulong hook_id;
+};
+
+// True when this process runs as init of a private PID namespace (so the
+// client's "killall" lines can only reach the test's own processes).
+bool in_private_pid_namespace();
