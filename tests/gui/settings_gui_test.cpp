@@ -1,0 +1,244 @@
+// The settings file as the main window's boxes use it: recalling a stored
+// password, the two check boxes, forgetting an account, and what a log-on stores.
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "config/settings.h"
+#include "gui_harness.h"
+#include "ui/msg_dialog.h"
+
+namespace {
+
+void write_settings(const std::string &text)
+{
+    std::ofstream(settings_path) << text;
+}
+
+std::string read_settings()
+{
+    std::ifstream in(settings_path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string scrambled(const char *clear)
+{
+    char buf[64];
+    g_strlcpy(buf, clear, sizeof buf);
+    encrypt(buf);
+    return buf;
+}
+
+GtkEntry *account_entry(GuiApp &app)
+{
+    return GTK_ENTRY(GTK_COMBO(app.widgets.account_combo)->entry);
+}
+
+std::string text_of(GtkEntry *entry)
+{
+    return gtk_entry_get_text(entry);
+}
+
+bool ticked(GtkWidget *check)
+{
+    return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(check));
+}
+
+void tick(GtkWidget *check, bool on)
+{
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), on);
+}
+
+// Main window boxes back to a known state without running their handlers' file work.
+GuiApp &fresh_app()
+{
+    GuiApp &app = gui_app();
+    status = STATUS_IDLE;
+    write_settings("[OPTION]\nUSER = 0\nAutoLogon = 0\n");
+    tick(app.widgets.auto_logon_check, false);
+    tick(app.widgets.remember_check, false);
+    gtk_entry_set_text(account_entry(app), "");
+    gtk_entry_set_text(GTK_ENTRY(app.widgets.password_entry), "");
+    return app;
+}
+
+std::vector<std::string> names(GList *list)
+{
+    std::vector<std::string> out;
+    for (GList *l = list; l; l = l->next)
+        out.push_back(static_cast<const char *>(l->data));
+    return out;
+}
+
+bool dialog_says(const ClientSettings &s, const char *text)
+{
+    return s.msg_dialog && !mutex.load() && gtk_widget_get_visible(s.msg_dialog) &&
+           std::strcmp(s.msg_text, text) == 0;
+}
+
+gboolean press(GuiApp &app, guint button)
+{
+    GdkEventButton event{};
+    event.type = GDK_BUTTON_PRESS;
+    event.button = button;
+    return on_lock_clicked(app.widgets.event_box, &event, &app.ctx);
+}
+
+TEST(SettingsGui, TypingAnAccountRecallsItsPassword)
+{
+    GuiApp &app = fresh_app();
+    write_settings("[OPTION]\nUSER = 2\nusername1 = alice\npassword1 = " + scrambled("abc123") +
+                   "\nusername2 = bob\npassword2 = \n");
+    GtkEntry *password = GTK_ENTRY(app.widgets.password_entry);
+    gtk_entry_set_text(account_entry(app), "alice");
+    EXPECT_EQ("abc123", text_of(password));
+    EXPECT_TRUE(ticked(app.widgets.remember_check));
+    EXPECT_STREQ("alice", app.settings.last_user);
+    EXPECT_EQ(1, app.settings.remember_password);
+
+    // While typing, no stored account matches: the box empties, the tick stays.
+    gtk_entry_set_text(account_entry(app), "ali");
+    EXPECT_EQ("", text_of(password));
+    EXPECT_TRUE(ticked(app.widgets.remember_check));
+    EXPECT_STREQ("ali", app.settings.last_user);
+
+    // A stored account without a password unticks the box.
+    gtk_entry_set_text(account_entry(app), "bob");
+    EXPECT_EQ("", text_of(password));
+    EXPECT_FALSE(ticked(app.widgets.remember_check));
+    EXPECT_EQ(0, app.settings.remember_password);
+}
+
+TEST(SettingsGui, AutomaticLogonNeedsARememberedPassword)
+{
+    GuiApp &app = fresh_app();
+    tick(app.widgets.auto_logon_check, true);
+    EXPECT_EQ(1, app.settings.auto_logon);
+    EXPECT_TRUE(ticked(app.widgets.remember_check));
+    EXPECT_EQ("[OPTION]\nUSER = 0\nAutoLogon = 1\n", read_settings());
+
+    tick(app.widgets.remember_check, false);  // comes back at once
+    EXPECT_TRUE(ticked(app.widgets.remember_check));
+    EXPECT_EQ(1, app.settings.remember_password);
+
+    tick(app.widgets.auto_logon_check, false);
+    EXPECT_EQ(0, app.settings.auto_logon);
+    EXPECT_EQ("[OPTION]\nUSER = 0\nAutoLogon = 0\n", read_settings());
+    tick(app.widgets.remember_check, false);
+    EXPECT_FALSE(ticked(app.widgets.remember_check));
+    EXPECT_EQ(0, app.settings.remember_password);
+}
+
+TEST(SettingsGui, UnreadableFileIsReportedByTheCheckBoxAndTheLock)
+{
+    GuiApp &app = fresh_app();
+    const char *saved = settings_path;
+    std::string missing = std::string(saved) + ".missing/Corvix.conf";
+    run_script([&] {
+        on_main([&] {
+            settings_path = missing.c_str();
+            gtk_widget_show_all(app.widgets.window);
+            tick(app.widgets.auto_logon_check, true);
+            EXPECT_FALSE(main_window_visible(app.ctx));
+            EXPECT_EQ(0, app.settings.auto_logon) << "nothing saved, nothing changed";
+        });
+        EXPECT_TRUE(wait_for([&] {
+            return dialog_says(app.settings, "读取配置文件失败，当前设置不能被保存！");
+        }));
+        EXPECT_STREQ("错误", app.settings.msg_title);
+        on_main([&] { destroy_msg_dialog(&app.ctx); });
+
+        on_main([&] { press(app, 1); });
+        EXPECT_TRUE(wait_for([&] { return dialog_says(app.settings, "读取配置文件失败！"); }));
+        on_main([&] {
+            destroy_msg_dialog(&app.ctx);
+            settings_path = saved;
+            tick(app.widgets.auto_logon_check, false);
+        });
+    });
+}
+
+TEST(SettingsGui, ForgettingAnAccountRenumbersTheRest)
+{
+    GuiApp &app = fresh_app();
+    const std::string before =
+        "[OPTION]\nUSER = 4\nLassUserName = a2\nLassPassWord = xx\nusername1 = a1\n"
+        "password1 = p1\nusername2 = a2\npassword2 = p2\nusername3 = a3\npassword3 = p3\n"
+        "username4 = a4\npassword4 = p4\n";
+    write_settings(before);
+    gtk_entry_set_text(account_entry(app), "a2");
+    EXPECT_FALSE(press(app, 3));
+    EXPECT_EQ(before, read_settings()) << "only button 1 acts";
+    EXPECT_EQ("a2", text_of(account_entry(app)));
+
+    press(app, 1);
+    EXPECT_EQ("[OPTION]\nUSER = 3\nLassUserName = \nLassPassWord = \nusername1 = a1\n"
+              "password1 = p1\nusername2 = a3\npassword2 = p3\nusername3 = a4\n"
+              "password3 = p4\n",
+              read_settings());
+    EXPECT_EQ("", text_of(account_entry(app)));
+    EXPECT_EQ("", text_of(GTK_ENTRY(app.widgets.password_entry)));
+    EXPECT_EQ((std::vector<std::string>{"a4", "a3", "a1"}), names(app.widgets.account_list));
+    GList *items = gtk_container_get_children(GTK_CONTAINER(GTK_COMBO(app.widgets.account_combo)->list));
+    EXPECT_EQ(3u, g_list_length(items));
+    g_list_free(items);
+
+    // An account that is not stored only empties both boxes.
+    std::string after = read_settings();
+    gtk_entry_set_text(account_entry(app), "zz");
+    gtk_entry_set_text(GTK_ENTRY(app.widgets.password_entry), "typed");
+    press(app, 1);
+    EXPECT_EQ(after, read_settings());
+    EXPECT_EQ("", text_of(account_entry(app)));
+    EXPECT_EQ("", text_of(GTK_ENTRY(app.widgets.password_entry)));
+}
+
+TEST(SettingsGui, ForgettingTheLastAccountEmptiesTheDropDown)
+{
+    GuiApp &app = fresh_app();
+    write_settings("[OPTION]\nUSER = 1\nLassUserName = a1\nLassPassWord = \n"
+                   "username1 = a1\npassword1 = \n");
+    gtk_entry_set_text(account_entry(app), "a1");
+    press(app, 1);
+    EXPECT_EQ("[OPTION]\nUSER = 0\nLassUserName = \nLassPassWord = \n", read_settings());
+    EXPECT_EQ(nullptr, app.widgets.account_list);
+    GList *items = gtk_container_get_children(GTK_CONTAINER(GTK_COMBO(app.widgets.account_combo)->list));
+    EXPECT_EQ(0u, g_list_length(items));
+    g_list_free(items);
+}
+
+TEST(SettingsGui, LogonFromAWorkerStoresThePasswordOfTheEntry)
+{
+    GuiApp &app = fresh_app();
+    write_settings("[OPTION]\nUSER = 0\nAutoLogon = 0\nLassUserName = \nLassPassWord = \n"
+                   "LassDeviceName = \n");
+    run_script([&] {
+        on_main([&] { gtk_entry_set_text(GTK_ENTRY(app.widgets.password_entry), "secret12"); });
+        app.settings.remember_password = 1;
+        app.settings.auto_logon = 1;
+        // This thread plays the worker: the entry is read on the main thread.
+        set_msg("alice", "secret12suffix", "eth0", &app.ctx);
+        EXPECT_EQ("[OPTION]\nUSER = 1\nAutoLogon = 1\nLassUserName = alice\nLassPassWord = " +
+                      scrambled("secret12") + "\nLassDeviceName = eth0\nusername1 = alice\n"
+                      "password1 = " + scrambled("secret12") + "\n",
+                  read_settings());
+
+        // Remember-password off blanks the stored password; the account stays.
+        app.settings.remember_password = 0;
+        app.settings.auto_logon = 0;
+        set_msg("alice", "secret12", "eth1", &app.ctx);
+        EXPECT_EQ("[OPTION]\nUSER = 1\nAutoLogon = 0\nLassUserName = alice\nLassPassWord = \n"
+                  "LassDeviceName = eth1\nusername1 = alice\npassword1 = \n",
+                  read_settings());
+    });
+}
+
+}  // namespace
