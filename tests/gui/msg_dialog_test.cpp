@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "gui_harness.h"
+#include "support/netns.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
 
@@ -328,6 +329,48 @@ INSTANTIATE_TEST_SUITE_P(
         ButtonCase{"FailureReturn", 1, 0, STATUS_FAILED, kLeft, STATUS_IDLE, true, false, false},
         ButtonCase{"NoticeOk", 1, 1, STATUS_NO_NIC, kRight, STATUS_NO_NIC, true, false, false}),
     [](const ::testing::TestParamInfo<ButtonCase> &p) { return std::string(p.param.name); });
+
+TEST(MsgDialog, ReauthenticateKeepsTheWindowHiddenAndTheNewWorkerBringsBackTheIcon)
+{
+    ASSERT_TRUE(in_private_pid_namespace()) << "the worker runs killall: run this test in a private PID namespace "
+                                               "(unshare --pid --fork --mount-proc), as ctest does";
+    GuiApp &app = gui_app();
+    ClientSettings &s = app.settings;
+    // The worker lists interfaces: it sees only this namespace's, never the machine's.
+    const uint8_t mac_a[6] = {0x02, 0xc1, 0, 0, 0, 1}, mac_b[6] = {0x02, 0xc1, 0, 0, 0, 2};
+    TestNetns net("gui", mac_a, mac_b);
+    NetnsEntered inside(net);
+    status = STATUS_FAILED;
+    run_script([&] {
+        on_main([&] {
+            gtk_entry_set_text(GTK_ENTRY(GTK_COMBO(app.widgets.account_combo)->entry), "user1");
+            gtk_entry_set_text(GTK_ENTRY(app.widgets.password_entry), "secret12");
+            gtk_entry_set_text(GTK_ENTRY(GTK_COMBO(app.widgets.device_combo)->entry), "gone0");
+        });
+        show_tray_icon(&app.ctx);
+        ASSERT_TRUE(wait_for([&] { return s.tray_icon != nullptr; }));
+        GtkStatusIcon *old_icon = on_main([&] { return static_cast<GtkStatusIcon *>(g_object_ref(s.tray_icon)); });
+        show_msg_dialog(&app.ctx, "认证失败", "密码错误！", 1, 0);
+        ASSERT_NE(wait_dialog(s), nullptr);
+        on_main([&] {
+            click(dialog_button_at(s, kRight));
+            EXPECT_EQ(s.tray_icon, nullptr);
+            EXPECT_FALSE(gtk_status_icon_get_visible(old_icon));
+        });
+        // The fresh worker brings up a new icon, then finds no such interface.
+        EXPECT_TRUE(wait_for([&] { return s.tray_icon != nullptr && s.tray_icon != old_icon; }));
+        EXPECT_TRUE(wait_for([&] {
+            return s.msg_dialog && !mutex.load() && std::strcmp(s.msg_text, "没有找到该网卡，可能已经被停用！") == 0;
+        }));
+        on_main([&] {
+            EXPECT_FALSE(main_window_visible(app.ctx));
+            EXPECT_EQ(thread_auth_num.load(), 1);
+            EXPECT_EQ(status.load(), STATUS_ERROR);
+            g_object_unref(old_icon);
+        });
+        close_all(app.ctx);
+    });
+}
 
 // The close box: like Hide on the progress window, like the way back on the others.
 struct CloseCase {
