@@ -2,6 +2,10 @@
 // start-up messages.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -82,6 +86,41 @@ TEST(ReducedEnvironment, FirstOfDuplicatesRulesAndMalformedEntriesGo)
     out = reduced_environment({"XAUTHORITY=", "XAUTHORITY=/root/.Xauthority"}, "/home/b");
     EXPECT_TRUE(has(out, "XAUTHORITY=/home/b/.Xauthority"));
     EXPECT_FALSE(has(out, "XAUTHORITY=/root/.Xauthority"));
+}
+
+// The process' own environment after reduce_environment(), checked in a
+// child so the test runner keeps its own.
+TEST(ReduceEnvironment, ReplacesTheProcessEnvironment)
+{
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        clearenv();
+        setenv("LD_PRELOAD", "/tmp/x.so", 1);
+        setenv("HOME", "/tmp/evil", 1);
+        setenv("GTK_MODULES", "evil", 1);
+        setenv("PATH", "/tmp/evil", 1);
+        setenv("DISPLAY", ":7", 1);
+        setenv("LANG", "C.UTF-8", 1);
+        setenv("XAUTHORITY", "/nonexistent/corvix/Xauthority", 1);
+        reduce_environment();
+        struct passwd *pw = getpwuid(getuid());
+        std::string home_auth = std::string(pw ? pw->pw_dir : "") + "/.Xauthority";
+        int bad = 0;
+        bad |= getenv("LD_PRELOAD") || getenv("HOME") || getenv("GTK_MODULES");
+        bad |= std::string(getenv("PATH") ? getenv("PATH") : "") != "/usr/sbin:/usr/bin:/sbin:/bin";
+        bad |= std::string(getenv("DISPLAY") ? getenv("DISPLAY") : "") != ":7";
+        bad |= std::string(getenv("LANG") ? getenv("LANG") : "") != "C.UTF-8";
+        const char *dbus = getenv("DBUS_SESSION_BUS_ADDRESS");
+        bad |= !dbus || *dbus;
+        // An XAUTHORITY the caller cannot read gives way to the user's own.
+        bad |= std::string(getenv("XAUTHORITY") ? getenv("XAUTHORITY") : "") != home_auth;
+        _exit(bad);
+    }
+    int st = 0;
+    ASSERT_EQ(pid, waitpid(pid, &st, 0));
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(0, WEXITSTATUS(st));
 }
 
 TEST(GtkSafeArgs, PassesOnlyTheDisplay)
