@@ -20,7 +20,10 @@ extern char **environ;
 
 namespace {
 
-const char kInstancePipeline[] = "ps -e|grep -E \"corvix|Corvix\" |grep -c -v grep";
+// The companion DHCP program keeps renewing after the client has gone; it is
+// not a second client and must not lock the user out.
+const char kInstancePipeline[] =
+    "ps -e|grep -E \"corvix|Corvix\" |grep -v CorvixDHCP|grep -c -v grep";
 
 const StartupMessage kStartupMessages[] = {
     {STATUS_NIC_LIST_FAILED, STATUS_ERROR, "错误", "列举网卡失败！"},

@@ -162,6 +162,8 @@ TEST_F(StartupNs, SingleInstanceCheckCountsWholeNumbers)
             ten.push_back(i % 2 ? "Corvix" : "xcorvixy");
         c.expect(instance_status_with(c, dir, ten) == STATUS_ALREADY_RUNNING,
                  "ten are not one");
+        c.expect(instance_status_with(c, dir, {"Corvix", "CorvixDHCP"}) == STATUS_IDLE,
+                 "a leftover DHCP renewer is not another client");
         c.expect(instance_status_with(c, dir, {"Corvi", "sleep"}) == STATUS_IDLE,
                  "other names do not count");
     }));
