@@ -1,5 +1,6 @@
 #include "ui/images.h"
 
+// A new pixbuf copied from a GdkPixdata stream, or null.
 GdkPixbuf *pixbuf_from_inline(const guint8 *data)
 {
     if (!data)
@@ -16,6 +17,7 @@ GdkPixbuf *pixbuf_from_inline(const guint8 *data)
     return pixbuf;
 }
 
+// An image widget of the picture (empty when it cannot be loaded).
 GtkWidget *image_from_inline(const guint8 *data)
 {
     GdkPixbuf *pixbuf = pixbuf_from_inline(data);

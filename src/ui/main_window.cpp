@@ -206,6 +206,7 @@ void build_footer(MainWidgets *w)
 
 }  // namespace
 
+// A new UTF-8 copy of a text in the locale's encoding, or null.
 gchar *_(const char *text)
 {
     if (!text)
@@ -213,6 +214,7 @@ gchar *_(const char *text)
     return g_locale_to_utf8(text, -1, nullptr, nullptr, nullptr);
 }
 
+// Builds the hidden main window from the settings into ctx->widgets.
 void build_main_window(AppContext *ctx)
 {
     MainWidgets *w = ctx->widgets;
@@ -226,6 +228,7 @@ void build_main_window(AppContext *ctx)
     build_footer(w);
 }
 
+// GTK, the resource file, the window, the start-up decision, then the main loop for good.
 void show_main_window(int *argc, char ***argv, ClientSettings *settings)
 {
     mainloop_init();
@@ -243,6 +246,7 @@ void show_main_window(int *argc, char ***argv, ClientSettings *settings)
     gdk_threads_leave();
 }
 
+// Runs the About box modally with the main window hidden.
 void show_about_dlg(GtkWidget *, MainWidgets *widgets)
 {
     GdkPixbuf *pixbuf = pixbuf_from_inline(tray_inline);

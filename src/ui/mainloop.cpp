@@ -42,16 +42,19 @@ gboolean run_sync_call(gpointer data)
 
 }  // namespace
 
+// Marks the calling thread as the one that runs the main loop.
 void mainloop_init()
 {
     main_thread = g_thread_self();
 }
 
+// Whether the caller is the main-loop thread.
 bool on_main_thread()
 {
     return main_thread.load() == g_thread_self();
 }
 
+// Runs fn on the main thread, after everything queued there before it, and waits.
 void main_call_sync(const std::function<void()> &fn)
 {
     if (on_main_thread()) {

@@ -205,6 +205,7 @@ void request_dialog_now(AppContext *ctx, const char *title, const char *text, in
 
 }  // namespace
 
+// Replaces the current dialog with a new one, built on the main loop; returns before it exists.
 int show_msg_dialog(AppContext *ctx, const char *title, const char *text, int kind, int buttons)
 {
     wait_while_creation_pending();
@@ -217,6 +218,7 @@ int show_msg_dialog(AppContext *ctx, const char *title, const char *text, int ki
     return 0;
 }
 
+// Sets the message text, and the open window's label; a worker first waits out a pending creation.
 int update_info_in_dialog(AppContext *ctx, const char *text)
 {
     wait_while_creation_pending();
@@ -231,6 +233,7 @@ int update_info_in_dialog(AppContext *ctx, const char *text)
     return 0;
 }
 
+// Closes the current dialog; on the main thread a pending one is dropped, a worker waits for it.
 int destroy_msg_dialog(AppContext *ctx)
 {
     wait_while_creation_pending();
@@ -238,6 +241,7 @@ int destroy_msg_dialog(AppContext *ctx)
     return 0;
 }
 
+// Idle task: builds the requested window, then runs it modally; FALSE (runs once).
 gboolean create_message_dialog(gpointer data)
 {
     auto *ctx = static_cast<AppContext *>(data);
@@ -259,6 +263,7 @@ gboolean create_message_dialog(gpointer data)
     return FALSE;
 }
 
+// Right button: Hide, Re-authenticate or OK, by the window's kind.
 int on_button_ok_clicked(GtkWidget *, AppContext *ctx)
 {
     DialogKind kind = dialog_kind(ctx->settings);
@@ -278,6 +283,7 @@ int on_button_ok_clicked(GtkWidget *, AppContext *ctx)
     return 0;
 }
 
+// Left button: Disconnect (progress window) or Return (failure window).
 int on_button_cancel_clicked(GtkWidget *, AppContext *ctx)
 {
     DialogKind kind = dialog_kind(ctx->settings);
@@ -293,6 +299,7 @@ int on_button_cancel_clicked(GtkWidget *, AppContext *ctx)
     return 0;
 }
 
+// The close box: noted here, acted on when the modal run has ended.
 gboolean on_dialog_msg_delete_event(GtkWidget *, GdkEvent *, gpointer)
 {
     is_msg_dlg_delete_event = 1;

@@ -84,6 +84,7 @@ void show_main_window_widgets(AppContext *ctx)
 
 }  // namespace
 
+// Any thread: the icon in its authenticating picture, built on the main loop when none is shown.
 int show_tray_icon(AppContext *ctx)
 {
     main_call_sync([ctx] {
@@ -95,6 +96,7 @@ int show_tray_icon(AppContext *ctx)
     return 0;
 }
 
+// Any thread: switches a shown icon to its online picture.
 int update_tray_icon(AppContext *ctx)
 {
     main_call_sync([ctx] {
@@ -104,6 +106,7 @@ int update_tray_icon(AppContext *ctx)
     return 0;
 }
 
+// Removes the icon; the next show builds a new one with a new menu.
 int hide_tray_icon(AppContext *ctx)
 {
     main_call_sync([ctx] {
@@ -117,6 +120,7 @@ int hide_tray_icon(AppContext *ctx)
     return 0;
 }
 
+// Idle task: builds the icon and its menu; FALSE (runs once).
 gboolean create_tray_icon(gpointer data)
 {
     auto *ctx = static_cast<AppContext *>(data);
@@ -142,6 +146,7 @@ gboolean create_tray_icon(gpointer data)
     return FALSE;
 }
 
+// Left click: raises the dialog that is open, or opens the progress window.
 int on_tray_icon_activated(GtkStatusIcon *, AppContext *ctx)
 {
     ClientSettings *s = ctx->settings;
@@ -161,6 +166,7 @@ int on_tray_icon_activated(GtkStatusIcon *, AppContext *ctx)
     return 0;
 }
 
+// Right click: the menu, only while online.
 int on_tray_icon_popup(GtkStatusIcon *, guint button, guint, GtkWidget *menu)
 {
     if (status == STATUS_ONLINE)
@@ -168,12 +174,14 @@ int on_tray_icon_popup(GtkStatusIcon *, guint button, guint, GtkWidget *menu)
     return 0;
 }
 
+// Closes the progress window; the client stays online.
 int on_menu_item_hide_clicked(GtkWidget *, AppContext *ctx)
 {
     destroy_msg_dialog(ctx);
     return 0;
 }
 
+// Logs off through a new worker, brings back the main window and stops the DHCP clients.
 int on_menu_item_disconnect_clicked(GtkWidget *, AppContext *ctx)
 {
     destroy_msg_dialog(ctx);
@@ -185,6 +193,7 @@ int on_menu_item_disconnect_clicked(GtkWidget *, AppContext *ctx)
     return 0;
 }
 
+// Retires every worker and starts the one that logs off and then ends the process.
 int on_menu_item_exit_clicked(GtkWidget *, AppContext *ctx)
 {
     destroy_msg_dialog(ctx);
