@@ -14,6 +14,8 @@ PACKAGES=(
   # lab: namespaces, authenticator, DHCP server and clients, process tools
   iproute2 util-linux hostapd dnsmasq-base isc-dhcp-client busybox wpasupplicant
   psmisc procps
+  # the program: a font with Chinese glyphs for its texts
+  fonts-wqy-zenhei
 )
 
 missing=()

@@ -16,4 +16,4 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 cd "$BUILD"
 # One X server for the whole run: GUI tests need a display, others ignore it.
-xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure -j"${CTEST_JOBS:-2}" "$@"
+xvfb-run -a -s "-screen 0 1024x768x24 -noreset" ctest --output-on-failure -j"${CTEST_JOBS:-2}" "$@"
