@@ -1,0 +1,187 @@
+// CorvixDHCP against dnsmasq across a veth pair between two network
+// namespaces. Each test runs as init of a private PID namespace (see
+// CMakeLists.txt), so "killall" and the process scan see only its own.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <unistd.h>
+
+#include "dhcp_lab.h"
+
+namespace {
+
+// What each descriptor of a process refers to, by descriptor number.
+std::vector<std::string> open_files(pid_t pid)
+{
+    std::vector<std::string> out;
+    std::string dir = "/proc/" + std::to_string(pid) + "/fd/";
+    for (int fd = 0; fd < 64; fd++) {
+        char target[256];
+        ssize_t n = readlink((dir + std::to_string(fd)).c_str(), target, sizeof target - 1);
+        if (n < 0)
+            continue;
+        out.resize(size_t(fd) + 1);
+        out[size_t(fd)] = std::string(target, size_t(n));
+    }
+    return out;
+}
+
+struct DhcpNetns : ::testing::Test {
+    DhcpLab lab;
+    std::string host_resolv;
+
+    void SetUp() override
+    {
+        ASSERT_EQ(getuid(), 0u) << "these tests need root (namespaces, veth, addresses)";
+        ASSERT_EQ(getpid(), 1) << "run through ctest: each test must be init of a private "
+                                  "PID namespace (unshare --pid --fork --mount-proc)";
+        host_resolv = lab_read_file("/etc/resolv.conf");
+        std::string err = lab_up(&lab);
+        ASSERT_EQ(err, "");
+    }
+
+    void TearDown() override
+    {
+        lab_down(&lab);
+        EXPECT_EQ(lab_read_file("/etc/resolv.conf"), host_resolv) << "the machine's resolver changed";
+    }
+
+    // Runs the client and expects a lease; returns the one renewer's pid.
+    pid_t obtain()
+    {
+        ClientRun run = lab_run_client(lab);
+        EXPECT_EQ(run.status, 0) << run.output;
+        std::vector<pid_t> renewers = lab_renewers();
+        EXPECT_EQ(renewers.size(), 1u);
+        return renewers.empty() ? -1 : renewers[0];
+    }
+};
+
+TEST_F(DhcpNetns, ObtainsAndAppliesALeaseThenLeavesOneQuietRenewer)
+{
+    ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {}), "");
+    ClientRun run = lab_run_client(lab);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_LT(run.ms, 5000);
+    EXPECT_EQ(run.output, "");
+    EXPECT_TRUE(run.output_closed) << "something kept the foreground's stdout or stderr open";
+
+    std::string addrs = lab_client_addresses(lab);
+    EXPECT_NE(addrs.find("inet 10.66.0."), std::string::npos) << addrs;
+    EXPECT_NE(addrs.find("/24 brd 10.66.0.255"), std::string::npos) << addrs;
+    EXPECT_NE(lab_client_default_routes(lab).find("default via 10.66.0.1 dev " + lab.client_if),
+              std::string::npos);
+    EXPECT_EQ(lab_read_file(lab.resolv_path), "# Written by CorvixDHCP\nnameserver 10.66.0.53\n");
+
+    std::vector<pid_t> renewers = lab_renewers();
+    ASSERT_EQ(renewers.size(), 1u);
+    std::string proc = "/proc/" + std::to_string(renewers[0]);
+    std::vector<std::string> fds = open_files(renewers[0]);
+    ASSERT_GE(fds.size(), 3u);
+    for (size_t fd = 0; fd < 3; fd++)
+        EXPECT_EQ(fds[fd], "/dev/null") << fd;
+    for (size_t fd = 3; fd < fds.size(); fd++)
+        EXPECT_TRUE(fds[fd].rfind("socket:", 0) == 0 || fds[fd] == "anon_inode:[timerfd]")
+            << "descriptor " << fd << " is " << fds[fd];
+    EXPECT_LE(fds.size(), 6u); // packet socket, timer, stop socket
+    EXPECT_EQ(lab_shell("readlink " + proc + "/cwd"), "/\n");
+    EXPECT_EQ(lab_shell("awk '{print $6 == $1}' " + proc + "/stat"), "1\n") << "not a session leader";
+    EXPECT_TRUE(lab_zombies().empty());
+}
+
+TEST_F(DhcpNetns, RenewsAtT1AndKeepsTheAddress)
+{
+    // dnsmasq keeps its own T1 for values below about five seconds.
+    ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {"--dhcp-option=option:T1,5", "--dhcp-option=option:T2,100"}), "");
+    ASSERT_GT(obtain(), 0);
+    std::string addrs = lab_client_addresses(lab);
+    ASSERT_EQ(lab_log_count(lab, "DHCPACK("), 1);
+    EXPECT_TRUE(lab_wait_for([&] { return lab_log_count(lab, "DHCPACK(") >= 2; }, 10000))
+        << lab_read_file(lab.dir + "/dnsmasq.log");
+    EXPECT_EQ(lab_log_count(lab, "DHCPDISCOVER("), 1); // a renewal, not a new lease
+    // Only the first OFFER and ACK went out as broadcasts: the renewal was
+    // sent to the server directly and answered the same way.
+    EXPECT_EQ(lab_log_count(lab, "broadcast response"), 2);
+    EXPECT_EQ(lab_client_addresses(lab), addrs);
+    EXPECT_EQ(lab_renewers().size(), 1u);
+}
+
+TEST_F(DhcpNetns, NakForAForeignAddressGivesWayToANewLease)
+{
+    ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {"--dhcp-authoritative"}), "");
+    std::string ns = "ip -n " + lab.client_ns + " ";
+    ASSERT_EQ(std::system((ns + "addr add 10.99.0.5/24 dev " + lab.client_if).c_str()), 0);
+    ASSERT_EQ(std::system((ns + "route add default via 10.99.0.1").c_str()), 0);
+    ASSERT_GT(obtain(), 0);
+    EXPECT_GE(lab_log_count(lab, "DHCPNAK("), 1);
+    std::string addrs = lab_client_addresses(lab);
+    EXPECT_EQ(addrs.find("10.99.0.5"), std::string::npos) << addrs;
+    EXPECT_NE(addrs.find("inet 10.66.0."), std::string::npos) << addrs;
+    std::string routes = lab_client_default_routes(lab);
+    EXPECT_EQ(routes.find("10.99.0.1"), std::string::npos) << routes;
+    EXPECT_NE(routes.find("default via 10.66.0.1"), std::string::npos) << routes;
+}
+
+TEST_F(DhcpNetns, SilentServerGivesUpWithinTheBound)
+{
+    ClientRun run = lab_run_client(lab);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_GE(run.ms, 29000);
+    EXPECT_LE(run.ms, 33000);
+    EXPECT_NE(run.output.find("no answer"), std::string::npos) << run.output;
+    EXPECT_TRUE(lab_renewers().empty());
+    EXPECT_EQ(lab_client_addresses(lab), "");
+}
+
+TEST_F(DhcpNetns, KillallEndsTheRenewerPromptly)
+{
+    ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {}), "");
+    pid_t renewer = obtain();
+    ASSERT_GT(renewer, 0);
+    ASSERT_EQ(std::system("killall CorvixDHCP >/dev/null 2>&1"), 0);
+    EXPECT_TRUE(lab_reap(renewer, 1000)) << "still running after SIGTERM";
+    EXPECT_TRUE(lab_renewers().empty());
+}
+
+TEST_F(DhcpNetns, SecondRunOnAHeldLeaseKeepsItAndReplacesTheRenewer)
+{
+    ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {}), "");
+    pid_t first = obtain();
+    ASSERT_GT(first, 0);
+    std::string addrs = lab_client_addresses(lab);
+    ClientRun again = lab_run_client(lab);
+    EXPECT_EQ(again.status, 0) << again.output;
+    EXPECT_LT(again.ms, 1500);
+    EXPECT_TRUE(lab_reap(first, 1000)) << "the first renewer still runs";
+    std::vector<pid_t> renewers = lab_renewers();
+    ASSERT_EQ(renewers.size(), 1u);
+    EXPECT_NE(renewers[0], first);
+    EXPECT_EQ(lab_client_addresses(lab), addrs);
+    EXPECT_EQ(lab_log_count(lab, "DHCPDISCOVER("), 1); // the second run asked to keep it
+    EXPECT_EQ(lab_log_count(lab, "DHCPACK("), 2);
+}
+
+TEST_F(DhcpNetns, RenewerEndsWhenItsInterfaceIsGone)
+{
+    ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {}), "");
+    pid_t renewer = obtain();
+    ASSERT_GT(renewer, 0);
+    ASSERT_EQ(std::system(("ip -n " + lab.client_ns + " link del " + lab.client_if).c_str()), 0);
+    EXPECT_TRUE(lab_reap(renewer, 2000));
+}
+
+// dnsmasq grants two minutes at the least, so this test waits that long.
+TEST_F(DhcpNetns, ExpiredLeaseTakesAddressAndRouteOff)
+{
+    ASSERT_EQ(lab_start_dnsmasq(&lab, 120, {"--dhcp-option=option:T1,5", "--dhcp-option=option:T2,10"}), "");
+    pid_t renewer = obtain();
+    ASSERT_GT(renewer, 0);
+    lab_stop_dnsmasq(&lab);
+    auto bound = [&] { return lab_client_addresses(lab).find("inet 10.66.0.") != std::string::npos; };
+    ASSERT_TRUE(bound());
+    EXPECT_TRUE(lab_wait_for([&] { return !bound(); }, 130000)) << "address kept past the lease";
+    EXPECT_EQ(lab_client_default_routes(lab), "");
+    EXPECT_EQ(lab_renewers().size(), 1u) << "the renewer looks for a new lease";
+}
+
+} // namespace
