@@ -1,6 +1,7 @@
 #include "auth/capture.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <glib.h>
 #include <poll.h>
 
@@ -56,6 +57,10 @@ pcap_t *capture_open(const char *device, char errbuf[PCAP_ERRBUF_SIZE])
         pcap_close(handle);
         return nullptr;
     }
+    // The DHCP client and the post-login program must not inherit the raw socket.
+    int fd = pcap_get_selectable_fd(handle);
+    if (fd >= 0)
+        (void)fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
     return handle;
 }
 
