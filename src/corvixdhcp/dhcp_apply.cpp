@@ -63,12 +63,17 @@ void take_off_previous(int ifindex, const DhcpLease *previous, const DhcpLease &
 int write_resolv_conf(const char *path, const std::string &text)
 {
     std::string now;
-    if (read_small_file(path, &now) && now == text)
+    bool known = read_small_file(path, &now);
+    if (known && now == text)
         return 1;
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Truncating first costs several times the write; cut the rest off
+    // afterwards, and only when the old text was longer.
+    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return 0;
     bool ok = write_all(fd, text);
+    if (ok && (!known || now.size() > text.size()))
+        ok = ftruncate(fd, off_t(text.size())) == 0;
     return close(fd) == 0 && ok;
 }
 

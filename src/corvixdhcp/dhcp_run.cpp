@@ -58,23 +58,19 @@ bool open_session(DhcpSession *s, const char *ifname, const InterfaceInfo &info)
     return s->packet_fd >= 0 && s->timer_fd >= 0;
 }
 
-// The foreground's work: until the lease is on the interface or time is up.
-int acquire(DhcpSession *s, const InterfaceInfo &info)
+// The socket by which a later run stops this one's renewer; a renewer that
+// a run started beside ours has left meanwhile is stopped first.
+int claim_stop_socket(const char *ifname)
 {
-    DhcpLease held;
-    bool has_held = held_lease(info, &held);
-    session_perform(s, dhcp_start(&s->client, io_now_ms(), has_held ? &held : nullptr,
-                                  DHCP_GIVE_UP_MS));
-    while (!s->applied && !s->apply_failed && s->client.state != DHCP_GAVE_UP)
-        (void)session_step(s);
-    if (s->applied)
-        return 0;
-    if (!s->apply_failed)
-        std::fprintf(stderr, "CorvixDHCP: no answer from a DHCP server on %s\n", s->ifname);
-    return 1;
+    int fd = io_renewer_listen(ifname);
+    if (fd < 0) {
+        io_stop_renewer(ifname);
+        fd = io_renewer_listen(ifname);
+    }
+    return fd;
 }
 
-// Moves the descriptors the renewer keeps to 3, 4, 5 and closes all others.
+// Moves the descriptors the renewer keeps to 3, 4, ... and closes all others.
 void keep_only(int *fds, int count)
 {
     for (int i = 0; i < count; i++)
@@ -89,11 +85,13 @@ void keep_only(int *fds, int count)
             close(fd);
 }
 
+// The renewer holds neither the caller's streams nor its directory, and no
+// terminal can hang it up.
 void detach(DhcpSession *s)
 {
     (void)setsid();
     (void)chdir("/");
-    int null_fd = open("/dev/null", O_RDWR);
+    int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
     for (int fd = 0; fd < 3 && null_fd >= 0; fd++)
         dup2(null_fd, fd);
     int fds[3] = {s->packet_fd, s->timer_fd, s->listen_fd};
@@ -101,19 +99,35 @@ void detach(DhcpSession *s)
     s->packet_fd = fds[0];
     s->timer_fd = fds[1];
     s->listen_fd = fds[2];
-    (void)prctl(PR_SET_NAME, "CorvixDHCP", 0, 0, 0);
     signal(SIGPIPE, SIG_IGN);
     signal(SIGHUP, SIG_IGN);
+    (void)prctl(PR_SET_NAME, "CorvixDHCP", 0, 0, 0);
+}
+
+// The foreground's work: until the lease is on the interface or time is up.
+// The fork comes after it: made earlier, the new process' first wake-up
+// costs more than the fork itself.
+int acquire(DhcpSession *s, const InterfaceInfo &info)
+{
+    DhcpLease held;
+    bool has_held = held_lease(info, &held);
+    session_perform(s, dhcp_start(&s->client, io_now_ms(), has_held ? &held : nullptr,
+                                  DHCP_GIVE_UP_MS));
+    while (!s->applied && !s->apply_failed && s->client.state != DHCP_GAVE_UP)
+        (void)session_step(s);
+    if (s->applied)
+        return 0;
+    if (s->apply_failed)
+        std::fprintf(stderr, "CorvixDHCP: cannot put the address on %s\n", s->ifname);
+    else
+        std::fprintf(stderr, "CorvixDHCP: no answer from a DHCP server on %s\n", s->ifname);
+    return 1;
 }
 
 // Leaves the renewer behind; the foreground returns its exit status.
 int leave_renewer(DhcpSession *s)
 {
-    s->listen_fd = io_renewer_listen(s->ifname);
-    if (s->listen_fd < 0) { // a run that started beside ours left one meanwhile
-        io_stop_renewer(s->ifname);
-        s->listen_fd = io_renewer_listen(s->ifname);
-    }
+    s->listen_fd = claim_stop_socket(s->ifname);
     pid_t pid = s->listen_fd >= 0 ? fork() : -1;
     if (pid < 0) {
         std::fprintf(stderr, "CorvixDHCP: cannot keep the lease in the background\n");

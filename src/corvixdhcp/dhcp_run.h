@@ -6,7 +6,7 @@
 // null for any other command line.
 const char *dhcp_parse_command_line(int argc, char **argv);
 
-// Obtains a lease on ifname and puts it on the interface, then leaves a
-// renewer in the background. Returns the foreground's exit status: 0 once
-// the address is on the interface, 1 when it gave up or failed.
+// Obtains a lease on ifname and puts it on the interface, leaving a renewer
+// in the background. Returns the foreground's exit status: 0 once the
+// address is on the interface, 1 when it gave up or failed.
 int dhcp_run(const char *ifname);

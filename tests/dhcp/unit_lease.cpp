@@ -151,6 +151,16 @@ TEST(ResolvConf, WrittenInPlaceAndOnlyWhenChanged)
     EXPECT_EQ(write_resolv_conf(path.c_str(), "nameserver 10.0.0.54\n"), 1);
     ASSERT_EQ(stat(path.c_str(), &after), 0);
     EXPECT_NE(after.st_mtim.tv_sec, 1000000000);
+    // Longer, then shorter again: nothing of an older text is left behind.
+    std::string longer = "# Written by CorvixDHCP\nnameserver 10.0.0.53\nnameserver 10.0.0.54\n";
+    ASSERT_EQ(write_resolv_conf(path.c_str(), longer), 1);
+    EXPECT_EQ(read_file(path), longer);
+    ASSERT_EQ(write_resolv_conf(path.c_str(), "nameserver 10.0.0.1\n"), 1);
+    EXPECT_EQ(read_file(path), "nameserver 10.0.0.1\n");
+    std::string fresh = std::string(dir) + "/fresh.conf";
+    ASSERT_EQ(write_resolv_conf(fresh.c_str(), "nameserver 10.0.0.2\n"), 1);
+    EXPECT_EQ(read_file(fresh), "nameserver 10.0.0.2\n");
+    unlink(fresh.c_str());
     EXPECT_EQ(write_resolv_conf((std::string(dir) + "/missing/resolv.conf").c_str(), "x\n"), 0);
     unlink(path.c_str());
     rmdir(dir);
