@@ -15,7 +15,7 @@ namespace {
 const GdkColor kStripColour{0, 0xbfbf, 0xe1e1, 0xf9f9};
 const GdkColor kPanelColour{0, 0xe4e4, 0xf4f4, 0xffff};
 
-struct ButtonSpec {
+struct ButtonPlace {
     const guint8 *image;  // null: no button
     int x;
 };
@@ -23,8 +23,8 @@ struct ButtonSpec {
 // The three windows in use: progress (0, 0), failure (1, 0), error or notice (1, 1).
 struct DialogLayout {
     const guint8 *icon;
-    ButtonSpec right;  // on_button_ok_clicked
-    ButtonSpec left;   // on_button_cancel_clicked
+    ButtonPlace right;  // on_button_ok_clicked
+    ButtonPlace left;   // on_button_cancel_clicked
     bool focus_left;
 };
 
@@ -113,12 +113,12 @@ void set_background(GtkWidget *widget, const GdkColor &colour)
     gtk_widget_modify_bg(widget, GTK_STATE_NORMAL, &colour);
 }
 
-GtkWidget *add_button(GtkWidget *bar, const ButtonSpec &spec, GCallback handler, AppContext *ctx)
+GtkWidget *add_button(GtkWidget *bar, const ButtonPlace &place, GCallback handler, AppContext *ctx)
 {
     GtkWidget *button = gtk_button_new();
-    gtk_container_add(GTK_CONTAINER(button), image_from_inline(spec.image));
+    gtk_container_add(GTK_CONTAINER(button), image_from_inline(place.image));
     gtk_widget_set_size_request(button, 60, 20);
-    gtk_fixed_put(GTK_FIXED(bar), button, spec.x, 5);
+    gtk_fixed_put(GTK_FIXED(bar), button, place.x, 5);
     g_signal_connect(button, "clicked", handler, ctx);
     return button;
 }
