@@ -208,7 +208,8 @@ DhcpActions dhcp_start(DhcpClient *c, int64_t now, const DhcpLease *held, int64_
 
 DhcpActions dhcp_on_timer(DhcpClient *c, int64_t now)
 {
-    if (now < c->wake_at || c->state == DHCP_GAVE_UP)
+    // A timer that is not armed never runs, whatever the clock says.
+    if (c->wake_at == DHCP_NEVER || now < c->wake_at || c->state == DHCP_GAVE_UP)
         return DhcpActions{};
     if (c->state == DHCP_BOUND || c->state == DHCP_RENEWING || c->state == DHCP_REBINDING)
         return timer_with_lease(c, now);

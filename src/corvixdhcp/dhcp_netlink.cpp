@@ -59,11 +59,18 @@ int read_ack(int fd)
             continue;
         if (got < 0)
             return -errno;
-        int n = int(got);
-        for (nlmsghdr *h = reinterpret_cast<nlmsghdr *>(buf); NLMSG_OK(h, n);
-             h = NLMSG_NEXT(h, n)) {
+        size_t n = size_t(got);
+        // Every length comes from the kernel, but is checked all the same.
+        for (size_t off = 0; n - off >= sizeof(nlmsghdr);) {
+            nlmsghdr *h = reinterpret_cast<nlmsghdr *>(buf + off);
+            if (h->nlmsg_len < sizeof(nlmsghdr) || h->nlmsg_len > n - off)
+                break;
             if (h->nlmsg_type == NLMSG_ERROR && h->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr)))
                 return static_cast<nlmsgerr *>(NLMSG_DATA(h))->error;
+            size_t step = NLMSG_ALIGN(h->nlmsg_len);
+            if (step >= n - off)
+                break;
+            off += step;
         }
     }
 }

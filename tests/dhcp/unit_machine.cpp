@@ -303,6 +303,8 @@ TEST_F(Machine, InfiniteLeaseNeverWakes)
     bind_at_zero(DHCP_INFINITE);
     EXPECT_EQ(c.wake_at, DHCP_NEVER);
     EXPECT_FALSE(dhcp_on_timer(&c, int64_t(1) << 50).send);
+    EXPECT_FALSE(dhcp_on_timer(&c, DHCP_NEVER).send); // no overflow at the clock's end
+    EXPECT_EQ(c.state, DHCP_BOUND);
 }
 
 TEST_F(Machine, XidsDifferBetweenClients)
