@@ -88,6 +88,15 @@ sockaddr_un renewer_address(const char *ifname, socklen_t *len)
     return sun;
 }
 
+// Abstract socket names carry no permissions, so the other end's
+// credentials decide whether it may end a renewer or be waited for.
+bool peer_is_root(int fd)
+{
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == 0;
+}
+
 } // namespace
 
 int64_t io_now_ms()
@@ -246,6 +255,17 @@ int io_renewer_listen(const char *ifname)
     return fd;
 }
 
+int io_stop_requested(int listen_fd)
+{
+    int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0)
+        return 0;
+    if (peer_is_root(fd))
+        return 1; // left open: our end closes it
+    close(fd);
+    return 0;
+}
+
 void io_stop_renewer(const char *ifname)
 {
     FdGuard fd{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
@@ -253,6 +273,8 @@ void io_stop_renewer(const char *ifname)
     sockaddr_un sun = renewer_address(ifname, &len);
     if (fd.fd < 0 || connect(fd.fd, reinterpret_cast<sockaddr *>(&sun), len) != 0)
         return;
+    if (!peer_is_root(fd.fd))
+        return; // someone else holds the name: nothing of ours to wait for
     // The renewer ends when a connection arrives; its end closes ours.
     pollfd p{fd.fd, POLLIN, 0};
     (void)poll(&p, 1, 2000);

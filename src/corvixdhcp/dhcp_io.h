@@ -56,6 +56,10 @@ void io_timer_set(int fd, int64_t at_ms);
 // The listening socket by which the renewer of ifname can be told to end.
 int io_renewer_listen(const char *ifname);
 
-// Ends the renewer of ifname left by an earlier run, if one runs, and
-// waits up to two seconds for it to go.
+// Takes one connection from the renewer's socket: 1 when it comes from root
+// and the renewer must end (the connection stays open until then), else 0.
+int io_stop_requested(int listen_fd);
+
+// Ends the renewer of ifname left by an earlier run, if one runs as root,
+// and waits up to two seconds for it to go.
 void io_stop_renewer(const char *ifname);

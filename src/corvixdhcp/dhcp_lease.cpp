@@ -33,6 +33,16 @@ void set_timers(DhcpLease &l, const DhcpReply &ack)
     l.t1_s = renew_time(ack, l.lease_s, l.t2_s);
 }
 
+// The first router a default route can go through; others would make no
+// route, or a harmful one.
+uint32_t first_usable(const uint32_t *routers, int count)
+{
+    for (int i = 0; i < count; i++)
+        if (dhcp_usable_unicast(routers[i]))
+            return routers[i];
+    return 0;
+}
+
 } // namespace
 
 uint32_t dhcp_classful_mask(uint32_t address)
@@ -54,7 +64,7 @@ DhcpLease dhcp_lease_from_reply(const DhcpReply &ack)
     mask = ~uint32_t(0) << (32 - l.prefix);
     l.broadcast = l.prefix < 31 ? (ack.yiaddr | ~mask) : 0;
     l.server_id = ack.server_id;
-    l.router = ack.router_count > 0 ? ack.routers[0] : 0;
+    l.router = first_usable(ack.routers, ack.router_count);
     for (int i = 0; i < ack.dns_count; i++)
         if (ack.dns[i] != 0)
             l.dns[l.dns_count++] = ack.dns[i];

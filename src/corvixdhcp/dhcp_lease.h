@@ -14,7 +14,7 @@ struct DhcpLease {
     int prefix;
     uint32_t broadcast; // 0 for /31 and /32, which have none
     uint32_t server_id;
-    uint32_t router;    // the first router; 0 for none
+    uint32_t router;    // the first usable router; 0 for none
     int dns_count;
     uint32_t dns[DHCP_MAX_DNS];
     uint16_t mtu;       // 0 leaves the link's MTU alone

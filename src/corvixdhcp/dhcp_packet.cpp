@@ -163,13 +163,6 @@ bool read_options(const Options &o, DhcpReply *r)
     return ok;
 }
 
-// An address that may be given to a host: not 0/8, loopback, multicast or above.
-bool usable_unicast(uint32_t a)
-{
-    uint8_t first = uint8_t(a >> 24);
-    return first != 0 && first != 127 && first < 224;
-}
-
 bool sensible(const DhcpReply &r)
 {
     int prefix = 0;
@@ -179,7 +172,7 @@ bool sensible(const DhcpReply &r)
         return false;
     if (r.has_subnet_mask && (!dhcp_mask_prefix(r.subnet_mask, &prefix) || prefix == 0))
         return false;
-    return r.type == DHCP_NAK || usable_unicast(r.yiaddr);
+    return r.type == DHCP_NAK || dhcp_usable_unicast(r.yiaddr);
 }
 
 uint8_t *put_option(uint8_t *p, uint8_t code, const uint8_t *data, uint8_t len)
@@ -198,6 +191,12 @@ uint8_t *put_addr_option(uint8_t *p, uint8_t code, uint32_t addr)
 }
 
 } // namespace
+
+bool dhcp_usable_unicast(uint32_t address)
+{
+    uint8_t first = uint8_t(address >> 24);
+    return first != 0 && first != 127 && first < 224;
+}
 
 bool dhcp_mask_prefix(uint32_t mask, int *prefix)
 {

@@ -57,5 +57,9 @@ size_t dhcp_build_payload(uint8_t *buf, size_t cap, const DhcpOutgoing &msg, con
 // well-formed OFFER, ACK or NAK; 0 for anything else (never reads past len).
 int dhcp_parse_payload(const uint8_t *data, size_t len, DhcpReply *out);
 
+// True for an address a host or router may have: not in 0.0.0.0/8 or
+// loopback, not multicast or above.
+bool dhcp_usable_unicast(uint32_t address);
+
 // True when mask is a run of ones followed by zeros; sets *prefix.
 bool dhcp_mask_prefix(uint32_t mask, int *prefix);

@@ -59,7 +59,8 @@ bool open_session(DhcpSession *s, const char *ifname, const InterfaceInfo &info)
 }
 
 // The socket by which a later run stops this one's renewer; a renewer that
-// a run started beside ours has left meanwhile is stopped first.
+// a run started beside ours has left meanwhile is stopped first. -1 when
+// the name stays taken: the renewer then runs without it.
 int claim_stop_socket(const char *ifname)
 {
     int fd = io_renewer_listen(ifname);
@@ -95,10 +96,11 @@ void detach(DhcpSession *s)
     for (int fd = 0; fd < 3 && null_fd >= 0; fd++)
         dup2(null_fd, fd);
     int fds[3] = {s->packet_fd, s->timer_fd, s->listen_fd};
-    keep_only(fds, 3);
+    int kept = s->listen_fd >= 0 ? 3 : 2;
+    keep_only(fds, kept);
     s->packet_fd = fds[0];
     s->timer_fd = fds[1];
-    s->listen_fd = fds[2];
+    s->listen_fd = kept == 3 ? fds[2] : -1;
     signal(SIGPIPE, SIG_IGN);
     signal(SIGHUP, SIG_IGN);
     (void)prctl(PR_SET_NAME, "CorvixDHCP", 0, 0, 0);
@@ -128,7 +130,7 @@ int acquire(DhcpSession *s, const InterfaceInfo &info)
 int leave_renewer(DhcpSession *s)
 {
     s->listen_fd = claim_stop_socket(s->ifname);
-    pid_t pid = s->listen_fd >= 0 ? fork() : -1;
+    pid_t pid = fork();
     if (pid < 0) {
         std::fprintf(stderr, "CorvixDHCP: cannot keep the lease in the background\n");
         return 1;

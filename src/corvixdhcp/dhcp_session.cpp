@@ -100,7 +100,7 @@ DhcpStep session_step(DhcpSession *s)
                      {s->listen_fd, POLLIN, 0}};
     if (poll(fds, 4, -1) < 0)
         return errno == EINTR ? STEP_GOING : STEP_STOP;
-    if (fds[3].revents)
+    if (fds[3].revents && io_stop_requested(s->listen_fd))
         return STEP_STOP; // a newer run on this interface takes over
     if ((fds[0].revents & POLLERR) && interface_gone(s))
         return STEP_STOP;

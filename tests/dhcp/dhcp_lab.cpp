@@ -10,7 +10,12 @@
 #include <fstream>
 #include <poll.h>
 #include <sstream>
+#include <algorithm>
+#include <cstddef>
+#include <sched.h>
 #include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -228,6 +233,27 @@ int lab_log_count(const DhcpLab &lab, const std::string &text)
     for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
         n++;
     return n;
+}
+
+bool lab_connect_as(const DhcpLab &lab, uid_t uid, const std::string &name, int hold_ms)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        int ns = open(("/run/netns/" + lab.client_ns).c_str(), O_RDONLY | O_CLOEXEC);
+        if (ns < 0 || setns(ns, CLONE_NEWNET) != 0 || setgid(uid) != 0 || setuid(uid) != 0)
+            _exit(2);
+        sockaddr_un sun{};
+        sun.sun_family = AF_UNIX;
+        std::memcpy(sun.sun_path + 1, name.data(), std::min(name.size(), sizeof sun.sun_path - 2));
+        socklen_t len = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (fd < 0 || connect(fd, reinterpret_cast<sockaddr *>(&sun), len) != 0)
+            _exit(1);
+        usleep(useconds_t(hold_ms) * 1000);
+        _exit(0);
+    }
+    int st = 0;
+    return pid > 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st) && WEXITSTATUS(st) == 0;
 }
 
 std::vector<pid_t> lab_renewers()

@@ -56,6 +56,10 @@ std::string lab_read_file(const std::string &path);
 // How often text occurs in the dnsmasq log.
 int lab_log_count(const DhcpLab &lab, const std::string &text);
 
+// Connects to the abstract socket name in the client namespace as the user
+// uid and holds the connection for hold_ms; true when the connection was made.
+bool lab_connect_as(const DhcpLab &lab, uid_t uid, const std::string &name, int hold_ms);
+
 // Processes named CorvixDHCP that still run (zombies left out).
 std::vector<pid_t> lab_renewers();
 

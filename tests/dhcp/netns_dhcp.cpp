@@ -161,6 +161,18 @@ TEST_F(DhcpNetns, SecondRunOnAHeldLeaseKeepsItAndReplacesTheRenewer)
     EXPECT_EQ(lab_log_count(lab, "DHCPACK("), 2);
 }
 
+TEST_F(DhcpNetns, OnlyRootCanEndTheRenewerThroughItsSocket)
+{
+    ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {}), "");
+    pid_t renewer = obtain();
+    ASSERT_GT(renewer, 0);
+    std::string name = "CorvixDHCP/" + lab.client_if;
+    ASSERT_TRUE(lab_connect_as(lab, 65534, name, 300)) << "nobody could not connect at all";
+    EXPECT_FALSE(lab_reap(renewer, 300)) << "a user who is not root ended the renewer";
+    ASSERT_TRUE(lab_connect_as(lab, 0, name, 300));
+    EXPECT_TRUE(lab_reap(renewer, 1000));
+}
+
 TEST_F(DhcpNetns, RenewerEndsWhenItsInterfaceIsGone)
 {
     ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {}), "");

@@ -108,6 +108,15 @@ TEST(LeaseFromAck, RouterDnsAndMtu)
     EXPECT_EQ(dhcp_lease_from_reply(r).mtu, 0);
     r.router_count = 0;
     EXPECT_EQ(dhcp_lease_from_reply(r).router, 0u);
+    // Routers no route can go through are passed over.
+    r.router_count = 4;
+    r.routers[0] = 0;
+    r.routers[1] = 0x7f000001;
+    r.routers[2] = 0xe0000001;
+    r.routers[3] = 0x0a000009;
+    EXPECT_EQ(dhcp_lease_from_reply(r).router, 0x0a000009u);
+    r.router_count = 3;
+    EXPECT_EQ(dhcp_lease_from_reply(r).router, 0u);
 }
 
 TEST(ResolvConf, TextFromTheLease)
