@@ -88,6 +88,20 @@ sockaddr_un renewer_address(const char *ifname, socklen_t *len)
     return sun;
 }
 
+// The kernel's note that the sender's checksum was never filled in.
+bool checksum_left_to_hardware(msghdr *msg)
+{
+    for (cmsghdr *c = CMSG_FIRSTHDR(msg); c; c = CMSG_NXTHDR(msg, c)) {
+        if (c->cmsg_level != SOL_PACKET || c->cmsg_type != PACKET_AUXDATA)
+            continue;
+        tpacket_auxdata aux;
+        std::memcpy(&aux, CMSG_DATA(c), sizeof aux);
+        if (aux.tp_status & TP_STATUS_CSUMNOTREADY)
+            return true;
+    }
+    return false;
+}
+
 // Abstract socket names carry no permissions, so the other end's
 // credentials decide whether it may end a renewer or be waited for.
 bool peer_is_root(int fd)
@@ -183,15 +197,7 @@ ssize_t io_recv_frame(int fd, uint8_t *buf, size_t cap, int *udp_sum_checkable)
     ssize_t n = recvmsg(fd, &msg, 0);
     if (n < 0 || (msg.msg_flags & MSG_TRUNC) || from.sll_pkttype == PACKET_OUTGOING)
         return -1; // nothing, a cut-off datagram, or one we sent
-    *udp_sum_checkable = 1;
-    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level != SOL_PACKET || c->cmsg_type != PACKET_AUXDATA)
-            continue;
-        tpacket_auxdata aux;
-        std::memcpy(&aux, CMSG_DATA(c), sizeof aux);
-        if (aux.tp_status & TP_STATUS_CSUMNOTREADY)
-            *udp_sum_checkable = 0;
-    }
+    *udp_sum_checkable = !checksum_left_to_hardware(&msg);
     return n;
 }
 

@@ -49,29 +49,39 @@ Request start(uint16_t type, uint16_t flags, size_t body)
     return r;
 }
 
+// Looks for the kernel's answer among n received bytes; every length
+// comes from the kernel, but is checked all the same.
+bool find_error(char *buf, size_t n, int *error)
+{
+    for (size_t off = 0; n - off >= sizeof(nlmsghdr);) {
+        nlmsghdr *h = reinterpret_cast<nlmsghdr *>(buf + off);
+        if (h->nlmsg_len < sizeof(nlmsghdr) || h->nlmsg_len > n - off)
+            return false;
+        if (h->nlmsg_type == NLMSG_ERROR && h->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr))) {
+            *error = static_cast<nlmsgerr *>(NLMSG_DATA(h))->error;
+            return true;
+        }
+        size_t step = NLMSG_ALIGN(h->nlmsg_len);
+        if (step >= n - off)
+            return false;
+        off += step;
+    }
+    return false;
+}
+
 // The kernel's answer to our one request: 0 or a negative errno.
 int read_ack(int fd)
 {
     alignas(nlmsghdr) char buf[4096];
+    int error = 0;
     for (;;) {
         ssize_t got = recv(fd, buf, sizeof buf, 0);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
             return -errno;
-        size_t n = size_t(got);
-        // Every length comes from the kernel, but is checked all the same.
-        for (size_t off = 0; n - off >= sizeof(nlmsghdr);) {
-            nlmsghdr *h = reinterpret_cast<nlmsghdr *>(buf + off);
-            if (h->nlmsg_len < sizeof(nlmsghdr) || h->nlmsg_len > n - off)
-                break;
-            if (h->nlmsg_type == NLMSG_ERROR && h->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr)))
-                return static_cast<nlmsgerr *>(NLMSG_DATA(h))->error;
-            size_t step = NLMSG_ALIGN(h->nlmsg_len);
-            if (step >= n - off)
-                break;
-            off += step;
-        }
+        if (find_error(buf, size_t(got), &error))
+            return error;
     }
 }
 

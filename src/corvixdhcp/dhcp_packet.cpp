@@ -190,6 +190,36 @@ uint8_t *put_addr_option(uint8_t *p, uint8_t code, uint32_t addr)
     return put_option(p, code, v, 4);
 }
 
+void put_header(uint8_t *buf, const DhcpOutgoing &msg, const uint8_t mac[6])
+{
+    buf[0] = 1; // BOOTREQUEST
+    buf[1] = 1; // Ethernet
+    buf[2] = 6;
+    put32(buf + 4, msg.xid);
+    buf[8] = uint8_t(msg.secs >> 8);
+    buf[9] = uint8_t(msg.secs);
+    buf[10] = msg.broadcast_flag ? 0x80 : 0;
+    put32(buf + 12, msg.ciaddr);
+    std::memcpy(buf + 28, mac, 6);
+    std::memcpy(buf + OFF_MAGIC, MAGIC, 4);
+}
+
+// Writes the options from p on; returns the end.
+uint8_t *put_options(uint8_t *p, const DhcpOutgoing &msg, const uint8_t mac[6])
+{
+    uint8_t client_id[7] = {1}; // type 1: an Ethernet address follows
+    std::memcpy(client_id + 1, mac, 6);
+    p = put_option(p, OPT_MESSAGE_TYPE, &msg.type, 1);
+    p = put_option(p, OPT_CLIENT_ID, client_id, sizeof client_id);
+    if (msg.requested_ip)
+        p = put_addr_option(p, OPT_REQUESTED_IP, msg.requested_ip);
+    if (msg.server_id)
+        p = put_addr_option(p, OPT_SERVER_ID, msg.server_id);
+    p = put_option(p, OPT_PARAMETER_LIST, PARAMETERS, sizeof PARAMETERS);
+    *p++ = OPT_END;
+    return p;
+}
+
 } // namespace
 
 bool dhcp_usable_unicast(uint32_t address)
@@ -215,27 +245,8 @@ size_t dhcp_build_payload(uint8_t *buf, size_t cap, const DhcpOutgoing &msg, con
     if (cap < DHCP_PAYLOAD_BUFSIZE)
         return 0;
     std::memset(buf, 0, DHCP_PAYLOAD_BUFSIZE);
-    buf[0] = 1; // BOOTREQUEST
-    buf[1] = 1; // Ethernet
-    buf[2] = 6;
-    put32(buf + 4, msg.xid);
-    buf[8] = uint8_t(msg.secs >> 8);
-    buf[9] = uint8_t(msg.secs);
-    buf[10] = msg.broadcast_flag ? 0x80 : 0;
-    put32(buf + 12, msg.ciaddr);
-    std::memcpy(buf + 28, mac, 6);
-    std::memcpy(buf + OFF_MAGIC, MAGIC, 4);
-    uint8_t client_id[7] = {1};
-    std::memcpy(client_id + 1, mac, 6);
-    uint8_t *p = put_option(buf + OFF_OPTIONS, OPT_MESSAGE_TYPE, &msg.type, 1);
-    p = put_option(p, OPT_CLIENT_ID, client_id, sizeof client_id);
-    if (msg.requested_ip)
-        p = put_addr_option(p, OPT_REQUESTED_IP, msg.requested_ip);
-    if (msg.server_id)
-        p = put_addr_option(p, OPT_SERVER_ID, msg.server_id);
-    p = put_option(p, OPT_PARAMETER_LIST, PARAMETERS, sizeof PARAMETERS);
-    *p++ = OPT_END;
-    size_t len = size_t(p - buf);
+    put_header(buf, msg, mac);
+    size_t len = size_t(put_options(buf + OFF_OPTIONS, msg, mac) - buf);
     return len < DHCP_PAYLOAD_MIN ? DHCP_PAYLOAD_MIN : len;
 }
 

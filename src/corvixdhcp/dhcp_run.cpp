@@ -45,6 +45,17 @@ bool held_lease(const InterfaceInfo &info, DhcpLease *held)
     return true;
 }
 
+// Started with a standard stream closed, a socket could take its number
+// and a message could land in it.
+void open_standard_streams()
+{
+    int fd;
+    while ((fd = open("/dev/null", O_RDWR | O_CLOEXEC)) >= 0 && fd < 3)
+        (void)fcntl(fd, F_SETFD, 0);
+    if (fd >= 3)
+        close(fd);
+}
+
 bool open_session(DhcpSession *s, const char *ifname, const InterfaceInfo &info)
 {
     *s = DhcpSession{};
@@ -155,12 +166,7 @@ const char *dhcp_parse_command_line(int argc, char **argv)
 
 int dhcp_run(const char *ifname)
 {
-    // Started with a standard stream closed, a socket could take its number.
-    int fd;
-    while ((fd = open("/dev/null", O_RDWR | O_CLOEXEC)) >= 0 && fd < 3)
-        (void)fcntl(fd, F_SETFD, 0);
-    if (fd >= 3)
-        close(fd);
+    open_standard_streams();
     InterfaceInfo info;
     if (!io_interface_info(ifname, &info)) {
         std::fprintf(stderr, "CorvixDHCP: %s is not an Ethernet interface\n", ifname);
