@@ -19,6 +19,7 @@
 #include "auth/ip.h"
 #include "config/settings.h"
 #include "ui/mainloop.h"
+#include "ui/msg_dialog.h"
 
 namespace {
 
@@ -144,14 +145,12 @@ void finish_client(E2eClient *c, const std::string &account, const std::string &
     build_widgets(c, account, password, device);
 }
 
+// Closes the dialog and drops one still pending: a window built after this
+// would run its modal loop with nobody left to close it.
 gboolean close_and_quit(gpointer)
 {
-    if (current && current->settings.msg_dialog) {
-        GtkWidget *dialog = current->settings.msg_dialog;
-        current->settings.msg_dialog = nullptr;
-        current->settings.msg_label = nullptr;
-        gtk_widget_destroy(dialog);
-    }
+    if (current)
+        destroy_msg_dialog(&current->ctx);
     gtk_main_quit();
     return G_SOURCE_REMOVE;
 }
