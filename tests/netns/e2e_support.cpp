@@ -11,6 +11,7 @@
 #include <sstream>
 #include <sys/mount.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -24,6 +25,8 @@
 namespace {
 
 E2eClient *current = nullptr;
+std::string dir_to_remove;  // the client's temporary folder, removed at exit
+bool wrapper_mounted = false;
 
 int thread_count()
 {
@@ -59,8 +62,9 @@ bool install_dhclient_wrapper(const std::string &dir)
     std::string script = "#!/bin/sh\necho \"$*\" >>" + dir + "/runs.log\nexec " + real +
                          "/dhclient -pf " + dir + "/dhclient.pid -lf " + dir +
                          "/dhclient.leases \"$@\"\n";
-    return write_file(dir + "/wrapper", script, 0755) &&
-           bind_mount(dir + "/wrapper", "/usr/sbin/dhclient");
+    wrapper_mounted = write_file(dir + "/wrapper", script, 0755) &&
+                      bind_mount(dir + "/wrapper", "/usr/sbin/dhclient");
+    return wrapper_mounted;
 }
 
 // What `ip netns exec` does for the namespace's own view of the system.
@@ -124,6 +128,24 @@ void prepare_settings(E2eClient *c)
     copy_field(s.login_name, "nobody");
 }
 
+int remove_entry(const char *path, const struct stat *, int, FTW *)
+{
+    (void)remove(path);  // go on with the rest whatever happens
+    return 0;
+}
+
+// At exit, whatever ends the process: the wrapper's mounts first, then the folder.
+void remove_client_dir()
+{
+    if (dir_to_remove.empty())
+        return;
+    if (wrapper_mounted) {
+        (void)umount2("/usr/sbin/dhclient", MNT_DETACH);
+        (void)umount2((dir_to_remove + "/real/dhclient").c_str(), MNT_DETACH);
+    }
+    (void)nftw(dir_to_remove.c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS);
+}
+
 E2eClient *new_client()
 {
     auto *c = new E2eClient{};
@@ -133,6 +155,8 @@ E2eClient *new_client()
         return nullptr;
     }
     c->dir = dir;
+    dir_to_remove = dir;
+    std::atexit(remove_client_dir);
     c->ctx = AppContext{&c->widgets, &c->settings};
     current = c;
     return c;
