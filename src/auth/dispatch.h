@@ -24,7 +24,7 @@ enum class ExchangeAction { Ignore, AnswerKey, AnswerIdentity, AnswerMd5, Failur
 StartWaitAction dispatch_start_wait(const uint8_t *frame, int caplen);
 // True when the request that ended the start wait is an Identity request we can answer.
 bool is_identity_request(const uint8_t *frame, int caplen);
-// Decision for one frame of the exchange wait while the run state is status.
+// Decision for one frame of the exchange wait while the run state is run_status.
 ExchangeAction dispatch_exchange(const uint8_t *frame, int caplen, int run_status);
 // Copies bytes 30..33 of an EAP-Failure into out; zeros (the default message) when shorter.
 void read_failure_code(const uint8_t *frame, int caplen, uint8_t out[4]);
