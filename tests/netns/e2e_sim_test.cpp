@@ -46,7 +46,7 @@ std::string failure_message_for(Lab &lab, E2eClient *c, const std::string &code)
     e2e_start_worker(c);
     bool failed = e2e_wait([] { return status_is(STATUS_FAILED); }, 10000);
     EXPECT_TRUE(failed) << code << ": status " << status << "\n" << events_text(lab);
-    EXPECT_GE(lab_wait_event(lab, "FAILURE " + code, 0), 0) << events_text(lab);
+    EXPECT_GE(lab_wait_event(lab, "FAILURE " + code, 3000), 0) << events_text(lab);
     EXPECT_TRUE(e2e_wait([c] { return e2e_dialog_shown(c); }, 5000));
     EXPECT_EQ(e2e_msg_title(c), "认证失败");
     return e2e_msg_text(c);
@@ -79,7 +79,7 @@ TEST(E2eSim, NoAnswerToStartSendsStartTwiceAfterOneTimeout)
         EXPECT_EQ(e2e_msg_title(c), "认证失败");
         EXPECT_EQ(e2e_msg_text(c), kNoAnswer);
         std::vector<LabEvent> ev = lab_sim_events(lab);
-        int first = lab_wait_event(lab, "START", 0);
+        int first = lab_wait_event(lab, "START", 3000);
         int second = first < 0 ? -1 : lab_wait_event(lab, "START", 1000, first + 1);
         ASSERT_GE(second, 0) << events_text(lab);
         ev = lab_sim_events(lab);

@@ -228,8 +228,8 @@ TEST(LabSim, ChecksAWholeSessionWithKeyFrames)
     EXPECT_EQ(ok[18], SUCCESS);
     EXPECT_EQ(0, memcmp(ok.data(), p.lab.client_mac, 6));
     EXPECT_EQ(0, memcmp(ok.data() + 6, p.lab.auth_mac, 6));
-    EXPECT_GE(lab_wait_event(p.lab, "IDENTITY alice extra=00000000", 0), 0);
-    EXPECT_GE(lab_wait_event(p.lab, "MD5 OK alice", 0), 0);
+    EXPECT_GE(lab_wait_event(p.lab, "IDENTITY alice extra=00000000", 2000), 0);
+    EXPECT_GE(lab_wait_event(p.lab, "MD5 OK alice", 2000), 0);
     EXPECT_GE(lab_wait_event(p.lab, "SUCCESS", 2000), 0);
 
     uint8_t buf[KEY_FRAME_BUFSIZE] = {};
@@ -326,7 +326,7 @@ TEST(LabSim, CatchesWrongAnswers)
     done = log_on(p, "bob", "not-the-password");
     ASSERT_FALSE(done.empty());
     EXPECT_EQ(done[18], FAILURE);
-    EXPECT_GE(lab_wait_event(p.lab, "MD5 BAD digest", 0), 0);
+    EXPECT_GE(lab_wait_event(p.lab, "MD5 BAD digest", 2000), 0);
 }
 
 TEST(LabSim, ModesFailCodesGroupSilenceReauthAndStop)
@@ -363,7 +363,7 @@ TEST(LabSim, ModesFailCodesGroupSilenceReauthAndStop)
     ASSERT_TRUE(lab_restart_sim(p.lab, "--reauth 0.3"));
     ASSERT_EQ(log_on(p, "carol", "labpass1").at(18), SUCCESS);
     EXPECT_FALSE(await_frame(p, eap(REQUEST, IDENTITY), 2000).empty()) << "no re-authentication";
-    EXPECT_GE(lab_wait_event(p.lab, "REAUTH", 0), 0);
+    EXPECT_GE(lab_wait_event(p.lab, "REAUTH", 2000), 0);
 
     ASSERT_TRUE(lab_restart_sim(p.lab, "--stop-after-success"));
     ASSERT_EQ(log_on(p, "carol", "labpass1").at(18), SUCCESS);
