@@ -28,5 +28,5 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   echo "Installing: ${missing[*]}"
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 fi
