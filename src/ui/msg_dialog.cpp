@@ -142,6 +142,38 @@ GtkWidget *new_dialog_window(ClientSettings *s)
     return dialog;
 }
 
+// Width right of the icon, inside the panel.
+constexpr int kTextWidth = 330 - 70 - 4;
+
+// Sets the label's text, and shrinks its font until the text fits the panel:
+// the window does not grow, and the longest message must be read whole
+// whatever the desktop's font size is.
+void set_label_text(GtkWidget *label, const char *text)
+{
+    gtk_widget_modify_font(label, nullptr);
+    gtk_label_set_text(GTK_LABEL(label), text);
+    gtk_widget_ensure_style(label);
+    PangoFontDescription *desc = pango_font_description_copy(gtk_widget_get_style(label)->font_desc);
+    // Measured on a layout of our own: the label's follows a font change only
+    // once the window is realized.
+    PangoLayout *layout = gtk_widget_create_pango_layout(label, text);
+    int size = pango_font_description_get_size(desc);
+    int width = 0;
+    pango_layout_get_pixel_size(layout, &width, nullptr);
+    bool shrunk = false;
+    while (width > kTextWidth && size > 6 * PANGO_SCALE) {
+        size -= PANGO_SCALE / 2;
+        pango_font_description_set_size(desc, size);
+        pango_layout_set_font_description(layout, desc);
+        pango_layout_get_pixel_size(layout, &width, nullptr);
+        shrunk = true;
+    }
+    if (shrunk)
+        gtk_widget_modify_font(label, desc);
+    g_object_unref(layout);
+    pango_font_description_free(desc);
+}
+
 // Fills the dialog: icon, text, button bar. Returns the button to focus.
 GtkWidget *fill_dialog(GtkWidget *dialog, AppContext *ctx)
 {
@@ -155,8 +187,9 @@ GtkWidget *fill_dialog(GtkWidget *dialog, AppContext *ctx)
     gtk_container_add(GTK_CONTAINER(panel), fixed);
     gtk_fixed_put(GTK_FIXED(fixed), image_from_inline(layout.icon), 15, 15);
     Utf8Text text = utf8(s->msg_text);
-    s->msg_label = gtk_label_new(text_or_empty(text));
+    s->msg_label = gtk_label_new(nullptr);
     gtk_fixed_put(GTK_FIXED(fixed), s->msg_label, 70, 30);
+    set_label_text(s->msg_label, text_or_empty(text));
     GtkWidget *strip = gtk_event_box_new();
     set_background(strip, kStripColour);
     gtk_widget_set_size_request(strip, 334, 30);
@@ -227,7 +260,7 @@ int update_info_in_dialog(AppContext *ctx, const char *text)
         copy_text_field(s->msg_text, text);
         if (s->msg_dialog && s->msg_label) {
             Utf8Text shown = utf8(s->msg_text);
-            gtk_label_set_text(GTK_LABEL(s->msg_label), text_or_empty(shown));
+            set_label_text(s->msg_label, text_or_empty(shown));
         }
     });
     return 0;

@@ -257,7 +257,13 @@ TEST(MsgDialog, LongestTextIsShownWholeOnThreeLines)
         on_main([&] {
             EXPECT_STREQ(app.settings.msg_text, text);
             EXPECT_EQ(label_text(app.settings.msg_label), text);
-            EXPECT_EQ(pango_layout_get_line_count(gtk_label_get_layout(GTK_LABEL(app.settings.msg_label))), 3);
+            PangoLayout *layout = gtk_label_get_layout(GTK_LABEL(app.settings.msg_label));
+            EXPECT_EQ(pango_layout_get_line_count(layout), 3);
+            // Whole also on screen: within the panel right of the icon, above the button bar.
+            int width = 0, height = 0;
+            pango_layout_get_pixel_size(layout, &width, &height);
+            EXPECT_LE(70 + width, 330);
+            EXPECT_LE(30 + height, 90);
         });
         close_all(app.ctx);
     });
