@@ -25,15 +25,17 @@ int shell_run(const std::string &line)
     return WEXITSTATUS(rc);
 }
 
-int shell_first_char(const std::string &line)
+bool shell_output(const std::string &line, std::string &output)
 {
     FILE *pipe = popen(line.c_str(), "r");
     if (!pipe)
-        return -1;
-    int c = std::fgetc(pipe);
+        return false;
+    char buf[64];
+    size_t n = std::fread(buf, 1, sizeof buf - 1, pipe);
+    output.assign(buf, n);
     // Drain so the writer never dies of SIGPIPE before pclose reaps it.
-    while (std::fgetc(pipe) != EOF) {
+    while (std::fread(buf, 1, sizeof buf, pipe) > 0) {
     }
     pclose(pipe);
-    return c == EOF ? 0 : c;
+    return true;
 }

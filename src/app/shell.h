@@ -8,6 +8,6 @@
 std::string shell_quote(const std::string &value);
 // Runs the line through /bin/sh and waits; the exit status, or -1.
 int shell_run(const std::string &line);
-// Runs the pipeline and returns the first character of its output, or -1
-// when it cannot be started (0 when it printed nothing).
-int shell_first_char(const std::string &line);
+// Runs the pipeline and keeps the first 63 bytes of its output; false when it
+// cannot be started.
+bool shell_output(const std::string &line, std::string &output);

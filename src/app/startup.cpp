@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/environment.h"
+#include "app/shell.h"
 #include "auth/auth.h"
 #include "ui/msg_dialog.h"
 
@@ -67,27 +67,6 @@ bool become_root()
     return setuid(0) == 0 && getuid() == 0;
 }
 
-struct PipeCloser {
-    void operator()(FILE *f) const { pclose(f); }
-};
-
-// Runs the instance pipeline; its output (at most a short line), or false
-// when it cannot be started.
-bool read_instance_count(std::string &output)
-{
-    std::unique_ptr<FILE, PipeCloser> pipe(popen(kInstancePipeline, "r"));
-    if (!pipe)
-        return false;
-    char buf[64];
-    size_t n = std::fread(buf, 1, sizeof buf - 1, pipe.get());
-    buf[n] = '\0';
-    output = buf;
-    // Drain whatever else comes so the pipeline never dies of a broken pipe.
-    while (std::fread(buf, 1, sizeof buf, pipe.get()) > 0) {
-    }
-    return true;
-}
-
 void show_window(AppContext *ctx)
 {
     if (ctx->widgets && ctx->widgets->window)
@@ -139,7 +118,7 @@ void check_mul_instance(ClientSettings *settings)
         return;
     }
     std::string output;
-    if (!read_instance_count(output)) {
+    if (!shell_output(kInstancePipeline, output)) {
         std::printf("error popen\n");
         std::fflush(stdout);
         return;

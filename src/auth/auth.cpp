@@ -124,8 +124,7 @@ void begin_attempt(AppContext *ctx)
 {
     if (status.load() != STATUS_LOGOFF) {
         status = STATUS_AUTHENTICATING;
-        (void)shell_run("killall CorvixDHCP>/dev/null 2>/dev/null");
-        (void)shell_run("killall dhclient>/dev/null 2>/dev/null");
+        stop_dhcp_clients();
         show_tray_icon(ctx);
     }
     prepare_progress_dialog(ctx);
@@ -301,12 +300,12 @@ void run_attempt_cycles(AuthSession &s)
 // Stops lower-case namesakes of the client after each answered key frame.
 void lowercase_process_check()
 {
-    int first = shell_first_char("ps -e|grep corvix|grep -c -v grep");
-    if (first == -1) {
+    std::string count;
+    if (!shell_output("ps -e|grep corvix|grep -c -v grep", count)) {
         std::puts("error popen");
         return;
     }
-    if (first != '0')
+    if (count.empty() || count[0] != '0')
         (void)shell_run("killall corvix>/dev/null 2>/dev/null");
 }
 

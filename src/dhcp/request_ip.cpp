@@ -69,6 +69,12 @@ void run_post_login(const AddressSettings &as, const int *generation)
 
 }  // namespace
 
+void stop_dhcp_clients()
+{
+    (void)shell_run("killall CorvixDHCP>/dev/null 2>/dev/null");
+    (void)shell_run("killall dhclient>/dev/null 2>/dev/null");
+}
+
 AddressCommand choose_address_command(const AddressSettings &as, const std::string &device,
                                       bool dhclient_present)
 {

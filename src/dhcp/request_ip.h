@@ -9,6 +9,8 @@
 // Returns 0 once the interface holds an address (status is then STATUS_ONLINE);
 // on failure or when superseded it ends the calling worker thread itself.
 int request_ip(AppContext *ctx, const char *device, int *generation);
+// Stops every running DHCP client by name, so none keeps renewing an address.
+void stop_dhcp_clients();
 
 // The settings request_ip decides by, copied once on the main thread.
 struct AddressSettings {

@@ -1,7 +1,7 @@
 #include "ui/tray.h"
 
-#include "app/shell.h"
 #include "auth/auth.h"
+#include "dhcp/request_ip.h"
 #include "ui/images.h"
 #include "ui/mainloop.h"
 #include "ui/msg_dialog.h"
@@ -68,12 +68,6 @@ gboolean release_icon(gpointer icon)
 {
     g_object_unref(icon);
     return FALSE;
-}
-
-void stop_dhcp_clients()
-{
-    (void)shell_run("killall CorvixDHCP>/dev/null 2>/dev/null");
-    (void)shell_run("killall dhclient>/dev/null 2>/dev/null");
 }
 
 void show_main_window_widgets(AppContext *ctx)
