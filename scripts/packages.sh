@@ -7,6 +7,8 @@ PACKAGES=(
   # build
   build-essential cmake pkg-config
   libgtk2.0-dev libpcap-dev libgcrypt20-dev
+  # build: the image generator sets the button captions with Pango and Cairo
+  libpango1.0-dev libcairo2-dev
   # tests
   googletest libgtest-dev libgmock-dev
   xvfb xauth
@@ -14,7 +16,7 @@ PACKAGES=(
   # lab: namespaces, authenticator, DHCP server and clients, process tools
   iproute2 util-linux hostapd dnsmasq-base isc-dhcp-client busybox wpasupplicant
   psmisc procps
-  # the program: a font with Chinese glyphs for its texts
+  # the program's texts and the build's button captions: a font with Chinese glyphs
   fonts-wqy-zenhei
 )
 
