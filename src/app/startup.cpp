@@ -14,6 +14,7 @@
 #include "app/environment.h"
 #include "app/shell.h"
 #include "auth/auth.h"
+#include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 
 extern char **environ;
@@ -65,18 +66,6 @@ void copy_login_name(ClientSettings *settings)
 bool become_root()
 {
     return setuid(0) == 0 && getuid() == 0;
-}
-
-void show_window(AppContext *ctx)
-{
-    if (ctx->widgets && ctx->widgets->window)
-        gtk_widget_show_all(ctx->widgets->window);
-}
-
-void hide_window(AppContext *ctx)
-{
-    if (ctx->widgets && ctx->widgets->window)
-        gtk_widget_hide(ctx->widgets->window);
 }
 
 }  // namespace
@@ -149,7 +138,7 @@ int main_error_handle(AppContext *ctx)
 
 void on_logon_button_clicked(GtkWidget *, AppContext *ctx)
 {
-    hide_window(ctx);
+    hide_main_window_widgets(ctx);
     if (status != STATUS_IDLE) {
         main_error_handle(ctx);
         if (status != STATUS_IDLE)
@@ -168,7 +157,7 @@ void startup_decision(AppContext *ctx)
         return;
     }
     if (!auto_logon && status == STATUS_IDLE) {
-        show_window(ctx);
+        show_main_window_widgets(ctx);
         return;
     }
     if (getuid() != 0)

@@ -1,6 +1,6 @@
 // The authentication worker: one detached thread per attempt. It opens the
 // chosen interface, runs the attempt cycles (Start, Start wait, exchange wait)
-// and reports what happened through the message dialog and `status`.
+// and reports what happened through the worker link and `status`.
 #include "auth/auth.h"
 
 #include <climits>
@@ -18,10 +18,8 @@
 #include "auth/key.h"
 #include "auth/packets.h"
 #include "config/settings.h"
+#include "auth/worker_link.h"
 #include "dhcp/request_ip.h"
-#include "ui/mainloop.h"
-#include "ui/msg_dialog.h"
-#include "ui/tray.h"
 
 namespace {
 
@@ -38,51 +36,14 @@ struct DevListFreer {
 };
 using PcapHandle = std::unique_ptr<pcap_t, PcapCloser>;
 
-// What the worker takes from the main window and the settings at its start.
-struct WorkerInput {
-    std::string account;
-    std::string password;
-    std::string device;
-    int timeout = 0;
-    int private_auth = 0;
-};
-
-// The text of an entry, of a GtkCombo's entry, or of a combo box's child entry.
-std::string entry_text(GtkWidget *widget)
-{
-    if (widget && GTK_IS_COMBO(widget))
-        widget = GTK_COMBO(widget)->entry;
-    else if (widget && GTK_IS_BIN(widget))
-        widget = gtk_bin_get_child(GTK_BIN(widget));
-    if (!widget || !GTK_IS_ENTRY(widget))
-        return "";
-    return gtk_entry_get_text(GTK_ENTRY(widget));
-}
-
-// Runs on the main thread: widgets are only ever touched there.
-WorkerInput read_input(AppContext *ctx)
-{
-    WorkerInput in;
-    main_call_sync([&] {
-        if (MainWidgets *w = ctx->widgets) {
-            in.account = entry_text(w->account_combo);
-            in.password = entry_text(w->password_entry);
-            in.device = entry_text(w->device_combo);
-        }
-        in.timeout = ctx->settings->timeout;
-        in.private_auth = ctx->settings->private_auth;
-    });
-    return in;
-}
-
-bool input_valid(AppContext *ctx, const WorkerInput &in)
+bool input_valid(const WorkerInput &in)
 {
     if (in.account.empty() || in.account.size() > ACCOUNT_MAX) {
-        show_msg_dialog(ctx, "温馨提示", "帐号不能为空！", 1, 1);
+        link_show_message("温馨提示", "帐号不能为空！", 1, 1);
         return false;
     }
     if (in.password.size() < PASSWORD_MIN || in.password.size() > PASSWORD_MAX) {
-        show_msg_dialog(ctx, "温馨提示", "密码长度为6-20位！", 1, 1);
+        link_show_message("温馨提示", "密码长度为6-20位！", 1, 1);
         return false;
     }
     return true;
@@ -107,33 +68,21 @@ void fill_session(AuthSession &s, AppContext *ctx, const WorkerInput &in)
     s.timeout_ms = timeout_ms_from(in.timeout);
 }
 
-// The progress window's parameters, written on the main thread against the tray icon's handler.
-void prepare_progress_dialog(AppContext *ctx)
-{
-    main_call_sync([ctx] {
-        ClientSettings *cs = ctx->settings;
-        cs->msg_kind = 0;
-        cs->msg_buttons = 0;
-        copy_field(cs->msg_title, "提示");
-        copy_field(cs->msg_text, "正在认证中……");
-    });
-}
-
 // A log-off worker neither changes the state nor stops DHCP clients nor shows the icon.
-void begin_attempt(AppContext *ctx)
+void begin_attempt()
 {
     if (status.load() != STATUS_LOGOFF) {
-        status = STATUS_AUTHENTICATING;
+        link_set_status(STATUS_AUTHENTICATING);
         stop_dhcp_clients();
-        show_tray_icon(ctx);
+        link_tray(TrayState::Authenticating);
     }
-    prepare_progress_dialog(ctx);
+    link_prepare_progress("提示", "正在认证中……");
 }
 
-void report_error(AppContext *ctx, int new_status, const char *text)
+void report_error(int new_status, const char *text)
 {
-    status = new_status;
-    show_msg_dialog(ctx, "错误", text, 1, 1);
+    link_set_status(new_status);
+    link_show_message("错误", text, 1, 1);
 }
 
 bool device_listed(const pcap_if_t *list, const char *device)
@@ -151,16 +100,16 @@ int check_device_listed(AuthSession &s)
     pcap_if_t *raw = nullptr;
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     if (pcap_findalldevs(&raw, errbuf) == -1) {
-        report_error(s.ctx, STATUS_ERROR, "列举网卡失败！");
+        report_error(STATUS_ERROR, "列举网卡失败！");
         return 0;
     }
     std::unique_ptr<pcap_if_t, DevListFreer> list(raw);
     if (!list) {
-        report_error(s.ctx, STATUS_NO_NIC, "没有找到可用网卡，请确保启用了网卡！");
+        report_error(STATUS_NO_NIC, "没有找到可用网卡，请确保启用了网卡！");
         return 0;
     }
     if (!device_listed(list.get(), s.device)) {
-        report_error(s.ctx, STATUS_ERROR, "没有找到该网卡，可能已经被停用！");
+        report_error(STATUS_ERROR, "没有找到该网卡，可能已经被停用！");
         return 0;
     }
     return 1;
@@ -175,7 +124,7 @@ PcapHandle open_interface(AuthSession &s)
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     PcapHandle handle(capture_open(s.device, errbuf));
     if (!handle || std::strlen(s.device) > IFNAME_MAX || !GetMacFromDevice(s.local_mac, s.device)) {
-        report_error(s.ctx, STATUS_ERROR, "不能打开网卡，可能是网卡不支持LibPcap！");
+        report_error(STATUS_ERROR, "不能打开网卡，可能是网卡不支持LibPcap！");
         return nullptr;
     }
     char filter[FILTER_TEXT_SIZE];
@@ -192,17 +141,17 @@ void report_failure_frame(AuthSession &s)
     auth_error_handle(s.ctx, failure_code);
 }
 
-void report_link_failure(AuthSession &s, const char *title, const char *text)
+void report_link_failure(const char *title, const char *text)
 {
-    status = STATUS_FAILED;
-    show_msg_dialog(s.ctx, title, text, 1, 0);
+    link_set_status(STATUS_FAILED);
+    link_show_message(title, text, 1, 0);
 }
 
 // Sends Logoff; the worker of an exit request then ends the whole process.
 void log_off(AuthSession &s)
 {
     SendLogoffPkt(s.handle, s.local_mac);
-    status = STATUS_IDLE;
+    link_set_status(STATUS_IDLE);
     checkpoint(s);
     if (thread_auth_num.load() < 0)
         std::exit(0);
@@ -222,7 +171,7 @@ bool pass_start_wait(AuthSession &s)
     }
     checkpoint(s);
     SendStartPkt(s.handle, s.local_mac);
-    report_link_failure(s, "认证失败",
+    report_link_failure("认证失败",
                         "等待服务器响应超时，可能是你没有插好网线\n\n或者选了无线网卡！");
     return false;
 }
@@ -232,8 +181,8 @@ void handle_success(AuthSession &s)
 {
     set_msg(s.account, s.answer_password, s.device, s.ctx);
     checkpoint(s);
-    status = STATUS_GETTING_IP;
-    update_info_in_dialog(s.ctx, "认证通过！正在获取IP地址……");
+    link_set_status(STATUS_GETTING_IP);
+    link_progress_text("认证通过！正在获取IP地址……");
     (void)request_ip(s.ctx, s.device, &s.generation);
     checkpoint(s);
     send_packet_key(s.handle, s.kept_frame, s.local_mac);
@@ -270,7 +219,7 @@ void announce_reconnect(AuthSession &s)
     char notice[sizeof s.ctx->settings->msg_text];
     std::snprintf(notice, sizeof notice, "%s%s%d%s", "等待超时，", "自动进行第 ",
                   s.attempt_number, " 次认证！");
-    update_info_in_dialog(s.ctx, notice);
+    link_progress_text(notice);
 }
 
 void run_attempt_cycles(AuthSession &s)
@@ -282,12 +231,12 @@ void run_attempt_cycles(AuthSession &s)
         }
         checkpoint(s);
         SendStartPkt(s.handle, s.local_mac);
-        show_progress(s, "正在认证中……（start）");
+        show_progress("正在认证中……（start）");
         if (!pass_start_wait(s) || !exchange_until_silence(s))
             return;
         checkpoint(s);
         if (!reconnect_wanted(s)) {
-            report_link_failure(s, "掉线", "等待服务器响应超时（key）！");
+            report_link_failure("掉线", "等待服务器响应超时（key）！");
             return;
         }
         announce_reconnect(s);
@@ -314,14 +263,14 @@ void lowercase_process_check()
 gpointer authentication(gpointer data)
 {
     auto *ctx = static_cast<AppContext *>(data);
-    WorkerInput in = read_input(ctx);
-    if (!input_valid(ctx, in))
+    WorkerInput in = link_read_input();
+    if (!input_valid(in))
         return nullptr;
     AuthSession s{};
     fill_session(s, ctx, in);
     s.after_key_answer = lowercase_process_check;
     s.generation = thread_auth_num.fetch_add(1) + 1;
-    begin_attempt(ctx);
+    begin_attempt();
     // Closed however the thread ends: g_thread_exit unwinds this frame.
     PcapHandle handle = open_interface(s);
     if (!handle)
@@ -334,10 +283,10 @@ gpointer authentication(gpointer data)
     return nullptr;
 }
 
-void auth_error_handle(AppContext *ctx, const uint8_t failure_code[4])
+void auth_error_handle(AppContext *, const uint8_t failure_code[4])
 {
-    status = STATUS_FAILED;
-    show_msg_dialog(ctx, "认证失败", failure_message(failure_code), 1, 0);
+    link_set_status(STATUS_FAILED);
+    link_show_message("认证失败", failure_message(failure_code), 1, 0);
 }
 
 void start_auth_worker(AppContext *ctx)

@@ -1,7 +1,7 @@
 // The authentication worker: one thread per attempt.
 #pragma once
 
-#include <gtk/gtk.h>
+#include <glib.h>
 
 #include "app/records.h"
 
@@ -9,7 +9,5 @@
 gpointer authentication(gpointer ctx);
 // Shows the server's failure reason and sets STATUS_FAILED.
 void auth_error_handle(AppContext *ctx, const uint8_t failure_code[4]);
-// The message for a failure code (bytes 30..33 of an EAP-Failure).
-const char *failure_message(const uint8_t failure_code[4]);
 // Starts a detached worker running authentication(ctx).
 void start_auth_worker(AppContext *ctx);

@@ -6,11 +6,10 @@
 #include <glib.h>
 
 #include "app/records.h"
-#include "auth/auth.h"
 #include "auth/capture.h"
 #include "auth/key.h"
 #include "auth/packets.h"
-#include "ui/msg_dialog.h"
+#include "auth/worker_link.h"
 
 namespace {
 
@@ -175,8 +174,7 @@ void build_answer_password(char out[30], const char *password, int private_auth)
 
 void checkpoint(const AuthSession &s)
 {
-    if (thread_auth_num.load() != s.generation)
-        g_thread_exit(nullptr);
+    retire_if_superseded(s.generation);
 }
 
 void reset_headers(AuthSession &s)
@@ -187,10 +185,10 @@ void reset_headers(AuthSession &s)
     std::memcpy(s.eth_header + 12, EAPOL_ETHERTYPE, 2);
 }
 
-void show_progress(const AuthSession &s, const char *text)
+void show_progress(const char *text)
 {
     if (status.load() == STATUS_AUTHENTICATING)
-        update_info_in_dialog(s.ctx, text);
+        link_progress_text(text);
 }
 
 StartWaitAction start_wait(AuthSession &s)
@@ -207,7 +205,7 @@ StartWaitAction start_wait(AuthSession &s)
     // A first request of another type gets no answer; the exchange wait handles the next.
     if (action == StartWaitAction::Request && is_identity_request(frame, caplen)) {
         SendResponseIdentity(s.handle, frame, s.eth_header, s.identity_extra, s.account);
-        show_progress(s, "正在认证中……（IDENTITY）");
+        show_progress("正在认证中……（IDENTITY）");
     }
     return action;
 }
@@ -223,11 +221,11 @@ WaitEnd exchange_wait(AuthSession &s)
             break;
         case ExchangeAction::AnswerIdentity:
             SendResponseIdentity(s.handle, frame, s.eth_header, s.identity_extra, s.account);
-            show_progress(s, "正在认证中……（IDENTITY2）");
+            show_progress("正在认证中……（IDENTITY2）");
             break;
         case ExchangeAction::AnswerMd5:
             SendResponseMD5(s.handle, frame, s.eth_header, s.account, s.answer_password);
-            show_progress(s, "正在认证中……（MD5-Challenge2）");
+            show_progress("正在认证中……（MD5-Challenge2）");
             break;
         case ExchangeAction::Failure:
             keep_frame(s, frame, caplen);

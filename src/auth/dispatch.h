@@ -28,6 +28,8 @@ bool is_identity_request(const uint8_t *frame, int caplen);
 ExchangeAction dispatch_exchange(const uint8_t *frame, int caplen, int run_status);
 // Copies bytes 30..33 of an EAP-Failure into out; zeros (the default message) when shorter.
 void read_failure_code(const uint8_t *frame, int caplen, uint8_t out[4]);
+// The message for a failure code (bytes 30..33 of an EAP-Failure).
+const char *failure_message(const uint8_t failure_code[4]);
 
 constexpr int KEPT_FRAME_SIZE = 128;
 
@@ -61,7 +63,7 @@ void checkpoint(const AuthSession &s);
 // Sets eth_header to the group address, local_mac and the EAPOL EtherType; clears identity_extra.
 void reset_headers(AuthSession &s);
 // Shows a progress text, but only while the run state is STATUS_AUTHENTICATING.
-void show_progress(const AuthSession &s, const char *text);
+void show_progress(const char *text);
 // Reads one frame after EAPOL-Start; answers an Identity request, keeps a Failure frame.
 StartWaitAction start_wait(AuthSession &s);
 // Reads and answers frames until a read brings none, or a Failure or Success is kept.

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "config/ini.h"
-#include "ui/main_window.h"
 #include "ui/mainloop.h"
+#include "ui/ui_text.h"
 #include "ui/msg_dialog.h"
 
 const char *settings_path = "/usr/share/Corvix2/Corvix.conf";

@@ -7,9 +7,7 @@
 
 #include "app/shell.h"
 #include "auth/ip.h"
-#include "ui/mainloop.h"
-#include "ui/msg_dialog.h"
-#include "ui/tray.h"
+#include "auth/worker_link.h"
 
 namespace {
 
@@ -17,32 +15,12 @@ constexpr char DISCARD_OUTPUT[] = ">/dev/null 2>/dev/null";
 constexpr char DHCLIENT_PATH[] = "/sbin/dhclient";
 constexpr char OWN_DHCP_PATH[] = "/usr/share/Corvix2/CorvixDHCP";
 
-AddressSettings read_settings(AppContext *ctx)
+[[noreturn]] void fail(const char *title, const char *text)
 {
-    AddressSettings as;
-    main_call_sync([&] {
-        const ClientSettings *cs = ctx->settings;
-        as.use_own_dhcp = cs->use_own_dhcp;
-        as.open_url = cs->open_url;
-        as.url = cs->url;
-        as.login_name = cs->login_name;
-    });
-    return as;
-}
-
-[[noreturn]] void fail(AppContext *ctx, const char *title, const char *text)
-{
-    status = STATUS_FAILED;
-    show_msg_dialog(ctx, title, text, 1, 0);
+    link_set_status(STATUS_FAILED);
+    link_show_message(title, text, 1, 0);
     g_thread_exit(nullptr);
     g_assert_not_reached();
-}
-
-// A newer worker or an exit has taken over: end quietly.
-void end_if_superseded(const int *generation)
-{
-    if (thread_auth_num.load() != *generation)
-        g_thread_exit(nullptr);
 }
 
 // Starts line with the shell and waits for the shell to end; false when it can't start.
@@ -59,7 +37,7 @@ void run_post_login(const AddressSettings &as, const int *generation)
 {
     std::string line = is_web_page(as.url) ? page_command(as.login_name, as.url)
                                            : program_line_command(as.login_name, as.url);
-    end_if_superseded(generation);
+    retire_if_superseded(*generation);
     // An empty program line does nothing.
     if (as.url.empty())
         return;
@@ -110,25 +88,25 @@ bool address_obtained(const uint8_t ip[4])
     return !all_zero && !all_ones && ip[0] != 169;
 }
 
-int request_ip(AppContext *ctx, const char *device, int *generation)
+int request_ip(AppContext *, const char *device, int *generation)
 {
-    AddressSettings as = read_settings(ctx);
+    AddressSettings as = link_read_address_settings();
     // The companion program, when wanted, is chosen without probing for dhclient.
     bool dhclient_present =
         !as.use_own_dhcp && shell_run(std::string("test -e ") + DHCLIENT_PATH) == 0;
     AddressCommand command = choose_address_command(as, device, dhclient_present);
     if (command.line.empty())
-        fail(ctx, "获取ip失败", "没有找到系统的dhcp客户端，请尝试程序的\n\ndhcp客户端！");
+        fail("获取ip失败", "没有找到系统的dhcp客户端，请尝试程序的\n\ndhcp客户端！");
     if (!run_and_wait(command.line))
-        fail(ctx, "提示", "popen错误，获取ip失败！");
-    end_if_superseded(generation);
+        fail("提示", "popen错误，获取ip失败！");
+    retire_if_superseded(*generation);
     uint8_t ip[4];
     GetIpFromDevice(ip, device);
     if (!address_obtained(ip))
-        fail(ctx, "失败", "动态获取ip不成功！");
-    status = STATUS_ONLINE;
-    update_info_in_dialog(ctx, "认证成功！");
-    update_tray_icon(ctx);
+        fail("失败", "动态获取ip不成功！");
+    link_set_status(STATUS_ONLINE);
+    link_progress_text("认证成功！");
+    link_tray(TrayState::Online);
     if (as.open_url && !command.url_used)
         run_post_login(as, generation);
     return 0;

@@ -5,20 +5,13 @@
 #include <string>
 
 #include "app/records.h"
+#include "auth/worker_link.h"
 
 // Returns 0 once the interface holds an address (status is then STATUS_ONLINE);
 // on failure or when superseded it ends the calling worker thread itself.
 int request_ip(AppContext *ctx, const char *device, int *generation);
 // Stops every running DHCP client by name, so none keeps renewing an address.
 void stop_dhcp_clients();
-
-// The settings request_ip decides by, copied once on the main thread.
-struct AddressSettings {
-    int use_own_dhcp;
-    int open_url;
-    std::string url;
-    std::string login_name;
-};
 
 // The command that obtains the address; line empty when there is none.
 struct AddressCommand {

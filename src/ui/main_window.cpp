@@ -7,6 +7,7 @@
 #include "ui/images.h"
 #include "ui/mainloop.h"
 #include "ui/ui_text.h"
+#include "ui/worker_ui.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>
 
@@ -206,12 +207,16 @@ void build_footer(MainWidgets *w)
 
 }  // namespace
 
-// A new UTF-8 copy of a text in the locale's encoding, or null.
-gchar *_(const char *text)
+void show_main_window_widgets(AppContext *ctx)
 {
-    if (!text)
-        return nullptr;
-    return g_locale_to_utf8(text, -1, nullptr, nullptr, nullptr);
+    if (ctx->widgets && ctx->widgets->window)
+        gtk_widget_show_all(ctx->widgets->window);
+}
+
+void hide_main_window_widgets(AppContext *ctx)
+{
+    if (ctx->widgets && ctx->widgets->window)
+        gtk_widget_hide(ctx->widgets->window);
 }
 
 // Builds the hidden main window from the settings into ctx->widgets.
@@ -235,6 +240,7 @@ void show_main_window(int *argc, char ***argv, ClientSettings *settings)
     // Both live as long as the process: workers and handlers keep pointers.
     static MainWidgets widgets = main_widgets_initial();
     static AppContext ctx{&widgets, settings};
+    connect_worker_to_ui(&ctx);
     // GLib sets its thread system up by itself; GDK thread support stays off
     // because workers hand widget work to this thread instead of locking.
     gtk_init(argc, argv);

@@ -4,6 +4,7 @@
 
 #include "auth/auth.h"
 #include "ui/images.h"
+#include "ui/main_window.h"
 #include "ui/mainloop.h"
 #include "ui/tray.h"
 #include "ui/ui_text.h"
@@ -74,12 +75,6 @@ template <size_t N> void copy_text_field(char (&dst)[N], const char *src)
     const gchar *end = nullptr;
     if (!g_utf8_validate(dst, -1, &end))
         dst[end - dst] = '\0';
-}
-
-void show_main_window_widgets(AppContext *ctx)
-{
-    if (ctx->widgets && ctx->widgets->window)
-        gtk_widget_show_all(ctx->widgets->window);
 }
 
 void destroy_window_now(ClientSettings *s)
@@ -224,19 +219,21 @@ void handle_run_end(GtkWidget *dialog, AppContext *ctx)
     }
 }
 
+}  // namespace
+
 // On the main thread: stores a request and queues the building of its window.
-void request_dialog_now(AppContext *ctx, const char *title, const char *text, int kind, int buttons)
+void request_message_dialog(AppContext *ctx, const char *title, const char *text, int kind,
+                            int buttons)
 {
     ClientSettings *s = ctx->settings;
     s->msg_kind = kind;
     s->msg_buttons = buttons;
     copy_text_field(s->msg_title, title);
-    copy_text_field(s->msg_text, text);
+    if (text)
+        copy_text_field(s->msg_text, text);
     mutex = new_marker();
     g_idle_add(create_message_dialog, ctx);
 }
-
-}  // namespace
 
 // Replaces the current dialog with a new one, built on the main loop; returns before it exists.
 int show_msg_dialog(AppContext *ctx, const char *title, const char *text, int kind, int buttons)
@@ -246,7 +243,7 @@ int show_msg_dialog(AppContext *ctx, const char *title, const char *text, int ki
     // main loop, so nothing can slip a window in between.
     main_call_sync([&] {
         close_dialog_now(ctx);
-        request_dialog_now(ctx, title, text, kind, buttons);
+        request_message_dialog(ctx, title, text, kind, buttons);
     });
     return 0;
 }

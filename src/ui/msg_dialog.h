@@ -8,6 +8,10 @@
 int show_msg_dialog(AppContext *ctx, const char *title, const char *text, int kind, int buttons);
 int update_info_in_dialog(AppContext *ctx, const char *text);
 int destroy_msg_dialog(AppContext *ctx);
+// Main thread, with no window and no request pending: asks for a window of
+// this kind; a null text keeps the current message text.
+void request_message_dialog(AppContext *ctx, const char *title, const char *text, int kind,
+                            int buttons);
 gboolean create_message_dialog(gpointer ctx);
 int on_button_ok_clicked(GtkWidget *button, AppContext *ctx);
 int on_button_cancel_clicked(GtkWidget *button, AppContext *ctx);

@@ -3,6 +3,7 @@
 #include "auth/auth.h"
 #include "dhcp/request_ip.h"
 #include "ui/images.h"
+#include "ui/main_window.h"
 #include "ui/mainloop.h"
 #include "ui/msg_dialog.h"
 #include "ui/ui_text.h"
@@ -68,12 +69,6 @@ gboolean release_icon(gpointer icon)
 {
     g_object_unref(icon);
     return FALSE;
-}
-
-void show_main_window_widgets(AppContext *ctx)
-{
-    if (ctx->widgets && ctx->widgets->window)
-        gtk_widget_show_all(ctx->widgets->window);
 }
 
 }  // namespace
@@ -150,13 +145,7 @@ int on_tray_icon_activated(GtkStatusIcon *, AppContext *ctx)
     }
     if (mutex.load())
         return 0;  // a window is on its way
-    GMutex *marker = g_new0(GMutex, 1);
-    g_mutex_init(marker);
-    mutex = marker;
-    s->msg_kind = 0;
-    s->msg_buttons = 0;
-    copy_field(s->msg_title, "提示");
-    g_idle_add(create_message_dialog, ctx);
+    request_message_dialog(ctx, "提示", nullptr, 0, 0);
     return 0;
 }
 

@@ -1,11 +1,12 @@
-// Owning holders for the UTF-8 copies that `_` returns.
+// The text conversion `_` and owning holders for the UTF-8 copies it returns.
 #pragma once
 
 #include <memory>
 
 #include <glib.h>
 
-#include "ui/main_window.h"
+// A new UTF-8 copy of a text in the locale's encoding (g_free it), or null.
+gchar *_(const char *text);
 
 struct GFreeText {
     void operator()(gchar *p) const { g_free(p); }

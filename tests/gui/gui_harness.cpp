@@ -15,6 +15,7 @@
 
 #include "config/settings.h"
 #include "ui/main_window.h"
+#include "ui/worker_ui.h"
 
 // GTK keeps process-lifetime allocations that the leak checker would report
 // at every exit; the suite's runner switches it off too.
@@ -150,6 +151,7 @@ GuiApp &gui_app()
         auto *a = new GuiApp;
         a->widgets = main_widgets_initial();
         build_main_window(&a->ctx);
+        connect_worker_to_ui(&a->ctx);
         return a;
     }();
     return *app;

@@ -21,6 +21,7 @@
 #include "config/settings.h"
 #include "ui/mainloop.h"
 #include "ui/msg_dialog.h"
+#include "ui/worker_ui.h"
 
 namespace {
 
@@ -158,6 +159,7 @@ E2eClient *new_client()
     dir_to_remove = dir;
     std::atexit(remove_client_dir);
     c->ctx = AppContext{&c->widgets, &c->settings};
+    connect_worker_to_ui(&c->ctx);
     current = c;
     return c;
 }

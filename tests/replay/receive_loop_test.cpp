@@ -13,8 +13,8 @@
 #include "auth/capture.h"
 #include "auth/dispatch.h"
 #include "auth/filters.h"
+#include "auth/worker_link.h"
 #include "replay/wire_fake.h"
-#include "ui/mainloop.h"
 
 namespace {
 
@@ -63,7 +63,13 @@ class ReceiveLoop : public ::testing::Test {
 
     void SetUp() override
     {
-        mainloop_init();  // progress texts then land in msg_text at once
+        // Progress texts land in msg_text, as the dialog keeps them.
+        WorkerLink link{};
+        link.ui = &settings;
+        link.progress_text = [](void *ui, const char *text) {
+            copy_field(static_cast<ClientSettings *>(ui)->msg_text, text);
+        };
+        set_worker_link(link);
         sent_frames.clear();
         key_checks = 0;
         status = STATUS_AUTHENTICATING;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/records.h"
-#include "auth/auth.h"
+#include "auth/dispatch.h"
 
 namespace {
 

@@ -1,0 +1,70 @@
+#include "auth/worker_link.h"
+
+#include <glib.h>
+
+#include "app/records.h"
+
+namespace {
+
+// Written at start-up before any worker exists; only read afterwards.
+WorkerLink installed{};
+
+}  // namespace
+
+void set_worker_link(const WorkerLink &link)
+{
+    installed = link;
+}
+
+const WorkerLink &worker_link()
+{
+    return installed;
+}
+
+WorkerInput link_read_input()
+{
+    return installed.read_input ? installed.read_input(installed.ui) : WorkerInput{};
+}
+
+AddressSettings link_read_address_settings()
+{
+    return installed.read_address_settings ? installed.read_address_settings(installed.ui)
+                                           : AddressSettings{};
+}
+
+void link_show_message(const char *title, const char *text, int kind, int buttons)
+{
+    if (installed.show_message)
+        installed.show_message(installed.ui, title, text, kind, buttons);
+}
+
+void link_prepare_progress(const char *title, const char *text)
+{
+    if (installed.prepare_progress)
+        installed.prepare_progress(installed.ui, title, text);
+}
+
+void link_progress_text(const char *text)
+{
+    if (installed.progress_text)
+        installed.progress_text(installed.ui, text);
+}
+
+void link_tray(TrayState state)
+{
+    if (installed.tray)
+        installed.tray(installed.ui, state);
+}
+
+void link_set_status(int new_status)
+{
+    status = new_status;
+    if (installed.status_changed)
+        installed.status_changed(installed.ui, new_status);
+}
+
+void retire_if_superseded(int generation)
+{
+    if (thread_auth_num.load() != generation)
+        g_thread_exit(nullptr);
+}

@@ -1,0 +1,64 @@
+// How the worker and the address step reach the user: one record of plain
+// functions, filled once at start-up by whoever shows things (the GTK UI, a
+// test's recorder). The worker never knows a widget: every argument is a
+// value that could as well travel in a message to another process.
+#pragma once
+
+#include <string>
+
+// What the log-on reads at its start: the entries and two settings.
+struct WorkerInput {
+    std::string account;
+    std::string password;
+    std::string device;
+    int timeout = 0;  // seconds; 0 waits without limit
+    int private_auth = 0;
+};
+
+// The settings the address step decides by, read once when it starts.
+struct AddressSettings {
+    int use_own_dhcp;
+    int open_url;
+    std::string url;
+    std::string login_name;
+};
+
+// The tray icon's pictures while a worker runs.
+enum class TrayState { Authenticating, Online };
+
+// Called on the worker's thread; the filler hands widget work to its own
+// thread. `ui` is the filler's own pointer, handed back untouched. A null
+// function means the filler does not want that report.
+struct WorkerLink {
+    void *ui;
+    // The user's entries and the attempt's settings.
+    WorkerInput (*read_input)(void *ui);
+    AddressSettings (*read_address_settings)(void *ui);
+    // Replaces the message window: kind 0 information, 1 error; buttons as
+    // the window's layouts define them.
+    void (*show_message)(void *ui, const char *title, const char *text, int kind, int buttons);
+    // What the progress window shows when the tray opens it later, without opening it now.
+    void (*prepare_progress)(void *ui, const char *title, const char *text);
+    // The message text, and the label of the window that is open.
+    void (*progress_text)(void *ui, const char *text);
+    void (*tray)(void *ui, TrayState state);
+    // Every run-state change the worker makes, after `status` holds it.
+    void (*status_changed)(void *ui, int status);
+};
+
+// Installs the record the worker uses from now on (copied).
+void set_worker_link(const WorkerLink &link);
+const WorkerLink &worker_link();
+
+// Calls into the installed record; each does nothing when its function is null.
+WorkerInput link_read_input();
+AddressSettings link_read_address_settings();
+void link_show_message(const char *title, const char *text, int kind, int buttons);
+void link_prepare_progress(const char *title, const char *text);
+void link_progress_text(const char *text);
+void link_tray(TrayState state);
+// Sets `status` and reports the change.
+void link_set_status(int new_status);
+
+// Ends the calling worker thread when a newer worker (or an exit) has taken over.
+void retire_if_superseded(int generation);

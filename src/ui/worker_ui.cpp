@@ -1,0 +1,98 @@
+#include "ui/worker_ui.h"
+
+#include <string>
+
+#include "auth/worker_link.h"
+#include "ui/mainloop.h"
+#include "ui/msg_dialog.h"
+#include "ui/tray.h"
+
+namespace {
+
+AppContext *context_of(void *ui)
+{
+    return static_cast<AppContext *>(ui);
+}
+
+// The text of an entry, of a GtkCombo's entry, or of a combo box's child entry.
+std::string entry_text(GtkWidget *widget)
+{
+    if (widget && GTK_IS_COMBO(widget))
+        widget = GTK_COMBO(widget)->entry;
+    else if (widget && GTK_IS_BIN(widget))
+        widget = gtk_bin_get_child(GTK_BIN(widget));
+    if (!widget || !GTK_IS_ENTRY(widget))
+        return "";
+    return gtk_entry_get_text(GTK_ENTRY(widget));
+}
+
+WorkerInput read_input(void *ui)
+{
+    AppContext *ctx = context_of(ui);
+    WorkerInput in;
+    main_call_sync([&] {
+        if (MainWidgets *w = ctx->widgets) {
+            in.account = entry_text(w->account_combo);
+            in.password = entry_text(w->password_entry);
+            in.device = entry_text(w->device_combo);
+        }
+        in.timeout = ctx->settings->timeout;
+        in.private_auth = ctx->settings->private_auth;
+    });
+    return in;
+}
+
+// Copied on the main thread, where the settings dialog writes them.
+AddressSettings read_address_settings(void *ui)
+{
+    AppContext *ctx = context_of(ui);
+    AddressSettings as{};
+    main_call_sync([&] {
+        const ClientSettings *cs = ctx->settings;
+        as.use_own_dhcp = cs->use_own_dhcp;
+        as.open_url = cs->open_url;
+        as.url = cs->url;
+        as.login_name = cs->login_name;
+    });
+    return as;
+}
+
+void show_message(void *ui, const char *title, const char *text, int kind, int buttons)
+{
+    show_msg_dialog(context_of(ui), title, text, kind, buttons);
+}
+
+// Written on the main thread against the tray icon's handler, which opens this window.
+void prepare_progress(void *ui, const char *title, const char *text)
+{
+    AppContext *ctx = context_of(ui);
+    main_call_sync([&] {
+        ClientSettings *cs = ctx->settings;
+        cs->msg_kind = 0;
+        cs->msg_buttons = 0;
+        copy_field(cs->msg_title, title);
+        copy_field(cs->msg_text, text);
+    });
+}
+
+void progress_text(void *ui, const char *text)
+{
+    update_info_in_dialog(context_of(ui), text);
+}
+
+void tray(void *ui, TrayState state)
+{
+    if (state == TrayState::Online)
+        update_tray_icon(context_of(ui));
+    else
+        show_tray_icon(context_of(ui));
+}
+
+}  // namespace
+
+void connect_worker_to_ui(AppContext *ctx)
+{
+    // The UI reads `status` where it needs it, so it takes no change reports.
+    set_worker_link(WorkerLink{ctx, read_input, read_address_settings, show_message,
+                               prepare_progress, progress_text, tray, nullptr});
+}
