@@ -12,8 +12,9 @@
 
 int main(int argc, char **argv)
 {
-    // First of all: nothing the caller's environment holds may steer this
-    // set-user-ID root process.
+    // First of all: nothing the caller's umask, signal dispositions or
+    // environment hold may steer this set-user-ID root process.
+    set_process_defaults();
     reduce_environment();
     // The settings are read before GTK sets the locale; without this, `_`
     // would take every stored account name for ASCII and drop the others.

@@ -1,6 +1,9 @@
 #include "app/startup.h"
 
+#include <grp.h>
 #include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,10 +24,11 @@ extern char **environ;
 
 namespace {
 
-// The companion DHCP program keeps renewing after the client has gone; it is
-// not a second client and must not lock the user out.
-const char kInstancePipeline[] =
-    "ps -e|grep -E \"corvix|Corvix\" |grep -v CorvixDHCP|grep -c -v grep";
+// Only the installed client counts: processes named exactly Corvix whose
+// effective user is root. A user's own program of a similar (or the same) name
+// cannot lock everyone out, and the companion CorvixDHCP renewer, which keeps
+// running after the client has gone, is no second client.
+const char kInstancePipeline[] = "ps -C Corvix -o euid= | grep -c -x ' *0 *'";
 
 const StartupMessage kStartupMessages[] = {
     {STATUS_NIC_LIST_FAILED, STATUS_ERROR, "错误", "列举网卡失败！"},
@@ -33,14 +37,26 @@ const StartupMessage kStartupMessages[] = {
     {STATUS_ALREADY_RUNNING, STATUS_ERROR, "温馨提示", "Corvix认证客户端已运行！"},
 };
 
+bool is_xauthority(const std::string &entry)
+{
+    return entry.compare(0, 11, "XAUTHORITY=") == 0;
+}
+
+// Whether the real user may read the file (access() checks the real ids): the
+// root process must not open a file for someone who can't.
+bool caller_can_read(const std::string &path)
+{
+    return access(path.c_str(), R_OK) == 0;
+}
+
 // The caller's environment, with an XAUTHORITY that the caller cannot read
-// emptied: the root process must not open a file for someone who can't.
+// emptied.
 std::vector<std::string> caller_environment()
 {
     std::vector<std::string> env;
     for (char **e = environ; e && *e; e++) {
         std::string entry = *e;
-        if (entry.compare(0, 11, "XAUTHORITY=") == 0 && access(*e + 11, R_OK) != 0)
+        if (is_xauthority(entry) && !caller_can_read(entry.substr(11)))
             entry = "XAUTHORITY=";
         env.push_back(entry);
     }
@@ -63,19 +79,46 @@ void copy_login_name(ClientSettings *settings)
         copy_field(settings->login_name, pw->pw_name);
 }
 
+// User and group ids root's, with root's group alone as supplementary group:
+// nothing the process creates may belong to the caller's groups.
 bool become_root()
 {
-    return setuid(0) == 0 && getuid() == 0;
+    const gid_t root_group = 0;
+    return setuid(0) == 0 && getuid() == 0 && setgid(0) == 0 && getgid() == 0 &&
+           getegid() == 0 && setgroups(1, &root_group) == 0;
 }
 
 }  // namespace
 
+void set_process_defaults()
+{
+    // The caller's umask would reach every file this process and the programs
+    // it runs as root create (the settings file, resolv.conf, the autostart
+    // copy).
+    umask(022);
+    // A file-size limit must make a write fail, so the save can clean up,
+    // instead of killing the process half-way through it.
+    signal(SIGXFSZ, SIG_IGN);
+}
+
 void reduce_environment()
 {
-    std::vector<std::string> env = reduced_environment(caller_environment(), real_user_home());
+    reduce_environment_for(real_user_home());
+}
+
+void reduce_environment_for(const std::string &user_home)
+{
+    std::vector<std::string> env = reduced_environment(caller_environment(), user_home);
+    // The fallback XAUTHORITY is checked like a given one.
+    for (std::string &entry : env) {
+        if (is_xauthority(entry) && !caller_can_read(entry.substr(11)))
+            entry.clear();
+    }
     clearenv();
     for (const std::string &entry : env) {
         size_t eq = entry.find('=');
+        if (eq == std::string::npos)
+            continue;
         (void)setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1);
     }
 }

@@ -3,6 +3,8 @@
 
 #include <gtk/gtk.h>
 
+#include <string>
+
 #include "app/records.h"
 
 void check_mul_instance(ClientSettings *settings);
@@ -11,8 +13,13 @@ void on_logon_button_clicked(GtkWidget *widget, AppContext *ctx);
 // The last step of start-up, after the main window is built: start an
 // automatic log-on, show the window, or report the start-up problem.
 void startup_decision(AppContext *ctx);
+// The first thing the process does: umask 022 and SIGXFSZ ignored, whatever
+// the caller handed down.
+void set_process_defaults();
 // Reduces the environment to what the root process needs (see startup.cpp).
 void reduce_environment();
+// The same with the real user's home given (the fallback XAUTHORITY's folder).
+void reduce_environment_for(const std::string &user_home);
 
 // The status start-up goes on with, from the whole output of the instance
 // pipeline: two or more matching processes mean another instance.

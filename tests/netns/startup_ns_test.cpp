@@ -2,19 +2,28 @@
 // namespace, the single-instance check in a private PID namespace.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <grp.h>
 #include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/install.h"
 #include "app/records.h"
+#include "app/shell.h"
 #include "app/startup.h"
 #include "config/settings.h"
+#include "dhcp/request_ip.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -110,18 +119,26 @@ TEST_F(StartupNs, LastDeviceIsFoundAndNoInterfaceIsReported)
     }));
 }
 
-// Starts a process whose name is name (a copy of sleep) and returns its pid.
-pid_t start_named(ChildChecks &c, const std::string &dir, const std::string &name)
+// A process to run during the instance check: a copy of sleep under this
+// name, run as this user.
+struct Named {
+    std::string name;
+    uid_t uid = 0;
+};
+
+pid_t start_named(ChildChecks &c, const std::string &dir, const Named &p)
 {
-    std::string path = dir + "/" + name;
+    std::string path = dir + "/" + p.name;
     std::string cp = "cp /bin/sleep '" + path + "' 2>/dev/null || test -x '" + path + "'";
-    c.setup(std::system(cp.c_str()) == 0, "copy of sleep named " + name);
+    c.setup(std::system(cp.c_str()) == 0, "copy of sleep named " + p.name);
     pid_t pid = fork();
     if (pid == 0) {
-        execl(path.c_str(), name.c_str(), "600", static_cast<char *>(nullptr));
+        if (p.uid != 0 && setresuid(p.uid, p.uid, p.uid) != 0)
+            _exit(126);
+        execl(path.c_str(), p.name.c_str(), "600", static_cast<char *>(nullptr));
         _exit(127);
     }
-    c.setup(pid > 0, "starting " + name);
+    c.setup(pid > 0, "starting " + p.name);
     return pid;
 }
 
@@ -134,12 +151,11 @@ void stop_all(std::vector<pid_t> &pids)
     pids.clear();
 }
 
-int instance_status_with(ChildChecks &c, const std::string &dir,
-                         const std::vector<std::string> &running)
+int instance_status_with(ChildChecks &c, const std::string &dir, const std::vector<Named> &running)
 {
     std::vector<pid_t> pids;
-    for (const std::string &name : running)
-        pids.push_back(start_named(c, dir, name));
+    for (const Named &p : running)
+        pids.push_back(start_named(c, dir, p));
     usleep(100 * 1000);  // let every exec finish, so ps shows the new names
     status = STATUS_IDLE;
     ClientSettings s{};
@@ -148,24 +164,29 @@ int instance_status_with(ChildChecks &c, const std::string &dir,
     return status;
 }
 
-TEST_F(StartupNs, SingleInstanceCheckCountsWholeNumbers)
+TEST_F(StartupNs, SingleInstanceCheckCountsOnlyTheInstalledClient)
 {
     std::string dir = dir_;
+    const uid_t nobody = 65534;
     EXPECT_EQ("", run_in_child(CLONE_NEWPID | CLONE_NEWNS, [&](ChildChecks &c) {
         c.expect(instance_status_with(c, dir, {}) == STATUS_IDLE,
                  "none matching: started under another name, no other instance");
-        c.expect(instance_status_with(c, dir, {"Corvix"}) == STATUS_IDLE, "alone");
-        c.expect(instance_status_with(c, dir, {"Corvix", "corvix"}) == STATUS_ALREADY_RUNNING,
+        c.expect(instance_status_with(c, dir, {{"Corvix"}}) == STATUS_IDLE, "alone");
+        c.expect(instance_status_with(c, dir, {{"Corvix"}, {"Corvix"}}) == STATUS_ALREADY_RUNNING,
                  "two");
-        std::vector<std::string> ten;
-        for (int i = 0; i < 10; i++)
-            ten.push_back(i % 2 ? "Corvix" : "xcorvixy");
-        c.expect(instance_status_with(c, dir, ten) == STATUS_ALREADY_RUNNING,
-                 "ten are not one");
-        c.expect(instance_status_with(c, dir, {"Corvix", "CorvixDHCP"}) == STATUS_IDLE,
+        std::vector<Named> ten(10, Named{"Corvix"});
+        c.expect(instance_status_with(c, dir, ten) == STATUS_ALREADY_RUNNING, "ten are not one");
+        c.expect(instance_status_with(c, dir, {{"Corvix"}, {"CorvixDHCP"}}) == STATUS_IDLE,
                  "a leftover DHCP renewer is not another client");
-        c.expect(instance_status_with(c, dir, {"Corvi", "sleep"}) == STATUS_IDLE,
-                 "other names do not count");
+        c.expect(instance_status_with(c, dir, {{"Corvix"}, {"corvix"}, {"xCorvixy"}, {"Corvi"}}) ==
+                     STATUS_IDLE,
+                 "other names do not count, whoever runs them");
+        // An ordinary user's programs cannot keep anyone's client from starting.
+        c.expect(instance_status_with(c, dir, {{"Corvix"}, {"corvixblock", nobody}}) ==
+                     STATUS_IDLE,
+                 "a user's corvixblock");
+        c.expect(instance_status_with(c, dir, {{"Corvix"}, {"Corvix", nobody}}) == STATUS_IDLE,
+                 "a user's own program named Corvix");
     }));
 }
 
@@ -174,13 +195,28 @@ TEST_F(StartupNs, RootSwitchAndLoginName)
     EXPECT_EQ("", run_in_child(CLONE_NEWPID | CLONE_NEWNS, [&](ChildChecks &c) {
         ClientSettings s{};
         setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/x", 1);
-        // Started set-user-ID root by nobody: real nobody, effective root.
+        // Started set-user-ID root by nobody: real nobody, effective root,
+        // nobody's groups.
+        const gid_t nogroup = 65534;
+        c.setup(setgroups(1, &nogroup) == 0 && setresgid(nogroup, nogroup, nogroup) == 0,
+                "nobody's groups");
         c.setup(setresuid(65534, 0, 0) == 0, "real user nobody");
         status = STATUS_IDLE;
         check_mul_instance(&s);
         c.expect(std::string(s.login_name) == "nobody", "login name of the real user: " +
                                                             std::string(s.login_name));
         c.expect(getuid() == 0, "became root");
+        gid_t groups[4] = {99, 99, 99, 99};
+        int n = getgroups(4, groups);
+        c.expect(getgid() == 0 && getegid() == 0, "root's group ids");
+        c.expect(n == 1 && groups[0] == 0, "root's group alone: " + std::to_string(n));
+        std::string made = dir_ + "/made";
+        int fd = open(made.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        struct stat st{};
+        c.expect(fd >= 0 && fstat(fd, &st) == 0 && st.st_uid == 0 && st.st_gid == 0,
+                 "a file made afterwards is root:root, gid " + std::to_string(st.st_gid));
+        if (fd >= 0)
+            close(fd);
         c.expect(status == STATUS_IDLE, "alone: " + std::to_string(status));
         const char *dbus = getenv("DBUS_SESSION_BUS_ADDRESS");
         c.expect(dbus && *dbus == '\0', "empty session bus address");
@@ -191,6 +227,91 @@ TEST_F(StartupNs, RootSwitchAndLoginName)
         status = STATUS_IDLE;
         check_mul_instance(&t);
         c.expect(status == STATUS_NOT_ROOT, "not root: " + std::to_string(status));
+    }));
+}
+
+void put(const std::string &path, const std::string &text, mode_t mode)
+{
+    std::ofstream(path) << text;
+    (void)chmod(path.c_str(), mode);
+}
+
+mode_t mode_of(const std::string &path)
+{
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 07777;
+}
+
+std::string octal(mode_t mode)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
+    return text;
+}
+
+TEST_F(StartupNs, CallersUmaskReachesNoFileOfTheClientOrItsRootChildren)
+{
+    std::string dir = dir_, conf = conf_;
+    EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
+        umask(0);
+        set_process_defaults();
+        std::string scratch = dir + "/scratch";
+        c.setup(mkdir(scratch.c_str(), 0755) == 0 &&
+                    mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0,
+                "tmpfs scratch");
+        for (const char *d : {"/usr/share", "/etc/xdg"})
+            c.setup(mount_overlay(d, scratch), std::string("overlay on ") + d);
+        c.setup(std::system("mkdir -p /usr/share/Corvix2 /etc/xdg/autostart && "
+                            "rm -f /etc/xdg/autostart/Corvix.desktop") == 0,
+                "installed folders");
+        // The companion program stands in for any DHCP client: it writes the
+        // resolver file the way dhclient's script does, with the shell's '>'.
+        std::string resolv = dir + "/resolv.conf";
+        put("/usr/share/Corvix2/CorvixDHCP", "#!/bin/sh\necho nameserver 10.9.9.9 >" + resolv + "\n",
+            0755);
+        put("/usr/share/Corvix2/Corvix.desktop", "[Desktop Entry]\nName=Corvix\n", 0666);
+
+        settings_path = conf.c_str();
+        ClientSettings s{};
+        get_ini_message(&s);
+        c.expect(mode_of(conf) == 0600, "settings file " + octal(mode_of(conf)));
+
+        AddressCommand command = choose_address_command({1, 0, "", ""}, "eth9", false);
+        c.expect(shell_run(command.line) == 0, "address command ran: " + command.line);
+        c.expect(mode_of(resolv) == 0644, "file of the address command " + octal(mode_of(resolv)));
+
+        (void)set_autostart(GINT_TO_POINTER(1));
+        std::string entry = "/etc/xdg/autostart/Corvix.desktop";
+        c.expect(mode_of(entry) == 0644, "autostart copy " + octal(mode_of(entry)));
+    }));
+}
+
+TEST_F(StartupNs, FallbackXauthorityOnlyWhenTheRealUserCanReadIt)
+{
+    std::string dir = dir_;
+    EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
+        std::string home = dir + "/home", secret = dir + "/secret";
+        std::string own = home + "/.Xauthority";
+        c.setup(mkdir(home.c_str(), 0755) == 0 && chown(home.c_str(), 65534, 65534) == 0,
+                "the user's home");
+        put(secret, "another user's cookie", 0600);
+        c.setup(symlink(secret.c_str(), own.c_str()) == 0, "link to another user's file");
+        // Started set-user-ID root by nobody, with no XAUTHORITY given.
+        c.setup(setresuid(65534, 0, 0) == 0, "real user nobody");
+        clearenv();
+        setenv("DISPLAY", ":5", 1);
+        reduce_environment_for(home);
+        c.expect(getenv("XAUTHORITY") == nullptr, "a link to a file nobody cannot read is dropped");
+        c.expect(getenv("DISPLAY") && std::string(getenv("DISPLAY")) == ":5", "display kept");
+
+        c.setup(unlink(own.c_str()) == 0, "link removed");
+        put(own, "nobody's cookie", 0600);
+        c.setup(chown(own.c_str(), 65534, 65534) == 0, "the user's own file");
+        clearenv();
+        setenv("DISPLAY", ":5", 1);
+        reduce_environment_for(home);
+        const char *kept = getenv("XAUTHORITY");
+        c.expect(kept && own == kept, "the user's own file is kept");
     }));
 }
 

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -103,9 +105,16 @@ TEST(ReduceEnvironment, ReplacesTheProcessEnvironment)
         setenv("DISPLAY", ":7", 1);
         setenv("LANG", "C.UTF-8", 1);
         setenv("XAUTHORITY", "/nonexistent/corvix/Xauthority", 1);
-        reduce_environment();
-        struct passwd *pw = getpwuid(getuid());
-        std::string home_auth = std::string(pw ? pw->pw_dir : "") + "/.Xauthority";
+        char home[] = "/tmp/corvix-home-XXXXXX";
+        if (!mkdtemp(home))
+            _exit(2);
+        std::string home_auth = std::string(home) + "/.Xauthority";
+        FILE *f = std::fopen(home_auth.c_str(), "w");
+        if (!f || std::fclose(f) != 0)
+            _exit(3);
+        reduce_environment_for(home);
+        unlink(home_auth.c_str());
+        rmdir(home);
         int bad = 0;
         bad |= getenv("LD_PRELOAD") || getenv("HOME") || getenv("GTK_MODULES");
         bad |= std::string(getenv("PATH") ? getenv("PATH") : "") != "/usr/sbin:/usr/bin:/sbin:/bin";
@@ -115,6 +124,10 @@ TEST(ReduceEnvironment, ReplacesTheProcessEnvironment)
         bad |= !dbus || *dbus;
         // An XAUTHORITY the caller cannot read gives way to the user's own.
         bad |= std::string(getenv("XAUTHORITY") ? getenv("XAUTHORITY") : "") != home_auth;
+        // A fallback that is not there (or not readable) is no XAUTHORITY at all.
+        setenv("XAUTHORITY", "/nonexistent/corvix/Xauthority", 1);
+        reduce_environment_for(home);
+        bad |= getenv("XAUTHORITY") != nullptr;
         _exit(bad);
     }
     int st = 0;
