@@ -12,6 +12,8 @@ PACKAGES=(
   # tests
   googletest libgtest-dev libgmock-dev
   xvfb xauth
+  # the attack tests: a user's own X settings manager
+  xsettingsd
   clang libclang-rt-14-dev
   # lab: namespaces, authenticator, DHCP server and clients, process tools
   iproute2 util-linux hostapd dnsmasq-base isc-dhcp-client busybox wpasupplicant

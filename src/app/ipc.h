@@ -1,0 +1,91 @@
+// The records that pass between the window process (the user's rights, GTK)
+// and the engine process (root, no display). One record is one datagram of a
+// SOCK_SEQPACKET socket pair: a fixed size, small numbers and bounded texts,
+// so that neither side ever has to trust a length the other side wrote.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Engine → window.
+enum MessageKind : uint16_t {
+    MSG_SHOW_DIALOG = 1,     // text 0 title, text 1 text, num 0 kind, num 1 buttons
+    MSG_DIALOG_FIELDS = 2,   // the same fields stored without opening the dialog
+    MSG_UPDATE_INFO = 3,     // text 1 the progress text
+    MSG_TRAY = 4,            // num 0: TRAY_SHOW or TRAY_ONLINE
+    MSG_STATUS = 5,          // num 0 the run state
+    MSG_OPTIONS = 6,         // start: see options_message()
+    MSG_ACCOUNT_NAME = 7,    // text 0 one stored account (start, or after MSG_ACCOUNTS_RESET)
+    MSG_DEVICE_NAME = 8,     // text 0 one usable interface (start)
+    MSG_START_DONE = 9,      // num 0 the run state start-up left; the window may build itself
+    MSG_ACCOUNT_PASSWORD = 10,  // text 0 account, text 1 its stored password (answer to a lookup)
+    MSG_ACCOUNTS_RESET = 11,    // the stored account list is sent anew; names follow
+    MSG_ACCOUNTS_DONE = 12,     // end of a list sent after MSG_ACCOUNTS_RESET
+    MSG_SETTINGS_SAVED = 13,    // num 0: 1 stored, 0 not stored
+    MSG_EXIT = 14,              // num 0 the exit code: the window ends the process
+};
+
+// Window → engine.
+enum RequestKind : uint16_t {
+    REQ_LOGON = 101,           // text 0 account, 1 password, 2 interface; num 0 remember, 1 auto_logon
+    REQ_DISCONNECT = 102,
+    REQ_EXIT = 103,
+    REQ_SAVE_SETTINGS = 104,   // num 0..5 see SaveSlots; text 0 url
+    REQ_SET_AUTO_LOGON = 105,  // num 0
+    REQ_DELETE_ACCOUNT = 106,  // text 0 account
+    REQ_ACCOUNT_PASSWORD = 107,  // text 0 account
+};
+
+enum TrayState : int32_t { TRAY_SHOW = 1, TRAY_ONLINE = 2 };
+
+// Slots of the numbers in REQ_SAVE_SETTINGS and MSG_OPTIONS.
+enum OptionSlot {
+    OPT_AUTO_START = 0,
+    OPT_USE_OWN_DHCP = 1,
+    OPT_OPEN_URL = 2,
+    OPT_PRIVATE_AUTH = 3,
+    OPT_TIMEOUT_RECONNECT = 4,
+    OPT_TIMEOUT = 5,
+    OPT_AUTO_LOGON = 6,    // MSG_OPTIONS only
+    OPT_DEVICE_FOUND = 7,  // MSG_OPTIONS only
+};
+
+constexpr uint32_t IPC_MAGIC = 0x43565831;  // "CVX1": both halves come from one executable
+constexpr size_t IPC_NUMS = 8;
+constexpr size_t IPC_TEXTS = 4;
+constexpr size_t IPC_TEXT_SIZE = 128;  // bytes including the terminating NUL
+
+struct IpcRecord {
+    uint32_t magic;
+    uint16_t kind;
+    uint16_t reserved;  // zero
+    int32_t num[IPC_NUMS];
+    char text[IPC_TEXTS][IPC_TEXT_SIZE];  // each NUL-terminated, zero after the NUL
+};
+static_assert(sizeof(IpcRecord) == 4 + 2 + 2 + 4 * IPC_NUMS + IPC_TEXTS * IPC_TEXT_SIZE,
+              "the record has no padding: every byte on the wire is defined");
+
+// A record of this kind with every other byte zero.
+IpcRecord ipc_record(uint16_t kind);
+// Stores value in text slot i; false (slot left empty) when it does not fit whole.
+bool ipc_set_text(IpcRecord &r, size_t i, const char *value);
+
+// Whether a kind belongs to the engine's messages or to the window's requests.
+bool is_message_kind(uint16_t kind);
+bool is_request_kind(uint16_t kind);
+
+// The datagram's bytes as a record, when it is one in canonical form: exactly
+// the record's size, the magic, a known kind, zero reserved bytes, every text
+// terminated within its slot and zero-filled after its end. False otherwise.
+bool ipc_decode(const uint8_t *data, size_t len, IpcRecord &out);
+
+// A SOCK_SEQPACKET pair, close-on-exec on both ends; false on failure.
+bool ipc_socketpair(int fds[2]);
+// Sends one record whole (waits while the peer's queue is full); false when
+// the peer is gone or the send failed. Never raises SIGPIPE.
+bool ipc_send(int fd, const IpcRecord &r);
+
+enum class RecvResult { Record, Invalid, Closed };
+// Receives one datagram. Invalid: it was not a record (too long, too short,
+// not canonical) and has been consumed; Closed: the peer has gone.
+RecvResult ipc_recv(int fd, IpcRecord &out);

@@ -1,0 +1,197 @@
+#include "support/attack.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+const uid_t kAttackUid = 64123;
+const gid_t kAttackGid = 64123;
+
+bool append_line(const std::string &path, const std::string &line)
+{
+    std::ofstream f(path, std::ios::app);
+    f << line << "\n";
+    return static_cast<bool>(f);
+}
+
+bool copy_and_bind(const std::string &src, const std::string &copy, const std::string &extra)
+{
+    std::string cmd = "cp '" + src + "' '" + copy + "'";
+    if (std::system(cmd.c_str()) != 0 || !append_line(copy, extra))
+        return false;
+    return mount(copy.c_str(), src.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
+void sleep_ms(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace
+
+std::string probe_library_path()
+{
+    return std::string(CORVIX_BINARY_DIR) + "/tests/libcvx_probe.so";
+}
+
+std::string gtk_host_path()
+{
+    return std::string(CORVIX_BINARY_DIR) + "/tests/cvx_gtk_host";
+}
+
+AttackUser attack_user_add(ChildChecks &c, const std::string &scratch)
+{
+    AttackUser u;
+    u.uid = kAttackUid;
+    u.gid = kAttackGid;
+    u.name = "cvxattack";
+    u.home = scratch + "/home-cvxattack";
+    c.setup(mkdir(u.home.c_str(), 0700) == 0 || errno == EEXIST, "home of the test user");
+    c.setup(chown(u.home.c_str(), u.uid, u.gid) == 0, "home owned by the test user");
+    // The scratch folder itself must be passable for the user.
+    c.setup(chmod(scratch.c_str(), 0755) == 0, "scratch folder passable");
+    std::string pw = u.name + ":x:" + std::to_string(u.uid) + ":" + std::to_string(u.gid) +
+                     "::" + u.home + ":/bin/sh";
+    std::string gr = u.name + ":x:" + std::to_string(u.gid) + ":";
+    c.setup(copy_and_bind("/etc/passwd", scratch + "/passwd", pw), "test user in /etc/passwd");
+    c.setup(copy_and_bind("/etc/group", scratch + "/group", gr), "test group in /etc/group");
+    return u;
+}
+
+pid_t spawn_as(const AttackUser &u, const std::vector<std::string> &argv,
+               const std::vector<std::string> &env, int pass_fd)
+{
+    pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    setpgid(0, 0);
+    int devnull = open("/dev/null", O_RDWR);
+    if (devnull >= 0)
+        dup2(devnull, 0);
+    gid_t groups[] = {u.gid};
+    if (setgroups(1, groups) != 0 || setresgid(u.gid, u.gid, u.gid) != 0 ||
+        setresuid(u.uid, u.uid, u.uid) != 0)
+        _exit(126);
+    if (chdir(u.home.c_str()) != 0)
+        _exit(126);
+    if (pass_fd >= 0 && dup2(pass_fd, 9) != 9)
+        _exit(126);
+    std::vector<char *> args, envp;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    for (const std::string &e : env)
+        envp.push_back(const_cast<char *>(e.c_str()));
+    envp.push_back(nullptr);
+    execve(args[0], args.data(), envp.data());
+    _exit(127);
+}
+
+void stop_group(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    kill(-pid, SIGKILL);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+std::string place_probe(ChildChecks &c, const AttackUser &u)
+{
+    std::string path = u.home + "/libcvxprobe.so";
+    std::string cmd = "cp '" + probe_library_path() + "' '" + path + "'";
+    c.setup(std::system(cmd.c_str()) == 0, "probe copied into the home");
+    c.setup(chown(path.c_str(), u.uid, u.gid) == 0, "probe owned by the user");
+    return path;
+}
+
+std::string place_theme(ChildChecks &c, const AttackUser &u, const std::string &probe)
+{
+    std::string dir = u.home + "/.themes/CvxProbe/gtk-2.0";
+    std::string cmd = "mkdir -p '" + dir + "' && chown -R " + std::to_string(u.uid) + ":" +
+                      std::to_string(u.gid) + " '" + u.home + "/.themes'";
+    c.setup(std::system(cmd.c_str()) == 0, "theme folder");
+    std::string rc = "style \"cvxprobe\" {\n  engine \"" + probe +
+                     "\" {\n  }\n}\nclass \"GtkWidget\" style \"cvxprobe\"\n";
+    std::ofstream(dir + "/gtkrc") << rc;
+    c.setup(chown((dir + "/gtkrc").c_str(), u.uid, u.gid) == 0, "gtkrc owned by the user");
+    // From /usr/share/themes as from any home folder, the same theme.
+    std::string up;
+    for (int i = 0; i < 16; i++)
+        up += "../";
+    return up + u.home.substr(1) + "/.themes/CvxProbe";
+}
+
+UserDisplay user_display_up(ChildChecks &c, const AttackUser &u, const std::string &settings_text)
+{
+    UserDisplay d;
+    int fds[2];
+    c.setup(pipe2(fds, O_CLOEXEC) == 0, "display pipe");
+    std::vector<std::string> argv{"/usr/bin/Xvfb", "-displayfd", "9", "-nolisten", "tcp",
+                                  "-screen", "0", "800x600x24"};
+    d.xvfb = spawn_as(u, argv, {"PATH=/usr/bin:/bin"}, fds[1]);
+    close(fds[1]);
+    std::string number;
+    char ch;
+    while (read(fds[0], &ch, 1) == 1 && ch != '\n')
+        number += ch;
+    close(fds[0]);
+    c.setup(d.xvfb > 0 && !number.empty(), "Xvfb of the test user came up");
+    d.display = ":" + number;
+    std::string conf = u.home + "/xsettingsd.conf";
+    std::ofstream(conf) << settings_text;
+    std::string log = u.home + "/xsettingsd.log";
+    d.xsettingsd = spawn_as(u, {"/bin/sh", "-c", "exec /usr/bin/xsettingsd -c '" + conf +
+                                                     "' 2>'" + log + "'"},
+                            {"PATH=/usr/bin:/bin", "DISPLAY=" + d.display});
+    for (int i = 0; i < 100; i++) {
+        if (file_text(log).find("Created window") != std::string::npos)
+            break;
+        sleep_ms(50);
+    }
+    c.setup(file_text(log).find("Created window") != std::string::npos,
+            "xsettingsd serves the display: " + file_text(log));
+    return d;
+}
+
+void user_display_down(UserDisplay &d)
+{
+    stop_group(d.xsettingsd);
+    stop_group(d.xvfb);
+    d.xsettingsd = d.xvfb = -1;
+}
+
+std::vector<ProbeIds> probe_records(const std::string &probe_path)
+{
+    std::vector<ProbeIds> out;
+    std::istringstream in(file_text(probe_path + ".log"));
+    ProbeIds p;
+    while (in >> p.pid >> p.ruid >> p.euid >> p.suid >> p.rgid >> p.egid >> p.sgid)
+        out.push_back(p);
+    return out;
+}
+
+std::vector<ProbeIds> wait_probe_records(const std::string &probe_path, int timeout_ms)
+{
+    for (int waited = 0; waited < timeout_ms; waited += 50) {
+        std::vector<ProbeIds> r = probe_records(probe_path);
+        if (!r.empty())
+            return r;
+        sleep_ms(50);
+    }
+    return probe_records(probe_path);
+}
