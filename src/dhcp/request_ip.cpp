@@ -67,7 +67,9 @@ AddressCommand choose_address_command(const AddressSettings &as, const std::stri
 
 bool is_web_page(const std::string &url)
 {
-    return url.compare(0, 7, "http://") == 0;
+    // A secure page is a page too: run as a program line it would be a shell
+    // command, and as the address command one that runs as root.
+    return url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0;
 }
 
 std::string page_command(const std::string &login_name, const std::string &url)

@@ -22,7 +22,7 @@ struct AddressCommand {
 // Picks the address command; dhclient_present is the result of probing /sbin/dhclient.
 AddressCommand choose_address_command(const AddressSettings &as, const std::string &device,
                                       bool dhclient_present);
-// True when url begins with exactly "http://" (a page to open, not a program line).
+// True when url begins with exactly "http://" or "https://" (a page to open, not a program line).
 bool is_web_page(const std::string &url);
 // Opens the page as login_name on display :0.
 std::string page_command(const std::string &login_name, const std::string &url);

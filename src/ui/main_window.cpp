@@ -4,6 +4,7 @@
 
 #include "app/startup.h"
 #include "config/settings.h"
+#include "ui/config_dialog.h"
 #include "ui/images.h"
 #include "ui/mainloop.h"
 #include "ui/ui_text.h"
@@ -170,8 +171,8 @@ void build_buttons(AppContext *ctx)
     gtk_widget_modify_bg(w->scratch_image, GTK_STATE_NORMAL, &w->colors[4]);
     gtk_widget_grab_focus(w->logon_button);
     g_signal_connect(w->logon_button, "clicked", G_CALLBACK(on_logon_button_clicked), ctx);
-    // The settings dialog comes with a later change; the button stays unconnected until then.
     w->config_button = new_image_button(w, config_inline, CONFIG_BUTTON);
+    g_signal_connect(w->config_button, "clicked", G_CALLBACK(show_config_dialog), ctx);
     w->about_button = new_image_button(w, about_inline, ABOUT_BUTTON);
     g_signal_connect(w->about_button, "clicked", G_CALLBACK(show_about_dlg), w);
 }

@@ -76,9 +76,10 @@ TEST(AddressCommand, ProgramLineFromUrlOnlyWithoutDhclient)
     AddressCommand c = choose_address_command(settings(0, 1, "udhcpc -i eth0"), "eth0", false);
     EXPECT_EQ(c.line, "udhcpc -i eth0");
     EXPECT_TRUE(c.url_used);
-    // https:// and an upper-case HTTP:// are program lines, not pages.
-    EXPECT_TRUE(choose_address_command(settings(0, 1, "https://a"), "eth0", false).url_used);
+    // An upper-case HTTP:// is a program line; https:// is a page and never
+    // runs as the (root) address command.
     EXPECT_TRUE(choose_address_command(settings(0, 1, "HTTP://a"), "eth0", false).url_used);
+    EXPECT_EQ(choose_address_command(settings(0, 1, "https://a"), "eth0", false).line, "");
 }
 
 TEST(AddressCommand, NoneWithoutAnyWayToGetAnAddress)
@@ -108,7 +109,8 @@ TEST(PostLogin, WebPageTest)
     EXPECT_TRUE(is_web_page("http://portal/"));
     EXPECT_TRUE(is_web_page("http://"));
     EXPECT_FALSE(is_web_page("http:/"));
-    EXPECT_FALSE(is_web_page("https://portal/"));
+    EXPECT_TRUE(is_web_page("https://portal/"));
+    EXPECT_FALSE(is_web_page("https:/portal/"));
     EXPECT_FALSE(is_web_page("HTTP://portal/"));
     EXPECT_FALSE(is_web_page(""));
 }

@@ -1,0 +1,191 @@
+#include "config/config_save.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+
+#include "app/shell.h"
+#include "config/ini.h"
+#include "config/settings.h"
+#include "dhcp/request_ip.h"
+
+namespace {
+
+constexpr int kTimeoutDefault = 800;
+constexpr int kTimeoutMax = 3600;
+constexpr int kTimeoutMin = 8;
+constexpr char kDesktopEntry[] = "/usr/share/Corvix2/Corvix.desktop";
+const char *const kDesktopFolders[] = {"桌面", "Desktop"};
+
+struct IniCloser {
+    void operator()(IniFile *ini) const { ini_close(ini); }
+};
+using IniPtr = std::unique_ptr<IniFile, IniCloser>;
+
+// Replaces the option's value, adding the key when a hand-edited file lacks
+// it: a save must not drop an option without a word.
+void put_text(IniFile *ini, const char *address, const char *value)
+{
+    if (!ini_set(ini, address, value))
+        (void)ini_append(ini, address, value);
+}
+
+void put_int(IniFile *ini, const char *address, int value)
+{
+    if (!ini_set_int(ini, address, value))
+        (void)ini_append_int(ini, address, value);
+}
+
+// The values a choice stands for, worked out once for the file and the run.
+struct NewOptions {
+    int open_url;
+    std::string url;  // what the file stores: empty when the box is cleared
+    int use_own_dhcp;
+    int timeout_reconnect;
+    int timeout;
+    int auto_start;
+    int private_auth;
+};
+
+NewOptions options_of(const ConfigChoice &c)
+{
+    NewOptions o;
+    o.open_url = c.open_url ? 1 : 0;
+    o.url = c.open_url ? url_field_text(c.url) : "";
+    o.use_own_dhcp = c.use_own_dhcp ? 1 : 0;
+    o.timeout_reconnect = c.timeout_reconnect ? 1 : 0;
+    o.timeout = c.timeout_reconnect ? timeout_from_text(c.timeout.c_str()) : kTimeoutDefault;
+    o.auto_start = c.auto_start ? 1 : 0;
+    o.private_auth = c.private_auth ? 1 : 0;
+    return o;
+}
+
+// A program line runs as root when no DHCP client is found, so an ordinary
+// user who may start the client must not be able to store one. The line
+// already held came from the root-owned file and stays usable.
+bool program_line_allowed(const NewOptions &o, const ClientSettings *s, bool by_root)
+{
+    if (!o.open_url || o.url.empty() || is_web_page(o.url) || by_root)
+        return true;
+    return o.url == s->url;
+}
+
+void write_file(IniFile *ini, const NewOptions &o)
+{
+    put_int(ini, "OPTION@OpenUrl", o.open_url);
+    put_text(ini, "OPTION@Url", o.url.c_str());
+    put_int(ini, "OPTION@UseCorvixDhcp", o.use_own_dhcp);
+    put_int(ini, "OPTION@TimeoutReconnect", o.timeout_reconnect);
+    put_int(ini, "OPTION@Timeout", o.timeout);
+    put_int(ini, "OPTION@AutoStart", o.auto_start);
+    put_int(ini, "OPTION@PrivateAuth", o.private_auth);
+}
+
+void apply(ClientSettings *s, const NewOptions &o)
+{
+    s->open_url = o.open_url;
+    // A cleared box keeps the text in memory; open_url 0 means it is used nowhere.
+    if (o.open_url)
+        copy_field(s->url, o.url.c_str());
+    s->use_own_dhcp = o.use_own_dhcp;
+    s->timeout = o.timeout;
+    // A running worker reads this one at each silence.
+    __atomic_store_n(&s->timeout_reconnect, o.timeout_reconnect, __ATOMIC_RELAXED);
+    s->auto_start = o.auto_start;
+    s->private_auth = o.private_auth;
+}
+
+}  // namespace
+
+int timeout_from_text(const char *text)
+{
+    const char *p = text ? text : "";
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        p++;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        p++;
+    long long value = 0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        if (value <= kTimeoutMax)  // anything larger ends as the maximum anyway
+            value = value * 10 + (*p - '0');
+    }
+    if (negative)
+        value = -value;
+    if (value > kTimeoutMax)
+        value = kTimeoutMax;
+    if (value < kTimeoutMin)
+        value = kTimeoutDefault;
+    return static_cast<int>(value);
+}
+
+std::string url_field_text(const std::string &text)
+{
+    constexpr size_t kMax = sizeof(ClientSettings{}.url) - 1;
+    std::string line = text.substr(0, text.find_first_of("\r\n"));
+    if (line.size() <= kMax)
+        return line;
+    size_t end = kMax;
+    // Back off over continuation bytes (10xxxxxx) to the start of a character.
+    while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xc0) == 0x80)
+        end--;
+    return line.substr(0, end);
+}
+
+bool login_is_root(const char *login_name)
+{
+    UserIds ids;
+    return user_ids(login_name, &ids) && ids.uid == 0;
+}
+
+ConfigSave save_config(const ConfigChoice &choice, ClientSettings *s, bool by_root)
+{
+    NewOptions o = options_of(choice);
+    if (!program_line_allowed(o, s, by_root))
+        return ConfigSave::ProgramRefused;
+    IniPtr ini(ini_open(settings_path));
+    if (!ini)
+        return ConfigSave::FileUnreadable;
+    write_file(ini.get(), o);
+    (void)ini_save(ini.get());
+    ini.reset();
+    // The file holds passwords that anyone could unscramble: root's alone.
+    (void)chmod(settings_path, 0600);
+    apply(s, o);
+    return ConfigSave::Saved;
+}
+
+std::string launcher_test_line(const std::string &login_name)
+{
+    std::string home = "/home/" + login_name + "/", line;
+    for (const char *folder : kDesktopFolders)
+        line += "test -e " + shell_quote(home + folder + "/Corvix.desktop") + " && exit 1; ";
+    for (const char *folder : kDesktopFolders)
+        line += "test -e " + shell_quote(home + folder) + " && exit 0; ";
+    return line + "exit 1";
+}
+
+std::string launcher_copy_line(const std::string &login_name)
+{
+    std::string home = "/home/" + login_name + "/", line;
+    for (const char *folder : kDesktopFolders) {
+        line += std::string("cp ") + kDesktopEntry + " " + shell_quote(home + folder + "/") +
+                " 1>/dev/null 2>/dev/null; ";
+    }
+    return line + "exit 0";
+}
+
+bool launcher_wanted(const char *login_name)
+{
+    UserIds ids;
+    return user_ids(login_name, &ids) && shell_run_as(ids, launcher_test_line(login_name)) == 0;
+}
+
+void copy_launcher(const char *login_name)
+{
+    UserIds ids;
+    if (user_ids(login_name, &ids))
+        (void)shell_run_as(ids, launcher_copy_line(login_name));
+}
