@@ -6,6 +6,7 @@
 #include "app/shell.h"
 #include "config/config_save.h"
 #include "ui/images.h"
+#include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 #include "ui/ui_text.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
@@ -48,11 +49,9 @@ void hide_again(GtkWidget *window, gpointer)
 
 void hide_main_window(AppContext *ctx)
 {
-    GtkWidget *window = ctx->widgets ? ctx->widgets->window : nullptr;
-    if (!window)
-        return;
-    gtk_widget_hide(window);
-    keep_hidden_handler = g_signal_connect_after(window, "show", G_CALLBACK(hide_again), nullptr);
+    hide_main_window_widgets(ctx);
+    if (ctx->widgets && ctx->widgets->window)
+        keep_hidden_handler = g_signal_connect_after(ctx->widgets->window, "show", G_CALLBACK(hide_again), nullptr);
 }
 
 void release_main_window(AppContext *ctx)
@@ -66,8 +65,7 @@ void release_main_window(AppContext *ctx)
 void show_main_window_again(AppContext *ctx)
 {
     release_main_window(ctx);
-    if (ctx->widgets && ctx->widgets->window)
-        gtk_widget_show_all(ctx->widgets->window);
+    show_main_window_widgets(ctx);
 }
 
 // Save and cancel end the dialog here; the modal run then returns.
