@@ -46,6 +46,9 @@ struct ClientSettings {
     char msg_title[20];
     char msg_text[90];
     char url[92];
+    // The settings file exists but could not be read at start-up: nothing was
+    // loaded, and the file is left as it is.
+    int settings_unreadable;
 };
 
 struct MainWidgets {

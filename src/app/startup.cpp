@@ -195,6 +195,12 @@ void startup_decision(AppContext *ctx)
     // Any stored non-zero value means on: a value of neither 0 nor 1 must not
     // leave the client running without a window or a log-on.
     bool auto_logon = ctx->settings->auto_logon != 0;
+    if (status == STATUS_IDLE && ctx->settings->settings_unreadable) {
+        // Nothing was loaded, so no automatic log-on either; the OK button
+        // brings the window.
+        show_msg_dialog(ctx, "错误", "读取配置文件失败！", 1, 1);
+        return;
+    }
     if (auto_logon && status == STATUS_IDLE) {
         start_auth_worker(ctx);
         return;

@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <new>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +20,13 @@ constexpr size_t kSectionMax = 63;      // section name taken from a header line
 constexpr size_t kAddressMax = 63;      // any address, also the one ini_append completes
 constexpr size_t kWrittenLineMax = 127; // a written line including its line feed
 constexpr size_t kIntTextMax = 71;      // value text looked at by ini_get_int
+constexpr size_t kFileMax = 1 << 20;    // a settings file is a few dozen lines
 constexpr const char *kDefaultSection = "General";
+// What stands between key and value in a written line. The plain form carries
+// every byte but a line break verbatim; a value holding CR or LF is written in
+// the escaped form, where '%', CR and LF appear as %25, %0D and %0A.
+constexpr const char kPlainSeparator[] = " = ";
+constexpr const char kEscapedSeparator[] = " =% ";
 
 // ---------------------------------------------------------------- entries
 
@@ -87,12 +96,46 @@ bool has_line_break(const char *text)
     return strpbrk(text, "\r\n") != nullptr;
 }
 
-// Whether "key = value\n" stays within one written line and cannot split into
-// several lines (a line break in a text would smuggle extra entries into the file).
+bool needs_escape(char c)
+{
+    return c == '%' || c == '\r' || c == '\n';
+}
+
+// The text after the key in a written line, without its line feed.
+std::string written_value(const char *value, size_t len)
+{
+    if (!memchr(value, '\r', len) && !memchr(value, '\n', len)) {
+        std::string out = kPlainSeparator;
+        out.append(value, len);
+        return out;
+    }
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out = kEscapedSeparator;
+    for (size_t i = 0; i < len; i++) {
+        unsigned char c = static_cast<unsigned char>(value[i]);
+        if (needs_escape(static_cast<char>(c))) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// Whether the key's line stays within one written line. A line break in a key
+// would smuggle extra entries into the file; one in a value is escaped.
+bool entry_fits(const char *key, size_t key_len, const char *value, size_t value_len)
+{
+    if (memchr(key, '\r', key_len) || memchr(key, '\n', key_len) || key_len > kWrittenLineMax)
+        return false;
+    return key_len + written_value(value, value_len).size() + 1 <= kWrittenLineMax;
+}
+
 bool entry_fits(const char *key, const char *value)
 {
-    size_t len = strlen(key) + 3 + strlen(value) + 1;
-    return len <= kWrittenLineMax && !has_line_break(key) && !has_line_break(value);
+    return entry_fits(key, strlen(key), value, strlen(value));
 }
 
 // Whether a key and section written by ini_save read back as themselves: a
@@ -134,32 +177,6 @@ bool split_address(const char *address, Address *out)
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_separator(char c) { return is_blank(c) || c == '=' || c == ':'; }
 
-// Reads one line into buf (room for kLineMax + 2 bytes) without its LF and a CR
-// before it; false at the end of the file. A longer line is consumed to its LF
-// and flagged, so its tail can never be taken for a line of its own.
-bool read_line(FILE *file, char *buf, bool *too_long)
-{
-    size_t n = 0;
-    int c;
-    bool any = false;
-    *too_long = false;
-    while ((c = getc(file)) != EOF) {
-        any = true;
-        if (c == '\n')
-            break;
-        if (n <= kLineMax)
-            buf[n++] = static_cast<char>(c);
-        else
-            *too_long = true;
-    }
-    if (n > 0 && buf[n - 1] == '\r')
-        n--;
-    if (n > kLineMax)
-        *too_long = true;
-    buf[n] = '\0';
-    return any;
-}
-
 struct ReadState {
     std::string section = kDefaultSection;
     bool skipping = false; // inside a section whose name is over the limit
@@ -181,23 +198,66 @@ void read_header(const char *p, ReadState *state)
         state->section.assign(p, len);
 }
 
-// "key<separators>value<comment>". A line without any separator gives the key
-// an empty value. A line without a key ("= 5") and one whose entry could not be
-// written back (longer than one line, a CR inside the key) are dropped, so
-// everything read can be saved again.
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// The value of an escaped line: %XX gives that byte, any other '%' stands for itself.
+std::string unescaped(const char *text)
+{
+    std::string out;
+    for (const char *p = text; *p; p++) {
+        int hi = *p == '%' ? hex_digit(p[1]) : -1;
+        int lo = hi >= 0 ? hex_digit(p[2]) : -1;
+        if (lo >= 0 && (hi | lo) != 0) {
+            out += static_cast<char>(hi * 16 + lo);
+            p += 2;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
+// The value of a key line, from what follows the key. A line as the store
+// writes it ("key = value") keeps its value whole: '#', ';', leading
+// separators and trailing blanks are part of it. Any other form skips a run of
+// blanks, tabs, '=' and ':' and drops trailing blanks, as hand-written files
+// expect.
+std::string line_value(const char *rest)
+{
+    if (strncmp(rest, kPlainSeparator, 3) == 0)
+        return rest + 3;
+    if (strncmp(rest, kEscapedSeparator, 4) == 0)
+        return unescaped(rest + 4);
+    while (is_separator(*rest))
+        rest++;
+    size_t len = strlen(rest);
+    while (len > 0 && rest[len - 1] == ' ')
+        len--;
+    return std::string(rest, len);
+}
+
+// "key<separators>value". A line without any separator gives the key an empty
+// value. A line without a key ("= 5") and one whose entry could not be written
+// back (longer than one line, a CR inside the key) are dropped, so everything
+// read can be saved again.
 bool read_key_line(IniFile *ini, const char *p, const ReadState &state)
 {
     size_t key_len = strcspn(p, " \t=:");
-    const char *value = p + key_len;
-    while (is_separator(*value))
-        value++;
-    size_t value_len = strcspn(value, "#;\r\n");
-    while (value_len > 0 && value[value_len - 1] == ' ')
-        value_len--;
-    if (state.skipping || key_len == 0 || key_len + 3 + value_len + 1 > kWrittenLineMax ||
-        memchr(p, '\r', key_len))
+    if (state.skipping || key_len == 0)
         return true;
-    IniEntry *entry = make_entry(p, key_len, value, value_len, state.section.c_str());
+    std::string value = line_value(p + key_len);
+    if (!entry_fits(p, key_len, value.data(), value.size()))
+        return true;
+    IniEntry *entry = make_entry(p, key_len, value.data(), value.size(), state.section.c_str());
     if (!entry)
         return false;
     insert_after(ini, nullptr, entry);
@@ -234,6 +294,52 @@ IniFile *new_store(const char *path)
     return ini;
 }
 
+// Reads every line of text into ini; false only when memory runs out. Lines
+// end at LF (a CR before it is dropped); a line longer than the store ever
+// writes is skipped whole, so its tail can never be taken for a line of its own.
+bool parse_text(IniFile *ini, const char *text, size_t size)
+{
+    ReadState state;
+    char line[kLineMax + 1];
+    size_t pos = 0;
+    while (pos < size) {
+        const char *start = text + pos;
+        const char *lf = static_cast<const char *>(memchr(start, '\n', size - pos));
+        size_t len = lf ? static_cast<size_t>(lf - start) : size - pos;
+        pos += len + (lf ? 1 : 0);
+        if (len > 0 && start[len - 1] == '\r')
+            len--;
+        if (len > kLineMax)
+            continue;
+        memcpy(line, start, len);
+        line[len] = '\0';
+        if (!read_one_line(ini, line, &state))
+            return false;
+    }
+    return true;
+}
+
+// The whole content of an open file, at most kFileMax bytes; false with errno
+// set on a read error or a longer file.
+bool read_all(int fd, std::string *text)
+{
+    char buf[4096];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        if (text->size() + static_cast<size_t>(n) > kFileMax) {
+            errno = EFBIG;
+            return false;
+        }
+        text->append(buf, static_cast<size_t>(n));
+    }
+}
+
 // ---------------------------------------------------------------- writing
 
 // The file's text for the store; false when an entry or header would not fit
@@ -253,8 +359,7 @@ bool format_store(const IniFile *ini, std::string *text)
         if (!entry_fits(e->key, e->value))
             return false;
         *text += e->key;
-        *text += " = ";
-        *text += e->value;
+        *text += written_value(e->value, strlen(e->value));
         *text += '\n';
     }
     return true;
@@ -274,27 +379,18 @@ bool write_all(int fd, const std::string &text)
     return true;
 }
 
-// The file a save must replace: the target of a symbolic link, so the link stays.
-std::string save_target(const char *path)
-{
-    struct stat st;
-    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-        char *real = realpath(path, nullptr);
-        if (real) {
-            std::string target = real;
-            free(real);
-            return target;
-        }
-    }
-    return path;
-}
-
 std::string directory_of(const std::string &path)
 {
     size_t slash = path.rfind('/');
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string name_of(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Makes the rename itself durable. Its result is not looked at: the new file
@@ -308,33 +404,103 @@ void sync_directory(const std::string &path)
     close(fd);
 }
 
+void step(const std::string &path)
+{
+    if (ini_step_hook)
+        ini_step_hook(path.c_str());
+}
+
+// Whether name is one of the temporary files a save of `base` makes: base, '.'
+// and the six letters or digits mkstemp chose.
+bool is_temp_name(const char *name, const std::string &base)
+{
+    if (strlen(name) != base.size() + 7 || strncmp(name, base.c_str(), base.size()) != 0 ||
+        name[base.size()] != '.')
+        return false;
+    for (const char *p = name + base.size() + 1; *p; p++) {
+        if (!((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z')))
+            return false;
+    }
+    return true;
+}
+
+// Removes the temporary files that a save killed half-way left beside the
+// file. A save in progress holds a lock on its own temporary file, so only
+// those of saves that are gone are removed.
+void remove_stale_temps(const std::string &path)
+{
+    std::string base = name_of(path);
+    DIR *dir = opendir(directory_of(path).c_str());
+    if (!dir)
+        return;
+    int dfd = dirfd(dir);
+    while (dirent *e = readdir(dir)) {
+        if (!is_temp_name(e->d_name, base))
+            continue;
+        int fd = openat(dfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat held, named;
+        if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            fstatat(dfd, e->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+            (void)unlinkat(dfd, e->d_name, 0);
+        close(fd);
+    }
+    closedir(dir);
+}
+
+// A new temporary file beside path, created exclusively with mode 0600 and
+// locked for as long as it is open; -1 on failure.
+int create_temp(const std::string &path, std::string *temp)
+{
+    for (int attempt = 0; attempt < 3; attempt++) {
+        *temp = path + ".XXXXXX";
+        int fd = mkostemp(&(*temp)[0], O_CLOEXEC);
+        if (fd < 0)
+            return -1;
+        struct stat st;
+        // Another save's clean-up may have taken it before the lock was held.
+        if (flock(fd, LOCK_EX) == 0 && fstat(fd, &st) == 0 && st.st_nlink > 0)
+            return fd;
+        close(fd);
+        (void)unlink(temp->c_str());
+    }
+    return -1;
+}
+
 // Writes the complete text to a fresh file beside the target, flushes it to the
-// disk and renames it over the target, so an interrupted save (full disk, kill,
-// power loss) leaves the old file as it was. The old file's mode and owner stay.
+// disk and renames it over the target, so an interrupted save (full disk, size
+// limit, kill, power loss) leaves the old file as it was. The new file is
+// created 0600 and belongs to the saving process; it takes an older file's mode
+// only where that is narrower. A name that is no regular file (a link, a
+// folder) is never written through or replaced.
 bool replace_file(const char *path, const std::string &text)
 {
-    std::string target = save_target(path);
+    std::string target = path;
     struct stat old;
-    bool exists = stat(target.c_str(), &old) == 0;
-    mode_t mode = exists ? (old.st_mode & 07777) : 0644;
-    std::string temp = target + ".XXXXXX";
-    int fd = mkstemp(&temp[0]);
+    bool exists = lstat(path, &old) == 0;
+    if (exists && !S_ISREG(old.st_mode))
+        return false;
+    remove_stale_temps(target);
+    mode_t mode = exists ? (old.st_mode & 0600) : 0600;
+    std::string temp;
+    int fd = create_temp(target, &temp);
     if (fd < 0)
         return false;
-    bool ok = write_all(fd, text) && fchmod(fd, mode) == 0;
-    if (ok && exists && (old.st_uid != geteuid() || old.st_gid != getegid())) {
-        // Only root can give the file back to its owner; anyone else ends up
-        // owning the new file, which does not stop the save.
-        int rc = fchown(fd, old.st_uid, old.st_gid);
-        (void)rc;
-    }
+    step(temp);
+    bool ok = write_all(fd, text);
+    step(temp);
+    ok = ok && (mode == 0600 || fchmod(fd, mode) == 0);
     ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
+    step(temp);
     ok = ok && rename(temp.c_str(), target.c_str()) == 0;
+    ok = close(fd) == 0 && ok;
     if (!ok) {
         unlink(temp.c_str());
         return false;
     }
+    step(target);
     sync_directory(target);
     return true;
 }
@@ -364,26 +530,53 @@ int parse_int(const char *text)
 
 } // namespace
 
+void (*ini_step_hook)(const char *path) = nullptr;
+
 IniFile *ini_open(const char *path)
 {
-    if (!path)
-        return nullptr;
-    FILE *file = fopen(path, "r");
-    if (!file)
+    return ini_load(path, nullptr);
+}
+
+IniFile *ini_load(const char *path, int *error)
+{
+    int err = 0;
+    IniFile *ini = nullptr;
+    int fd = path ? open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC) : -1;
+    if (fd < 0) {
+        err = path ? errno : EINVAL;
+    } else {
+        // Reading as a whole: a read error (a folder, an I/O fault, memory
+        // running out) must not pass for a short file, which a save would
+        // then cut the rest from.
+        try {
+            std::string text;
+            if (!read_all(fd, &text))
+                err = errno ? errno : EIO;
+            else if (!(ini = ini_parse(path, text.data(), text.size())))
+                err = ENOMEM;
+        } catch (const std::bad_alloc &) {
+            err = ENOMEM;
+        }
+        close(fd);
+    }
+    if (error)
+        *error = err;
+    if (err)
+        errno = err;
+    return ini;
+}
+
+IniFile *ini_parse(const char *path, const char *text, size_t size)
+{
+    if (!path || (!text && size > 0))
         return nullptr;
     IniFile *ini = new_store(path);
-    char line[kLineMax + 2];
-    bool too_long = false;
-    ReadState state;
-    bool ok = ini != nullptr;
-    while (ok && read_line(file, line, &too_long)) {
-        if (!too_long)
-            ok = read_one_line(ini, line, &state);
+    bool ok = false;
+    try {
+        ok = ini && parse_text(ini, text, size);
+    } catch (const std::bad_alloc &) {
+        ok = false;
     }
-    // A read error (a directory, an I/O fault) must not pass for a short file:
-    // saving that partial store would throw away the rest.
-    ok = ok && !ferror(file);
-    fclose(file);
     if (!ok) {
         ini_close(ini);
         return nullptr;
@@ -395,22 +588,45 @@ IniFile *ini_create(const char *path)
 {
     if (!path)
         return nullptr;
-    FILE *file = fopen(path, "w");
-    if (!file)
+    // Mode 0600 from the first byte, whatever the umask; an existing file is
+    // emptied in place with the mode it has, and a link is never followed.
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST)
+        fd = open(path, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return nullptr;
-    if (fclose(file) != 0)
+    struct stat st;
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (close(fd) != 0 || !regular)
         return nullptr;
+    step(path);
     return new_store(path);
+}
+
+bool ini_format(const IniFile *ini, std::string *text)
+{
+    if (!ini || !text)
+        return false;
+    try {
+        text->clear();
+        return format_store(ini, text);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
 }
 
 int ini_save(IniFile *ini)
 {
     if (!ini || !ini->first_entry)
         return 0;
-    std::string text;
-    if (!format_store(ini, &text))
+    try {
+        std::string text;
+        if (!format_store(ini, &text))
+            return 0;
+        return replace_file(ini->file_path, text) ? 1 : 0;
+    } catch (const std::bad_alloc &) {
         return 0;
-    return replace_file(ini->file_path, text) ? 1 : 0;
+    }
 }
 
 void ini_close(IniFile *ini)

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct IniEntry {
     char *key;
@@ -19,12 +20,22 @@ struct IniFile {
     int32_t entry_count;
 };
 
-// Loads every entry of the file; null when it cannot be opened for reading.
+// Loads every entry of the file; null when it cannot be read whole (errno then
+// tells why: ENOENT only when there is no file). A symbolic link is not followed.
 IniFile *ini_open(const char *path);
-// Creates or truncates the file and returns an empty store bound to it; null on failure.
+// The same, with the reason for a null result (0 otherwise) in *error when given.
+IniFile *ini_load(const char *path, int *error);
+// A store holding the entries of text, bound to path; null when memory runs out.
+IniFile *ini_parse(const char *path, const char *text, size_t size);
+// Creates the file with mode 0600 (or empties an existing one in place) and
+// returns an empty store bound to it; null on failure or for a link.
 IniFile *ini_create(const char *path);
-// Rewrites the file from the store; 0 when the store is empty or the file can't be written.
+// Rewrites the file from the store through a new file renamed into place: mode
+// 0600 or the old file's narrower one, owned by the saving process; never
+// through a link. 0 when the store is empty or the file can't be written.
 int ini_save(IniFile *ini);
+// The text ini_save writes for the store; false when an entry does not fit a line.
+bool ini_format(const IniFile *ini, std::string *text);
 // Releases the store without saving.
 void ini_close(IniFile *ini);
 // Copies the first matching value into out (at most out_size - 1 bytes); empty when none.
@@ -41,3 +52,8 @@ int ini_append_int(IniFile *ini, const char *address, int value);
 int ini_remove(IniFile *ini, const char *address);
 // The entry an address names, or null.
 IniEntry *list_search(IniFile *ini, const char *address);
+
+// Called with the file's name after every step of creating and saving a file
+// (creation, each stage of the temporary file, the rename); null in the
+// client. Lets tests look at the folder between the steps.
+extern void (*ini_step_hook)(const char *path);

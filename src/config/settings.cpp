@@ -1,9 +1,12 @@
 #include "config/settings.h"
 
+#include <fcntl.h>
 #include <net/if.h>
 #include <pcap/pcap.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -144,6 +147,24 @@ void use_first_run_values(ClientSettings *s)
     s->timeout = kDefaultTimeout;
 }
 
+// The file holds passwords that anyone could unscramble: root's alone. A file
+// an older version left readable to others or in the caller's group is
+// narrowed in place (never through a link).
+void restrict_settings_file()
+{
+    int fd = open(settings_path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) {
+        if ((st.st_mode & 077) != 0)
+            (void)fchmod(fd, st.st_mode & 0700);
+        if (st.st_gid != getegid())
+            (void)fchown(fd, static_cast<uid_t>(-1), getegid());
+    }
+    close(fd);
+}
+
 struct DevsFree {
     void operator()(pcap_if_t *devs) const { pcap_freealldevs(devs); }
 };
@@ -182,12 +203,6 @@ void load_device_list(ClientSettings *s)
     }
     if (count == 0)
         status = STATUS_NO_NIC;
-}
-
-// Whether a text can stand as one value line of the settings file.
-bool storable(const char *text)
-{
-    return std::strpbrk(text, "\r\n") == nullptr;
 }
 
 std::string password_entry_text(AppContext *ctx)
@@ -291,17 +306,21 @@ int find_account(IniFile *ini, const std::string &account, int count)
 
 int get_ini_message(ClientSettings *settings)
 {
-    IniPtr ini(ini_open(settings_path));
+    int error = 0;
+    IniPtr ini(ini_load(settings_path, &error));
     if (ini) {
         load_options(ini.get(), settings);
         load_accounts(ini.get(), settings);
         ini.reset();
-    } else {
+        restrict_settings_file();
+    } else if (error == ENOENT) {
         write_first_run_file();
         use_first_run_values(settings);
+    } else {
+        // Only a missing file is a first run: a file that exists but cannot be
+        // read (no memory, no access, a fault) keeps every stored account.
+        settings->settings_unreadable = 1;
     }
-    // The file holds passwords that anyone could unscramble: root's alone.
-    (void)chmod(settings_path, 0600);
     load_device_list(settings);
     return 0;
 }
@@ -330,10 +349,6 @@ void set_msg(const char *account, const char *, const char *device, AppContext *
     copy_field(scrambled, password_entry_text(ctx).c_str());
     encrypt(scrambled);
     const char *stored = ctx->settings->remember_password ? scrambled : "";
-    if (!storable(stored))
-        stored = "";  // could not be read back as one value anyway
-    if (!storable(account) || !storable(device))
-        return;  // a line break would forge further lines of the file
     IniPtr ini(ini_open(settings_path));
     if (!ini) {
         std::printf("open config file error!\n");

@@ -126,6 +126,25 @@ TEST(StartupGui, DecisionReportsAStartupProblemInsteadOfLoggingOn)
     });
 }
 
+TEST(StartupGui, UnreadableSettingsFileIsReportedAndOkShowsTheWindow)
+{
+    GuiApp &app = gui_app();
+    reset(app);
+    run_script([&] {
+        on_main([&] {
+            app.settings.settings_unreadable = 1;
+            startup_decision(&app.ctx);
+        });
+        EXPECT_TRUE(wait_for([&] { return dialog_says(app.settings, "读取配置文件失败！"); }));
+        EXPECT_STREQ("错误", app.settings.msg_title);
+        EXPECT_EQ(STATUS_IDLE, status.load());
+        EXPECT_FALSE(on_main([&] { return main_window_visible(app.ctx); }));
+        on_main([&] { on_button_ok_clicked(nullptr, &app.ctx); });
+        EXPECT_TRUE(on_main([&] { return main_window_visible(app.ctx); }));
+        on_main([&] { app.settings.settings_unreadable = 0; });
+    });
+}
+
 TEST(StartupGui, LogonClickResetsAFailedStateAndStartsAWorker)
 {
     GuiApp &app = gui_app();

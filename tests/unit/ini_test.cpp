@@ -2,22 +2,30 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sched.h>
 #include <set>
+#include <random>
 #include <sstream>
 #include <string>
+#include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include "app/startup.h"
 
 namespace {
 
@@ -124,11 +132,15 @@ TEST_F(IniTest, SeparatorsCommentsAndTrailingBlanks)
     Store ini = open_text("[S]\n"
                           "a=3\n  b = 3\n\tc: 3\nd 3\ne := 3\n"
                           "f = v # note\ng = v;note\nh = v\t\ni = a b  \n"
-                          "# j = 1\n;k = 1\n\n   \n\r\n");
+                          "# j = 1\n;k = 1\n\n   \n\r\n  # l = 1\n"
+                          "m=a b  \nn :  #x; \no = :=x\np =  \tq\n");
     ASSERT_TRUE(ini);
+    // A comment is a whole line: in the written form "key = value" everything
+    // after " = " is the value; other forms skip separators and trailing blanks.
     EXPECT_EQ(entries(ini.get()),
-              (std::vector<std::string>{"S/a=3", "S/b=3", "S/c=3", "S/d=3", "S/e=3", "S/f=v",
-                                        "S/g=v", "S/h=v\t", "S/i=a b", "S/;k=1"}));
+              (std::vector<std::string>{"S/a=3", "S/b=3", "S/c=3", "S/d=3", "S/e=3",
+                                        "S/f=v # note", "S/g=v;note", "S/h=v\t", "S/i=a b  ",
+                                        "S/;k=1", "S/m=a b", "S/n=#x;", "S/o=:=x", "S/p= \tq"}));
 }
 
 TEST_F(IniTest, LastLineWithoutBreakAndCrLf)
@@ -185,15 +197,32 @@ TEST_F(IniTest, AppendAndSetRefusals)
     EXPECT_EQ(ini_append(ini.get(), "", "9"), 0);
     EXPECT_EQ(ini_set(ini.get(), "OPTION@Missing", "9"), 0);
     EXPECT_EQ(ini_set_int(ini.get(), "Missing", 9), 0);
-    // A line break in a text would write extra entries into the file.
-    EXPECT_EQ(ini_append(ini.get(), "OPTION@name", "x\nUSER = 99"), 0);
-    EXPECT_EQ(ini_set(ini.get(), "OPTION@USER", "1\r\n[EVIL]"), 0);
+    // A line break in a key would write extra entries into the file.
     EXPECT_EQ(ini_append(ini.get(), "OPTION@a\nb", "1"), 0);
     // Names that would read back as something else once saved.
     for (const char *address : {"OPTION@USER = 99 #", "OPTION@k:v", "OPTION@a\tb", "OPTION@#k",
                                 "OPTION@[k", "A]B@k", "A B@k"})
         EXPECT_EQ(ini_append(ini.get(), address, "1"), 0) << address;
     EXPECT_EQ(entries(ini.get()), (std::vector<std::string>{"OPTION/USER=3"}));
+}
+
+TEST_F(IniTest, LineBreaksInValuesAreEscapedAndForgeNoLines)
+{
+    Store ini = open_text("[OPTION]\nUSER = 3\n");
+    ASSERT_TRUE(ini);
+    ASSERT_EQ(ini_append(ini.get(), "OPTION@name", "x\nUSER = 99"), 1);
+    ASSERT_EQ(ini_set(ini.get(), "OPTION@USER", "1\r\n[EVIL]%0A\r"), 1);
+    ASSERT_EQ(ini_save(ini.get()), 1);
+    EXPECT_EQ(read_file(path),
+              "[OPTION]\nUSER =% 1%0D%0A[EVIL]%250A%0D\nname =% x%0AUSER = 99\n");
+    Store again(ini_open(path.c_str()));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(entries(again.get()),
+              (std::vector<std::string>{"OPTION/USER=1\r\n[EVIL]%0A\r", "OPTION/name=x\nUSER = 99"}));
+    // Escapes are read only in that form; a '%' that starts none stands for itself.
+    Store hand = open_text("[S]\na =% %41%zz%4%00%0a\nb = %41\n");
+    ASSERT_TRUE(hand);
+    EXPECT_EQ(entries(hand.get()), (std::vector<std::string>{"S/a=A%zz%4%00\n", "S/b=%41"}));
 }
 
 TEST_F(IniTest, AppendUsesDefaultSectionAndKeepsKeyAtSigns)
@@ -352,19 +381,181 @@ TEST_F(IniTest, SaveReplacesTheFileKeepingModeAndLeavesNoTemporary)
     EXPECT_EQ(list_dir(dir), std::set<std::string>{"Corvix.conf"});
 }
 
-TEST_F(IniTest, SaveThroughSymlinkUpdatesTargetAndKeepsLink)
+TEST_F(IniTest, LinksAreNeitherReadNorWrittenThrough)
 {
     const std::string link = dir + "/link.conf";
     write_file(path, "[S]\na = 1\n");
     ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
-    Store ini(ini_open(link.c_str()));
+    int error = 0;
+    EXPECT_EQ(ini_load(link.c_str(), &error), nullptr);
+    EXPECT_EQ(error, ELOOP);
+    EXPECT_EQ(ini_create(link.c_str()), nullptr);
+    // A store bound to the link's name (however it came to be) saves nothing.
+    Store ini(ini_open(path.c_str()));
     ASSERT_TRUE(ini);
-    ASSERT_EQ(ini_set(ini.get(), "S@a", "2"), 1);
-    ASSERT_EQ(ini_save(ini.get()), 1);
+    free(ini->file_path);
+    ini->file_path = strdup(link.c_str());
+    EXPECT_EQ(ini_save(ini.get()), 0);
     struct stat st;
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(read_file(path), "[S]\na = 2\n");
+    EXPECT_EQ(read_file(path), "[S]\na = 1\n");
+    EXPECT_EQ(list_dir(dir), (std::set<std::string>{"Corvix.conf", "link.conf"}));
+}
+
+// ------------------------------------------------ what is read back
+
+// Every byte a value can hold, alone and at the start, inside and at the end
+// of a value, reads back exactly as it was stored.
+TEST_F(IniTest, EveryByteOfAValueReadsBackExactly)
+{
+    Store ini(ini_create(path.c_str()));
+    ASSERT_TRUE(ini);
+    std::vector<std::string> want;
+    for (int b = 1; b < 256; b++) {
+        const std::string c(1, static_cast<char>(b));
+        const std::string values[] = {c, c + "x", "x" + c + "x", "x" + c, c + c + c};
+        for (size_t v = 0; v < 5; v++) {
+            std::string key = "k" + std::to_string(b) + "_" + std::to_string(v);
+            ASSERT_EQ(ini_append(ini.get(), ("S@" + key).c_str(), values[v].c_str()), 1) << b;
+            want.push_back("S/" + key + "=" + values[v]);
+        }
+    }
+    ASSERT_EQ(ini_save(ini.get()), 1);
+    Store again(ini_open(path.c_str()));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(entries(again.get()), want);
+}
+
+// Random values of random bytes (1..255) up to the longest a line can carry.
+TEST_F(IniTest, RandomValuesRoundTripThroughTheFile)
+{
+    std::mt19937 rng(20261207);
+    for (int round = 0; round < 40; round++) {
+        Store ini(ini_create(path.c_str()));
+        ASSERT_TRUE(ini);
+        std::vector<std::string> want;
+        for (int n = 0; n < 30; n++) {
+            std::string value(rng() % 40, 'x');
+            for (char &c : value)
+                c = static_cast<char>(1 + rng() % 255);
+            std::string key = "key" + std::to_string(n);
+            ASSERT_EQ(ini_append(ini.get(), ("OPTION@" + key).c_str(), value.c_str()), 1);
+            want.push_back("OPTION/" + key + "=" + value);
+        }
+        ASSERT_EQ(ini_save(ini.get()), 1);
+        Store again(ini_open(path.c_str()));
+        ASSERT_TRUE(again);
+        ASSERT_EQ(entries(again.get()), want) << "round " << round;
+    }
+}
+
+TEST_F(IniTest, ReadFailuresSayWhy)
+{
+    struct Case {
+        std::string path;
+        int error;
+    } cases[] = {
+        {dir + "/missing", ENOENT},
+        {dir, EISDIR},
+        {dir + "/link", ELOOP},
+        {dir + "/big", EFBIG},
+        {dir + "/missing/x", ENOENT},
+    };
+    write_file(path, "[S]\na = 1\n");
+    ASSERT_EQ(symlink(path.c_str(), (dir + "/link").c_str()), 0);
+    write_file(dir + "/big", std::string((1 << 20) + 1, '#'));
+    for (const Case &c : cases) {
+        int error = 0;
+        EXPECT_EQ(ini_load(c.path.c_str(), &error), nullptr) << c.path;
+        EXPECT_EQ(error, c.error) << c.path;
+    }
+    int error = -1;
+    Store ini(ini_load(path.c_str(), &error));
+    EXPECT_TRUE(ini);
+    EXPECT_EQ(error, 0);
+}
+
+// ------------------------------------------------ modes, owners, leftovers
+
+mode_t mode_of(const std::string &file)
+{
+    struct stat st{};
+    return stat(file.c_str(), &st) == 0 ? (st.st_mode & 07777) : 07777;
+}
+
+TEST_F(IniTest, NewFilesAre0600WhateverTheUmaskAndASaveNeverWidens)
+{
+    mode_t old_umask = umask(0);
+    Store ini(ini_create(path.c_str()));
+    ASSERT_TRUE(ini);
+    EXPECT_EQ(mode_of(path), 0600u);
+    ASSERT_EQ(ini_append(ini.get(), "S@k", "v"), 1);
+    struct {
+        mode_t before, after;
+    } rows[] = {{0666, 0600}, {0644, 0600}, {0600, 0600}, {0400, 0400}, {0200, 0200}, {0, 0}};
+    for (const auto &r : rows) {
+        ASSERT_EQ(chmod(path.c_str(), r.before), 0);
+        ASSERT_EQ(ini_save(ini.get()), 1);
+        EXPECT_EQ(mode_of(path), r.after) << std::oct << r.before;
+    }
+    // Emptying an existing file keeps its (narrow) mode.
+    ASSERT_EQ(chmod(path.c_str(), 0400), 0);
+    Store again(ini_create(path.c_str()));
+    EXPECT_TRUE(again);
+    EXPECT_EQ(mode_of(path), 0400u);
+    umask(old_umask);
+}
+
+TEST_F(IniTest, SaveRemovesLeftoverTemporariesButNotOneInUse)
+{
+    for (const char *name : {"Corvix.conf.a1B2c3", "Corvix.conf.ZZZZZZ", "Corvix.conf.bak",
+                             "Corvix.conf.a1B2c", "Corvix.conf.a1B2c3d", "Other.conf.a1B2c3",
+                             "Corvix.conf.in_use"})
+        write_file(dir + "/" + name, "old");
+    // A save in progress elsewhere holds the lock on its temporary file.
+    write_file(dir + "/Corvix.conf.Busy01", "writing");
+    int busy = open((dir + "/Corvix.conf.Busy01").c_str(), O_RDONLY);
+    ASSERT_GE(busy, 0);
+    ASSERT_EQ(flock(busy, LOCK_EX), 0);
+    ASSERT_EQ(mkdir((dir + "/Corvix.conf.Dir123").c_str(), 0700), 0);
+
+    Store ini = open_text("[S]\na = 1\n");
+    ASSERT_TRUE(ini);
+    ASSERT_EQ(ini_save(ini.get()), 1);
+    EXPECT_EQ(list_dir(dir),
+              (std::set<std::string>{"Corvix.conf", "Corvix.conf.bak", "Corvix.conf.a1B2c",
+                                     "Corvix.conf.a1B2c3d", "Other.conf.a1B2c3",
+                                     "Corvix.conf.in_use", "Corvix.conf.Busy01",
+                                     "Corvix.conf.Dir123"}));
+    close(busy);
+}
+
+// Under a file-size limit the save fails and cleans up instead of the
+// process dying half-way through it (which left an empty temporary file).
+TEST_F(IniTest, FileSizeLimitFailsTheSaveAndLeavesNothingBehind)
+{
+    write_file(path, "[S]\na = 1\n");
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        set_process_defaults();
+        struct rlimit limit = {64, 64};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            _exit(10);
+        Store ini(ini_open(path.c_str()));
+        if (!ini)
+            _exit(11);
+        for (int i = 0; i < 20; i++)
+            (void)ini_append(ini.get(), ("S@k" + std::to_string(i)).c_str(), "0123456789");
+        _exit(ini_save(ini.get()) == 0 ? 0 : 12);
+    }
+    int st = 0;
+    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    ASSERT_TRUE(WIFEXITED(st)) << "killed by signal " << WTERMSIG(st);
+    EXPECT_EQ(WEXITSTATUS(st), 0);
+    EXPECT_EQ(read_file(path), "[S]\na = 1\n");
+    EXPECT_EQ(list_dir(dir), std::set<std::string>{"Corvix.conf"});
 }
 
 TEST_F(IniTest, SaveIntoMissingDirectoryFails)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/records.h"
+#include "config/ini.h"
 #include "config/settings.h"
 
 namespace {
@@ -293,11 +294,19 @@ TEST_F(StoreAfterLogon, NewAccountsAppendAndKnownOnesKeepTheirNumber)
         read());
 }
 
-TEST_F(StoreAfterLogon, LineBreaksNeverReachTheFile)
+TEST_F(StoreAfterLogon, LineBreaksAreStoredWithoutForgingLines)
 {
-    set_msg("eve\nUrl = /tmp/x", "p", "eth0", &ctx_);
-    set_msg("eve", "p", "eth0\r\nOpenUrl = 1", &ctx_);
-    EXPECT_EQ(kFirstRunFile, read());
+    set_msg("eve\nUrl = /tmp/x", "p", "eth0\r\nOpenUrl = 1", &ctx_);
+    IniFile *ini = ini_open(path_.c_str());
+    ASSERT_NE(nullptr, ini);
+    char value[128];
+    EXPECT_STREQ("eve\nUrl = /tmp/x", ini_get(ini, "OPTION@LassUserName", value, sizeof value));
+    EXPECT_STREQ("eve\nUrl = /tmp/x", ini_get(ini, "OPTION@username1", value, sizeof value));
+    EXPECT_STREQ("eth0\r\nOpenUrl = 1", ini_get(ini, "OPTION@LassDeviceName", value, sizeof value));
+    EXPECT_STREQ("", ini_get(ini, "OPTION@Url", value, sizeof value));
+    EXPECT_EQ(0, ini_get_int(ini, "OPTION@OpenUrl"));
+    EXPECT_EQ(14, ini->entry_count);  // the twelve options and one account
+    ini_close(ini);
 }
 
 TEST_F(StoreAfterLogon, NegativeCountStartsAtOne)
