@@ -365,6 +365,13 @@ TEST(LabSim, ModesFailCodesGroupSilenceReauthAndStop)
     EXPECT_FALSE(await_frame(p, eap(REQUEST, IDENTITY), 2000).empty()) << "no re-authentication";
     EXPECT_GE(lab_wait_event(p.lab, "REAUTH", 2000), 0);
 
+    // Private authentication: the digest covers the password and the private
+    // suffix; one over the bare password is refused.
+    ASSERT_TRUE(lab_restart_sim(p.lab, "--private"));
+    EXPECT_EQ(log_on(p, "carol", "labpass1").at(18), FAILURE) << "bare password taken for private";
+    EXPECT_GE(lab_wait_event(p.lab, "MD5 BAD digest", 2000), 0);
+    EXPECT_EQ(log_on(p, "carol", "labpass1qxk203452").at(18), SUCCESS);
+
     ASSERT_TRUE(lab_restart_sim(p.lab, "--stop-after-success"));
     ASSERT_EQ(log_on(p, "carol", "labpass1").at(18), SUCCESS);
     send_start(p);

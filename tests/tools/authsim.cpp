@@ -6,7 +6,11 @@
 //
 //   authsim --iface IF [--password PW] [--fail CODE4] [--silent] [--group]
 //           [--keys SECONDS] [--reauth SECONDS] [--stop-after-success]
-//           [--eapol-version 1|2]
+//           [--eapol-version 1|2] [--private]
+//
+// --private: the server wants private authentication, whose MD5 response is
+// taken over the password followed by the private suffix; a response over
+// the bare password is then a wrong digest.
 //
 // Events: READY <if> <mac>; START <mac>; SEND IDENTITY <id>; IDENTITY
 // <account> extra=<hex>; SEND MD5 <id> <challenge>; MD5 OK <name> | MD5 BAD
@@ -38,6 +42,8 @@
 namespace {
 
 const uint8_t kGroup[6] = {0x01, 0x80, 0xc2, 0x00, 0x00, 0x03};
+// What private authentication appends to the password.
+const char kPrivateSuffix[] = "qxk203452";
 constexpr int kMinFrame = 60;  // Ethernet minimum; a switch pads to it
 
 struct Options {
@@ -48,6 +54,7 @@ struct Options {
     bool silent = false;
     bool group = false;
     bool stop_after_success = false;
+    bool private_form = false;
     double keys_s = 0;
     double reauth_s = 0;
     int eapol_version = 1;
@@ -258,6 +265,8 @@ const char *md5_fault(const Sim &s, const uint8_t *f, int eap_len)
         return "size";
     std::string msg(1, static_cast<char>(s.id));
     msg += s.opt.password;
+    if (s.opt.private_form)
+        msg += kPrivateSuffix;
     msg.append(reinterpret_cast<const char *>(s.challenge), 16);
     uint8_t want[16];
     gcry_md_hash_buffer(GCRY_MD_MD5, want, msg.data(), msg.size());
@@ -522,7 +531,8 @@ pcap_t *open_capture(const char *iface)
 [[noreturn]] void usage(const char *why)
 {
     fprintf(stderr, "authsim: %s\nusage: authsim --iface IF [--password PW] [--fail CODE4] [--silent]"
-                    " [--group] [--keys S] [--reauth S] [--stop-after-success] [--eapol-version V]\n",
+                    " [--group] [--keys S] [--reauth S] [--stop-after-success] [--eapol-version V]"
+                    " [--private]\n",
             why);
     exit(2);
 }
@@ -545,6 +555,7 @@ Options parse_args(int argc, char **argv)
         if (a == "--silent") o.silent = true;
         else if (a == "--group") o.group = true;
         else if (a == "--stop-after-success") o.stop_after_success = true;
+        else if (a == "--private") o.private_form = true;
         else if (!has_value) usage(("missing value or unknown option " + a).c_str());
         else if (a == "--iface") o.iface = argv[++i];
         else if (a == "--password") o.password = argv[++i];
