@@ -1,15 +1,12 @@
 #include "auth/dispatch.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <glib.h>
 
 #include "app/records.h"
-#include "auth/capture.h"
 #include "auth/key.h"
 #include "auth/packets.h"
-#include "auth/worker_link.h"
 
 namespace {
 
@@ -137,8 +134,6 @@ const char *failure_message(const uint8_t failure_code[4])
 
 namespace {
 
-constexpr uint8_t EAPOL_ETHERTYPE[2] = {0x88, 0x8e};
-
 // The suffix is put together at run time so that it never stands whole in the binary.
 void append_private_suffix(char *out, size_t out_size)
 {
@@ -148,21 +143,6 @@ void append_private_suffix(char *out, size_t out_size)
     g_strlcat(out, suffix, out_size);
 }
 
-void keep_frame(AuthSession &s, const uint8_t *frame, int caplen)
-{
-    s.kept_len = std::min(caplen, KEPT_FRAME_SIZE);
-    std::memcpy(s.kept_frame, frame, static_cast<size_t>(s.kept_len));
-}
-
-void answer_key(AuthSession &s, const uint8_t *frame)
-{
-    checkpoint(s);
-    send_packet_key1(s.handle, frame, s.local_mac);
-    send_packet_key2(s.handle, frame, s.local_mac);
-    if (s.after_key_answer)
-        s.after_key_answer();
-}
-
 }  // namespace
 
 void build_answer_password(char out[30], const char *password, int private_auth)
@@ -170,72 +150,4 @@ void build_answer_password(char out[30], const char *password, int private_auth)
     g_strlcpy(out, password, 30);
     if (private_auth)
         append_private_suffix(out, 30);
-}
-
-void checkpoint(const AuthSession &s)
-{
-    retire_if_superseded(s.generation);
-}
-
-void reset_headers(AuthSession &s)
-{
-    std::memset(s.identity_extra, 0, sizeof s.identity_extra);
-    std::memcpy(s.eth_header, MultcastAddr, 6);
-    std::memcpy(s.eth_header + 6, s.local_mac, 6);
-    std::memcpy(s.eth_header + 12, EAPOL_ETHERTYPE, 2);
-}
-
-void show_progress(const char *text)
-{
-    if (status.load() == STATUS_AUTHENTICATING)
-        link_progress_text(text);
-}
-
-StartWaitAction start_wait(AuthSession &s)
-{
-    const uint8_t *frame = nullptr;
-    int caplen = 0;
-    if (!capture_read(s.handle, s.timeout_ms, &frame, &caplen)) {
-        frame = nullptr;
-        caplen = 0;
-    }
-    StartWaitAction action = dispatch_start_wait(frame, caplen);
-    if (action == StartWaitAction::Failure)
-        keep_frame(s, frame, caplen);
-    // A first request of another type gets no answer; the exchange wait handles the next.
-    if (action == StartWaitAction::Request && is_identity_request(frame, caplen)) {
-        SendResponseIdentity(s.handle, frame, s.eth_header, s.identity_extra, s.account);
-        show_progress("正在认证中……（IDENTITY）");
-    }
-    return action;
-}
-
-WaitEnd exchange_wait(AuthSession &s)
-{
-    const uint8_t *frame = nullptr;
-    int caplen = 0;
-    while (capture_read(s.handle, s.timeout_ms, &frame, &caplen)) {
-        switch (dispatch_exchange(frame, caplen, status.load())) {
-        case ExchangeAction::AnswerKey:
-            answer_key(s, frame);
-            break;
-        case ExchangeAction::AnswerIdentity:
-            SendResponseIdentity(s.handle, frame, s.eth_header, s.identity_extra, s.account);
-            show_progress("正在认证中……（IDENTITY2）");
-            break;
-        case ExchangeAction::AnswerMd5:
-            SendResponseMD5(s.handle, frame, s.eth_header, s.account, s.answer_password);
-            show_progress("正在认证中……（MD5-Challenge2）");
-            break;
-        case ExchangeAction::Failure:
-            keep_frame(s, frame, caplen);
-            return WaitEnd::Failure;
-        case ExchangeAction::Success:
-            keep_frame(s, frame, caplen);
-            return WaitEnd::Success;
-        case ExchangeAction::Ignore:
-            break;
-        }
-    }
-    return WaitEnd::Silence;
 }

@@ -66,5 +66,11 @@ void link_set_status(int new_status)
 void retire_if_superseded(int generation)
 {
     if (thread_auth_num.load() != generation)
-        g_thread_exit(nullptr);
+        end_worker_thread();
+}
+
+void end_worker_thread()
+{
+    g_thread_exit(nullptr);
+    g_assert_not_reached();
 }

@@ -62,3 +62,6 @@ void link_set_status(int new_status);
 
 // Ends the calling worker thread when a newer worker (or an exit) has taken over.
 void retire_if_superseded(int generation);
+// Ends the calling worker thread. Declared noreturn so that the sanitizers
+// forget the stack frames it unwinds before the thread's end reuses them.
+[[noreturn]] void end_worker_thread();

@@ -19,8 +19,7 @@ constexpr char OWN_DHCP_PATH[] = "/usr/share/Corvix2/CorvixDHCP";
 {
     link_set_status(STATUS_FAILED);
     link_show_message(title, text, 1, 0);
-    g_thread_exit(nullptr);
-    g_assert_not_reached();
+    end_worker_thread();
 }
 
 // Starts line with the shell and waits for the shell to end; false when it can't start.

@@ -1,19 +1,25 @@
-// The worker's receive loop over exchanges recorded in the lab (both
-// directions, EAPOL only): fed through a pcap_open_offline handle with the
-// worker's own filters, it must send exactly the answers the live client sent.
+// The worker's attempt cycles over exchanges recorded in the lab (both
+// directions, EAPOL only): the real loop runs on a pcap_open_offline handle
+// with the worker's own filters, on a thread of its own as a worker does. It
+// must send exactly the answers the live client sent, and tell the user what
+// the live client told, in the same order; a recording's end is the silence
+// of a read time-out.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <gcrypt.h>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 #include "app/records.h"
-#include "auth/auth.h"
-#include "auth/capture.h"
-#include "auth/dispatch.h"
-#include "auth/filters.h"
+#include "auth/attempt.h"
 #include "auth/worker_link.h"
+#include "config/settings.h"
 #include "replay/wire_fake.h"
 
 namespace {
@@ -21,6 +27,11 @@ namespace {
 const uint8_t kClient[6] = {0x02, 0xc0, 0x00, 0x00, 0x00, 0x01};
 const uint8_t kServer[6] = {0x02, 0xa0, 0x00, 0x00, 0x00, 0x01};
 constexpr uint8_t EAPOL_KEY = 3;
+constexpr uint8_t EAPOL_LOGOFF = 2;
+
+const char kLinkTimeout[] = "message 掉线|等待服务器响应超时（key）！|1|0";
+const char kNoAnswer[] =
+    "message 认证失败|等待服务器响应超时，可能是你没有插好网线\n\n或者选了无线网卡！|1|0";
 
 std::string data_path(const std::string &name)
 {
@@ -51,202 +62,339 @@ std::vector<Bytes> client_frames(const std::string &path)
     return out;
 }
 
-int key_checks = 0;
-void count_key_check() { key_checks++; }
+// The client's frames, compared with what the live client sent. The
+// post-success key frame (at post_key) carries bytes drawn from the clock, so
+// only its length and the part before them (up to the key index) must match.
+::testing::AssertionResult same_as_live(const std::vector<Bytes> &sent,
+                                        const std::vector<Bytes> &live, size_t post_key)
+{
+    constexpr size_t kClockFree = 46;
+    if (sent.size() != live.size())
+        return ::testing::AssertionFailure() << sent.size() << " frames sent, " << live.size() << " live";
+    for (size_t i = 0; i < sent.size(); ++i) {
+        bool same = i == post_key ? sent[i].size() == live[i].size() && sent[i].size() > kClockFree &&
+                                        std::equal(sent[i].begin(), sent[i].begin() + kClockFree,
+                                                   live[i].begin())
+                                  : sent[i] == live[i];
+        if (!same)
+            return ::testing::AssertionFailure() << "frame " << i << " differs";
+    }
+    return ::testing::AssertionSuccess();
+}
 
-class ReceiveLoop : public ::testing::Test {
+// Writes a copy of a recording with every frame cut to at most cut bytes.
+bool write_cut_copy(const std::string &from, const std::string &to, int cut)
+{
+    Handle in = open_recording(from);
+    if (!in)
+        return false;
+    pcap_dumper_t *out = pcap_dump_open(in.get(), to.c_str());
+    if (!out)
+        return false;
+    pcap_pkthdr *hdr;
+    const u_char *data;
+    while (pcap_next_ex(in.get(), &hdr, &data) == 1) {
+        pcap_pkthdr h = *hdr;
+        h.caplen = std::min<bpf_u_int32>(h.caplen, static_cast<bpf_u_int32>(cut));
+        pcap_dump(reinterpret_cast<u_char *>(out), &h, data);
+    }
+    pcap_dump_close(out);
+    return true;
+}
+
+// What the loop told the user, one line per report, in order.
+struct Recorder {
+    std::vector<std::string> events;
+    int key_checks = 0;
+    bool supersede_in_address_step = false;
+};
+Recorder *rec = nullptr;
+
+void record(const std::string &line)
+{
+    rec->events.push_back(line);
+}
+
+WorkerLink recording_link()
+{
+    WorkerLink link{};
+    link.show_message = [](void *, const char *title, const char *text, int kind, int buttons) {
+        record("message " + std::string(title) + "|" + text + "|" + std::to_string(kind) + "|" +
+               std::to_string(buttons));
+    };
+    link.progress_text = [](void *, const char *text) { record("progress " + std::string(text)); };
+    link.tray = [](void *, TrayState state) {
+        record(state == TrayState::Online ? "tray online" : "tray authenticating");
+    };
+    link.status_changed = [](void *, int value) { record("status " + std::to_string(value)); };
+    return link;
+}
+
+void count_key_check()
+{
+    rec->key_checks++;
+}
+
+// Stands in for request_ip: what the loop relies on is that it returns with
+// STATUS_ONLINE set. A newer worker may start after its last checkpoint (during
+// the post-login action, say).
+int fake_address_step(AppContext *, const char *device, int *)
+{
+    record("address " + std::string(device));
+    link_set_status(STATUS_ONLINE);
+    if (rec->supersede_in_address_step)
+        thread_auth_num++;
+    return 0;
+}
+
+struct LoopRun {
+    AuthSession *s;
+    bool returned = false;  // false: the thread ended at a checkpoint
+};
+
+gpointer loop_thread(gpointer data)
+{
+    auto *run = static_cast<LoopRun *>(data);
+    run_on_capture(*run->s, run->s->handle);
+    run->returned = true;
+    return nullptr;
+}
+
+class AttemptLoop : public ::testing::Test {
   protected:
+    Recorder recorder;
     ClientSettings settings{};
     AppContext ctx{nullptr, &settings};
     AuthSession s{};
     Handle handle{nullptr, pcap_close};
+    std::string settings_file;
+    bool returned = false;
 
     void SetUp() override
     {
-        // Progress texts land in msg_text, as the dialog keeps them.
-        WorkerLink link{};
-        link.ui = &settings;
-        link.progress_text = [](void *ui, const char *text) {
-            copy_field(static_cast<ClientSettings *>(ui)->msg_text, text);
-        };
-        set_worker_link(link);
+        rec = &recorder;
+        set_worker_link(recording_link());
         sent_frames.clear();
-        key_checks = 0;
-        status = STATUS_AUTHENTICATING;
+        thread_auth_num = 0;
+        status = STATUS_AUTHENTICATING;  // as the worker's start leaves it
+        char path[] = "/tmp/corvix-replay-XXXXXX";
+        int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        settings_file = path;
+        settings_path = settings_file.c_str();
     }
 
-    // A session as the worker prepares it, reading from a recording.
-    void start(const std::string &path, const char *password = "labpass1", int private_auth = 0)
+    void TearDown() override { (void)unlink(settings_file.c_str()); }
+
+    // The worker's session for the recorded client, then its attempt cycles
+    // on the recording, run to their end on a thread of their own.
+    void run(const std::string &path, const char *password = "labpass1", int private_auth = 0)
     {
         handle = open_recording(path);
         ASSERT_TRUE(handle);
+        recorder.events.clear();
         s = AuthSession{};
-        s.ctx = &ctx;
-        s.handle = handle.get();
+        fill_session(s, &ctx, WorkerInput{"e2euser", password, "lab0", 1, private_auth});
+        std::memcpy(s.local_mac, kClient, 6);  // what GetMacFromDevice reads live
         s.generation = thread_auth_num;
-        s.timeout_ms = 1000;
-        copy_field(s.account, "e2euser");
-        copy_field(s.password, password);
-        build_answer_password(s.answer_password, password, private_auth);
-        std::memcpy(s.local_mac, kClient, 6);
-        reset_headers(s);
         s.after_key_answer = count_key_check;
-        char filter[FILTER_TEXT_SIZE];
-        format_filter_before(filter, sizeof filter, kClient);
-        ASSERT_EQ(capture_set_filter(s.handle, filter), 1);
+        s.acquire_address = fake_address_step;
+        s.handle = handle.get();
+        LoopRun loop{&s};
+        GThread *thread = g_thread_new("attempt", loop_thread, &loop);
+        g_thread_join(thread);
+        returned = loop.returned;
     }
 
-    // After a Success: what the worker does once the address is there.
-    void go_online()
+    std::string settings_text() const
     {
-        status = STATUS_ONLINE;
-        char filter[FILTER_TEXT_SIZE];
-        format_filter_after(filter, sizeof filter, s.kept_frame + 6, kClient);
-        ASSERT_EQ(capture_set_filter(s.handle, filter), 1) << filter;
+        std::ifstream in(settings_file);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
     }
 };
 
-TEST_F(ReceiveLoop, HostapdLogonGivesTheRecordedAnswers)
+TEST_F(AttemptLoop, HostapdLogonSendsTheRecordedFramesAndReportsTheWayOnline)
 {
-    start(data_path("hostapd_logon.pcap"));
+    run(data_path("hostapd_logon.pcap"));
     std::vector<Bytes> live = client_frames(data_path("hostapd_logon.pcap"));
     ASSERT_EQ(live.size(), 4u);  // Start, Identity, MD5, post-success key frame
-
-    ASSERT_EQ(start_wait(s), StartWaitAction::Request);
-    ASSERT_EQ(sent_frames.size(), 1u);
-    EXPECT_EQ(sent_frames[0], live[1]);
-    EXPECT_STREQ(settings.msg_text, "正在认证中……（IDENTITY）");
-
-    ASSERT_EQ(exchange_wait(s), WaitEnd::Success);
-    ASSERT_EQ(sent_frames.size(), 2u);
-    EXPECT_EQ(sent_frames[1], live[2]);
-    EXPECT_STREQ(settings.msg_text, "正在认证中……（MD5-Challenge2）");
-    EXPECT_EQ(std::memcmp(s.kept_frame + 6, kServer, 6), 0);
-
-    go_online();
-    EXPECT_EQ(exchange_wait(s), WaitEnd::Silence);
-    EXPECT_EQ(sent_frames.size(), 2u);  // our own frames never pass the filters
+    EXPECT_TRUE(same_as_live(sent_frames, live, 3));
+    EXPECT_TRUE(returned);
+    const std::vector<std::string> want = {
+        "progress 正在认证中……（start）",
+        "progress 正在认证中……（IDENTITY）",
+        "progress 正在认证中……（MD5-Challenge2）",
+        "status 6",
+        "progress 认证通过！正在获取IP地址……",
+        "address lab0",
+        "status 1",
+        // The recording ends: the link time-out, reconnect off.
+        "status 0",
+        kLinkTimeout,
+    };
+    EXPECT_EQ(recorder.events, want);
+    EXPECT_EQ(status.load(), STATUS_FAILED);
+    // The account was saved before the address step.
+    EXPECT_NE(settings_text().find("e2euser"), std::string::npos) << settings_text();
 }
 
-TEST_F(ReceiveLoop, PrivateSuffixChangesOnlyTheMd5Answer)
+TEST_F(AttemptLoop, PrivateSuffixChangesOnlyTheMd5Answer)
 {
-    start(data_path("hostapd_logon.pcap"), "labpass1", 1);
+    run(data_path("hostapd_logon.pcap"), "labpass1", 1);
     std::vector<Bytes> live = client_frames(data_path("hostapd_logon.pcap"));
-    ASSERT_EQ(start_wait(s), StartWaitAction::Request);
-    ASSERT_EQ(exchange_wait(s), WaitEnd::Success);
-    ASSERT_EQ(sent_frames.size(), 2u);
-    EXPECT_EQ(sent_frames[0], live[1]);  // the identity is the same
-    ASSERT_EQ(sent_frames[1].size(), live[2].size());
+    ASSERT_EQ(sent_frames.size(), 4u);
+    EXPECT_EQ(sent_frames[1], live[1]);  // the identity is the same
+    ASSERT_EQ(sent_frames[2].size(), live[2].size());
     // MD5 over identifier, password with the suffix, and the recorded challenge.
-    Handle rec = open_recording(data_path("hostapd_logon.pcap"));
+    Handle recording = open_recording(data_path("hostapd_logon.pcap"));
     pcap_pkthdr *hdr;
     const u_char *data;
     Bytes challenge;
-    while (pcap_next_ex(rec.get(), &hdr, &data) == 1) {
+    while (pcap_next_ex(recording.get(), &hdr, &data) == 1) {
         if (hdr->caplen >= 40 && data[18] == 1 && data[22] == 4)
             challenge.assign(data + 19, data + 40);  // identifier .. challenge
     }
     ASSERT_EQ(challenge.size(), 21u);
     std::string msg(1, static_cast<char>(challenge[0]));
     msg += s.answer_password;
+    ASSERT_EQ(msg.size(), 1u + 8u + 9u);
     msg.append(reinterpret_cast<const char *>(challenge.data() + 5), 16);
     uint8_t want[16];
     gcry_md_hash_buffer(GCRY_MD_MD5, want, msg.data(), msg.size());
-    EXPECT_EQ(std::memcmp(sent_frames[1].data() + 24, want, 16), 0);
-    EXPECT_NE(std::memcmp(sent_frames[1].data() + 24, live[2].data() + 24, 16), 0);
+    EXPECT_EQ(std::memcmp(sent_frames[2].data() + 24, want, 16), 0);
+    EXPECT_NE(std::memcmp(sent_frames[2].data() + 24, live[2].data() + 24, 16), 0);
+    EXPECT_EQ(sent_frames[3].size(), live[3].size());
 }
 
-TEST_F(ReceiveLoop, HostapdFailureIsTooShortForACode)
+// A Failure ends the attempt with the server's reason; the address step never runs.
+TEST_F(AttemptLoop, FailuresEndWithTheServersReason)
 {
-    start(data_path("hostapd_failure.pcap"), "wrongpass");
-    ASSERT_EQ(start_wait(s), StartWaitAction::Request);
-    ASSERT_EQ(exchange_wait(s), WaitEnd::Failure);
-    EXPECT_EQ(s.kept_len, 22);
-    uint8_t code[4];
-    read_failure_code(s.kept_frame, s.kept_len, code);
-    EXPECT_STREQ(failure_message(code), "该错误不存在提示信息！");
+    struct Case {
+        const char *file;
+        const char *password;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"hostapd_failure.pcap", "wrongpass", "message 认证失败|该错误不存在提示信息！|1|0"},  // no code
+        {"sim_failure_303.pcap", "labpass1", "message 认证失败|密码错误！|1|0"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        sent_frames.clear();
+        status = STATUS_AUTHENTICATING;
+        run(data_path(c.file), c.password);
+        EXPECT_TRUE(same_as_live(sent_frames, client_frames(data_path(c.file)), std::string::npos));
+        ASSERT_GE(recorder.events.size(), 2u);
+        EXPECT_EQ(recorder.events[recorder.events.size() - 2], "status 0");
+        EXPECT_EQ(recorder.events.back(), c.message);
+        for (const std::string &e : recorder.events)
+            EXPECT_NE(e.rfind("address", 0), 0u) << e;
+        EXPECT_TRUE(returned);
+    }
 }
 
-TEST_F(ReceiveLoop, SimulatorFailureCarriesItsCode)
+TEST_F(AttemptLoop, KeyFramesWhileOnlineGetTheRecordedAnswerPairs)
 {
-    start(data_path("sim_failure_303.pcap"));
-    ASSERT_EQ(start_wait(s), StartWaitAction::Request);
-    ASSERT_EQ(exchange_wait(s), WaitEnd::Failure);
-    uint8_t code[4];
-    read_failure_code(s.kept_frame, s.kept_len, code);
-    EXPECT_EQ(std::memcmp(code, "303:", 4), 0);
-    EXPECT_STREQ(failure_message(code), "密码错误！");
-}
-
-TEST_F(ReceiveLoop, KeyFramesWhileOnlineGetTheRecordedAnswerPairs)
-{
-    start(data_path("sim_keys.pcap"));
+    run(data_path("sim_keys.pcap"));
     std::vector<Bytes> live = client_frames(data_path("sim_keys.pcap"));
-    ASSERT_EQ(start_wait(s), StartWaitAction::Request);
-    ASSERT_EQ(exchange_wait(s), WaitEnd::Success);
-    go_online();
-    sent_frames.clear();
-    EXPECT_EQ(exchange_wait(s), WaitEnd::Silence);
-    // Live: Start, Identity, MD5, post-success key frame, then the pairs.
+    // Start, Identity, MD5, post-success key frame, then three answer pairs.
     ASSERT_EQ(live.size(), 4u + 6u);
+    EXPECT_TRUE(same_as_live(sent_frames, live, 3));
+    EXPECT_EQ(recorder.key_checks, 3);
+    EXPECT_EQ(recorder.events.back(), kLinkTimeout);
+}
+
+// With reconnect on, the silence starts a new cycle on the same handle: the
+// notice is shown although online, the run state stays, and a second
+// silence (no answer to the new Start) ends the attempt.
+TEST_F(AttemptLoop, ReconnectAfterSilenceStartsANewCycleOnTheSameHandle)
+{
+    settings.timeout_reconnect = 1;
+    run(data_path("hostapd_logon.pcap"));
+    std::vector<Bytes> live = client_frames(data_path("hostapd_logon.pcap"));
     ASSERT_EQ(sent_frames.size(), 6u);
-    for (size_t i = 0; i < 6; ++i)
-        EXPECT_EQ(sent_frames[i], live[4 + i]) << "answer " << i;
-    EXPECT_EQ(key_checks, 3);
+    EXPECT_TRUE(same_as_live(std::vector<Bytes>(sent_frames.begin(), sent_frames.begin() + 4), live, 3));
+    EXPECT_EQ(sent_frames[4], live[0]);  // the new cycle's Start
+    EXPECT_EQ(sent_frames[5], live[0]);  // and the one after the unanswered wait
+    const std::vector<std::string> tail = {
+        "status 1",
+        "progress 等待超时，自动进行第 2 次认证！",  // no "（start）": not authenticating
+        "status 0",
+        kNoAnswer,
+    };
+    ASSERT_GE(recorder.events.size(), tail.size());
+    EXPECT_EQ(std::vector<std::string>(recorder.events.end() - 4, recorder.events.end()), tail);
+}
+
+TEST_F(AttemptLoop, LogoffWorkerSendsLogoffAndReadsNothing)
+{
+    status = STATUS_LOGOFF;
+    run(data_path("hostapd_logon.pcap"));
+    ASSERT_EQ(sent_frames.size(), 1u);
+    EXPECT_EQ(sent_frames[0][15], EAPOL_LOGOFF);
+    EXPECT_EQ(std::memcmp(sent_frames[0].data() + 6, kClient, 6), 0);
+    EXPECT_EQ(recorder.events, std::vector<std::string>{"status 2"});
+    EXPECT_TRUE(returned);
+}
+
+// A newer worker taking over during the address step: the old one ends when
+// it returns, without the post-success key frame and without a word more.
+TEST_F(AttemptLoop, SupersededInTheAddressStepEndsSilently)
+{
+    recorder.supersede_in_address_step = true;
+    run(data_path("sim_keys.pcap"));
+    EXPECT_FALSE(returned);
+    EXPECT_EQ(sent_frames.size(), 3u);  // Start, Identity, MD5
+    EXPECT_EQ(recorder.events.back(), "status 1");
+    EXPECT_EQ(recorder.key_checks, 0);
 }
 
 // Every recorded frame cut to each length: nothing is answered from bytes
 // that were not captured, and a Failure too short for its code gets the default.
-TEST_F(ReceiveLoop, TruncatedFramesAreAnsweredOnlyWhenWhole)
+TEST_F(AttemptLoop, TruncatedFramesAreAnsweredOnlyWhenWhole)
 {
+    const std::string path = testing::TempDir() + "cut.pcap";
     for (const char *file : {"sim_keys.pcap", "sim_failure_303.pcap", "hostapd_logon.pcap"}) {
         for (int cut = 0; cut <= 80; ++cut) {
-            std::string path = testing::TempDir() + "cut.pcap";
-            {
-                Handle in = open_recording(data_path(file));
-                ASSERT_TRUE(in);
-                pcap_dumper_t *out = pcap_dump_open(in.get(), path.c_str());
-                ASSERT_NE(out, nullptr);
-                pcap_pkthdr *hdr;
-                const u_char *data;
-                while (pcap_next_ex(in.get(), &hdr, &data) == 1) {
-                    pcap_pkthdr h = *hdr;
-                    h.caplen = std::min<bpf_u_int32>(h.caplen, static_cast<bpf_u_int32>(cut));
-                    pcap_dump(reinterpret_cast<u_char *>(out), &h, data);
-                }
-                pcap_dump_close(out);
-            }
-            SetUp();
-            start(path);
+            SCOPED_TRACE(std::string(file) + " cut at " + std::to_string(cut));
+            ASSERT_TRUE(write_cut_copy(data_path(file), path, cut));
+            sent_frames.clear();
+            recorder.key_checks = 0;
+            status = STATUS_AUTHENTICATING;
+            run(path);
             if (HasFatalFailure())
                 return;
-            StartWaitAction first = start_wait(s);
-            WaitEnd end = WaitEnd::Silence;
-            if (first == StartWaitAction::Request) {
-                end = exchange_wait(s);
-                if (end == WaitEnd::Success) {
-                    go_online();
-                    end = exchange_wait(s);
+            int key_answers = 0;
+            bool success_seen = false;
+            // The first frame is our Start, built whole whatever the recording holds.
+            for (size_t i = 1; i < sent_frames.size(); ++i) {
+                const Bytes &f = sent_frames[i];
+                if (f[15] == EAPOL_KEY && !success_seen) {
+                    success_seen = true;  // the post-success frame, built from fixed values
+                    EXPECT_GE(cut, 19) << "a Success taken from a cut frame";
+                } else if (f[15] == EAPOL_KEY) {
+                    key_answers++;
+                    EXPECT_GE(cut, 46) << "key answer from a cut frame";
+                } else if (f[15] == 0 && f[22] == 4) {
+                    EXPECT_GE(cut, 40) << "MD5 answer from a cut challenge";
+                } else if (f[15] == 0) {
+                    EXPECT_GE(cut, 23) << "identity answer from a cut request";
                 }
             }
-            int key_answers = 0;
-            for (const Bytes &f : sent_frames) {
-                key_answers += f[15] == EAPOL_KEY;
-                if (f[15] == EAPOL_KEY)
-                    EXPECT_GE(cut, 46) << file << " key answer from a cut frame";
-                else if (f[22] == 4)
-                    EXPECT_GE(cut, 40) << file << " MD5 answer from a cut challenge";
-                else
-                    EXPECT_GE(cut, 23) << file << " identity answer from a cut request";
-            }
             if (std::string(file) == "sim_keys.pcap") {
-                EXPECT_EQ(key_answers, cut >= 46 ? 6 : 0) << cut;
+                EXPECT_EQ(key_answers, cut >= 46 ? 6 : 0);
+                EXPECT_EQ(recorder.key_checks, cut >= 46 ? 3 : 0);
             }
-            if (end == WaitEnd::Failure || first == StartWaitAction::Failure) {
-                uint8_t code[4];
-                read_failure_code(s.kept_frame, s.kept_len, code);
-                EXPECT_EQ(std::string(failure_message(code)) == "密码错误！", cut >= 34) << cut;
+            bool told_code = false;
+            for (const std::string &e : recorder.events)
+                told_code |= e == "message 认证失败|密码错误！|1|0";
+            if (std::string(file) == "sim_failure_303.pcap") {
+                EXPECT_EQ(told_code, cut >= 34);
             }
+            EXPECT_TRUE(returned);
         }
     }
 }
