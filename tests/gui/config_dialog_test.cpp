@@ -25,6 +25,7 @@
 #include "support/sandbox.h"
 #include "ui/config_dialog.h"
 #include "ui/msg_dialog.h"
+#include "ui/tray.h"
 
 namespace {
 
@@ -402,6 +403,13 @@ TEST(ConfigDialog, OpensFromTheSettingsButtonInPlaceOfTheMainWindow)
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     GuiApp &app = config_app("nobody");
     run_script([&] {
+        // A desktop with a notification area: the client's tray icon embeds in it.
+        ASSERT_TRUE(on_main([] { return start_tray_host(); }));
+        on_main([&] { show_tray_icon(&app.ctx); });
+        EXPECT_TRUE(wait_for([&] {
+            return app.settings.tray_icon && gtk_status_icon_is_embedded(app.settings.tray_icon);
+        }));
+        on_main([&] { hide_tray_icon(&app.ctx); });
         int main_x = 0, main_y = 0;
         EXPECT_TRUE(wait_for([&] { return main_window_visible(app.ctx) && app.widgets.window->window; }));
         g_usleep(200000);

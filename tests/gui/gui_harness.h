@@ -83,6 +83,11 @@ struct MappedDialogs {
     gulong hook_id;
 };
 
+// Main thread only. Makes this process the display's notification area (a
+// tray host, as a desktop panel is one): status icons created from now on
+// are embedded in a window of its own. False when another host owns it.
+bool start_tray_host();
+
 // True when this process runs as init of a private PID namespace (so the
 // client's "killall" lines can only reach the test's own processes).
 bool in_private_pid_namespace();
