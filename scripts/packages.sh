@@ -18,6 +18,8 @@ PACKAGES=(
   # lab: namespaces, authenticator, DHCP server and clients, process tools
   iproute2 util-linux hostapd dnsmasq-base isc-dhcp-client busybox wpasupplicant
   psmisc procps
+  # demo: a notification area, clicks and screenshots on a private X server
+  trayer xdotool imagemagick
   # the program's texts and the build's button captions: a font with Chinese glyphs
   fonts-wqy-zenhei
 )

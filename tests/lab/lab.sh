@@ -120,6 +120,7 @@ eap_user_file=$STATE/hostapd.eap_user
 use_pae_group_addr=0
 eapol_version=$EAPOL_VERSION
 eap_reauth_period=$REAUTH
+ctrl_interface=$STATE/ctrl
 EOF
 }
 
