@@ -97,6 +97,27 @@ void apply(ClientSettings *s, const NewOptions &o)
     s->private_auth = o.private_auth;
 }
 
+// Exits 0 when no launcher is in either folder yet and one of them exists.
+std::string launcher_test_line(const std::string &login_name)
+{
+    std::string home = "/home/" + login_name + "/", line;
+    for (const char *folder : kDesktopFolders)
+        line += "test -e " + shell_quote(home + folder + "/Corvix.desktop") + " && exit 1; ";
+    for (const char *folder : kDesktopFolders)
+        line += "test -e " + shell_quote(home + folder) + " && exit 0; ";
+    return line + "exit 1";
+}
+
+std::string launcher_copy_line(const std::string &login_name)
+{
+    std::string home = "/home/" + login_name + "/", line;
+    for (const char *folder : kDesktopFolders) {
+        line += std::string("cp ") + kDesktopEntry + " " + shell_quote(home + folder + "/") +
+                " 1>/dev/null 2>/dev/null; ";
+    }
+    return line + "exit 0";
+}
+
 }  // namespace
 
 int timeout_from_text(const char *text)
@@ -155,26 +176,6 @@ ConfigSave save_config(const ConfigChoice &choice, ClientSettings *s, bool by_ro
     (void)chmod(settings_path, 0600);
     apply(s, o);
     return ConfigSave::Saved;
-}
-
-std::string launcher_test_line(const std::string &login_name)
-{
-    std::string home = "/home/" + login_name + "/", line;
-    for (const char *folder : kDesktopFolders)
-        line += "test -e " + shell_quote(home + folder + "/Corvix.desktop") + " && exit 1; ";
-    for (const char *folder : kDesktopFolders)
-        line += "test -e " + shell_quote(home + folder) + " && exit 0; ";
-    return line + "exit 1";
-}
-
-std::string launcher_copy_line(const std::string &login_name)
-{
-    std::string home = "/home/" + login_name + "/", line;
-    for (const char *folder : kDesktopFolders) {
-        line += std::string("cp ") + kDesktopEntry + " " + shell_quote(home + folder + "/") +
-                " 1>/dev/null 2>/dev/null; ";
-    }
-    return line + "exit 0";
 }
 
 bool launcher_wanted(const char *login_name)

@@ -50,6 +50,3 @@ ConfigSave save_config(const ConfigChoice &choice, ClientSettings *s, bool by_ro
 bool launcher_wanted(const char *login_name);
 // Copies the installed desktop entry into both folders; failures are silent.
 void copy_launcher(const char *login_name);
-// The two shell lines behind them, for a login name.
-std::string launcher_test_line(const std::string &login_name);
-std::string launcher_copy_line(const std::string &login_name);

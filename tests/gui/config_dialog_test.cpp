@@ -244,24 +244,6 @@ struct SaveRow {
     const char *memory;  // memory_options() afterwards
 };
 
-const std::string kWide = [] {
-    std::string s;
-    for (int i = 0; i < 60; i++)
-        s += "网";
-    return s;
-}();
-
-std::string wide_page(size_t chars)
-{
-    return "http://" + kWide.substr(0, 3 * chars);
-}
-
-const std::string kWidePage60 = "http://" + kWide.substr(0, 3 * 53);  // 60 characters typed
-const std::string kWideFile = "OpenUrl=1 Url=" + wide_page(28) +
-                              " UseCorvixDhcp=1 TimeoutReconnect=0 Timeout=800 AutoStart=0 PrivateAuth=0";
-const std::string kWideMemory = "open_url=1 url=" + wide_page(28) +
-                                " use_own_dhcp=1 timeout_reconnect=0 timeout=800 auto_start=0 private_auth=0";
-
 const Start kPlain{0, "http://old.example/", 0, 800};
 
 const SaveRow kRows[] = {
@@ -362,25 +344,6 @@ TEST(ConfigDialog, SavingRulesOverTheRealStore)
             EXPECT_EQ(on_main([&] { return memory_options(app.settings); }), row.memory);
         }
     }, 90000);
-}
-
-TEST(ConfigDialog, LongPageIsCutWholeCharacters)
-{
-    isolate_folders();
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
-    GuiApp &app = config_app("nobody");
-    run_script([&] {
-        ConfigWidgets *w = open_dialog(app);
-        ASSERT_NE(w, nullptr);
-        on_main([&] {
-            set_box(w->open_url_check, true);
-            type(w->url_entry, wide_page(70));  // the entry keeps 60 characters
-            EXPECT_EQ(gtk_entry_get_text(GTK_ENTRY(w->url_entry)), kWidePage60);
-        });
-        end_dialog(w, End::Save);
-        EXPECT_EQ(file_options(), kWideFile);
-        EXPECT_EQ(on_main([&] { return memory_options(app.settings); }), kWideMemory);
-    });
 }
 
 bool sensitive(GtkWidget *w)

@@ -1,5 +1,5 @@
 // The settings dialog's rules that need no window: reading the time-out,
-// bounding the page entry's text, and the launcher's shell lines.
+// bounding the page entry's text, and who counts as root.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -56,21 +56,6 @@ TEST(ConfigSave, UrlIsCutToTheFieldAtACharacterBoundary)
     // A line break would end the value in the file: the text stops there.
     EXPECT_EQ(url_field_text("http://a/\nrm -rf /"), "http://a/");
     EXPECT_EQ(url_field_text("http://a/\r\n"), "http://a/");
-}
-
-TEST(ConfigSave, LauncherLinesQuoteTheLoginName)
-{
-    std::string test = launcher_test_line("a'b c");
-    EXPECT_EQ(test,
-              "test -e '/home/a'\\''b c/桌面/Corvix.desktop' && exit 1; "
-              "test -e '/home/a'\\''b c/Desktop/Corvix.desktop' && exit 1; "
-              "test -e '/home/a'\\''b c/桌面' && exit 0; "
-              "test -e '/home/a'\\''b c/Desktop' && exit 0; exit 1");
-    std::string copy = launcher_copy_line("$(id)");
-    EXPECT_EQ(copy,
-              "cp /usr/share/Corvix2/Corvix.desktop '/home/$(id)/桌面/' 1>/dev/null 2>/dev/null; "
-              "cp /usr/share/Corvix2/Corvix.desktop '/home/$(id)/Desktop/' 1>/dev/null 2>/dev/null; "
-              "exit 0");
 }
 
 TEST(ConfigSave, OnlyRootIsRoot)
