@@ -31,39 +31,12 @@ ONLINE_TIMEOUT=${DEMO_TIMEOUT:-30}
 
 die() { echo "demo: $*" >&2; exit 1; }
 
-# The settings file's scrambling of a stored password (letters and digits).
-scramble() {
-    local s=$1 out="" i b
-    for ((i = 0; i < ${#s}; i++)); do
-        printf -v b '%d' "'${s:i:1}"
-        if ((b <= 57)); then b=$((b + 49 + i)); else b=$((b - 30)); fi
-        out+=$(printf "\\$(printf '%03o' "$b")")
-    done
-    printf '%s' "$out"
-}
-
 # The settings file the client reads: the demo account stored with its
 # password remembered, the lab's interface, the companion DHCP program.
+# shellcheck source=../tests/lab/settings.sh
+. tests/lab/settings.sh
 write_settings() {
-    local auto=$1 scrambled
-    scrambled=$(scramble "$PASSWORD")
-    cat >/usr/share/Corvix2/Corvix.conf <<EOF
-[OPTION]
-USER = 1
-AutoStart = 0
-AutoLogon = $auto
-UseCorvixDhcp = 1
-TimeoutReconnect = 0
-Timeout = 800
-OpenUrl = 0
-Url =
-PrivateAuth = 0
-LassUserName = $ACCOUNT
-LassPassWord = $scrambled
-LassDeviceName = $CLIENT_IF
-username1 = $ACCOUNT
-password1 = $scrambled
-EOF
+    write_client_settings /usr/share/Corvix2/Corvix.conf "$1" "$ACCOUNT" "$PASSWORD" "$CLIENT_IF"
 }
 
 # ---------------------------------------------------------------------------

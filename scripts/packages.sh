@@ -20,6 +20,8 @@ PACKAGES=(
   psmisc procps
   # demo: a notification area, clicks and screenshots on a private X server
   trayer xdotool imagemagick
+  # Debian package: build flags, library dependencies, checks
+  dpkg-dev lintian desktop-file-utils
   # the program's texts and the build's button captions: a font with Chinese glyphs
   fonts-wqy-zenhei
 )
