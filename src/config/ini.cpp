@@ -30,11 +30,11 @@ constexpr const char kEscapedSeparator[] = " =% ";
 
 // ---------------------------------------------------------------- entries
 
+// An entry and its key and section texts are one block; the value, which
+// ini_set replaces, is a block of its own.
 void free_entry(IniEntry *entry)
 {
-    free(entry->key);
     free(entry->value);
-    free(entry->section);
     free(entry);
 }
 
@@ -42,14 +42,18 @@ void free_entry(IniEntry *entry)
 IniEntry *make_entry(const char *key, size_t key_len, const char *value, size_t value_len,
                      const char *section)
 {
-    auto *entry = static_cast<IniEntry *>(calloc(1, sizeof(IniEntry)));
+    size_t section_len = strlen(section);
+    auto *entry =
+        static_cast<IniEntry *>(calloc(1, sizeof(IniEntry) + key_len + 1 + section_len + 1));
     if (!entry)
         return nullptr;
-    entry->key = strndup(key, key_len);
+    entry->key = reinterpret_cast<char *>(entry + 1);
+    memcpy(entry->key, key, key_len);
+    entry->section = entry->key + key_len + 1;
+    memcpy(entry->section, section, section_len);
     entry->value = strndup(value, value_len);
-    entry->section = strdup(section);
-    if (!entry->key || !entry->value || !entry->section) {
-        free_entry(entry);
+    if (!entry->value) {
+        free(entry);
         return nullptr;
     }
     return entry;
@@ -101,36 +105,52 @@ bool needs_escape(char c)
     return c == '%' || c == '\r' || c == '\n';
 }
 
-// The text after the key in a written line, without its line feed.
-std::string written_value(const char *value, size_t len)
+bool has_line_break(const char *text, size_t len)
 {
-    if (!memchr(value, '\r', len) && !memchr(value, '\n', len)) {
-        std::string out = kPlainSeparator;
-        out.append(value, len);
-        return out;
+    return memchr(text, '\r', len) || memchr(text, '\n', len);
+}
+
+// Length of the text after the key in a written line, without its line feed.
+size_t written_length(const char *value, size_t len)
+{
+    if (!has_line_break(value, len))
+        return sizeof kPlainSeparator - 1 + len;
+    size_t escapes = 0;
+    for (size_t i = 0; i < len; i++)
+        escapes += needs_escape(value[i]) ? 1 : 0;
+    return sizeof kEscapedSeparator - 1 + len + 2 * escapes;
+}
+
+// Appends the text after the key in a written line, without its line feed.
+void append_written_value(std::string *out, const char *value, size_t len)
+{
+    if (!has_line_break(value, len)) {
+        *out += kPlainSeparator;
+        out->append(value, len);
+        return;
     }
     static const char hex[] = "0123456789ABCDEF";
-    std::string out = kEscapedSeparator;
+    *out += kEscapedSeparator;
     for (size_t i = 0; i < len; i++) {
         unsigned char c = static_cast<unsigned char>(value[i]);
         if (needs_escape(static_cast<char>(c))) {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
+            *out += '%';
+            *out += hex[c >> 4];
+            *out += hex[c & 15];
         } else {
-            out += static_cast<char>(c);
+            *out += static_cast<char>(c);
         }
     }
-    return out;
 }
 
 // Whether the key's line stays within one written line. A line break in a key
 // would smuggle extra entries into the file; one in a value is escaped.
 bool entry_fits(const char *key, size_t key_len, const char *value, size_t value_len)
 {
-    if (memchr(key, '\r', key_len) || memchr(key, '\n', key_len) || key_len > kWrittenLineMax)
+    if (has_line_break(key, key_len) || key_len > kWrittenLineMax ||
+        value_len > kWrittenLineMax)
         return false;
-    return key_len + written_value(value, value_len).size() + 1 <= kWrittenLineMax;
+    return key_len + written_length(value, value_len) + 1 <= kWrittenLineMax;
 }
 
 bool entry_fits(const char *key, const char *value)
@@ -209,55 +229,62 @@ int hex_digit(char c)
     return -1;
 }
 
-// The value of an escaped line: %XX gives that byte, any other '%' stands for itself.
-std::string unescaped(const char *text)
+// The value of an escaped line: %XX gives that byte, any other '%' stands for
+// itself. Decoded in place: the value only ever gets shorter.
+size_t unescape_in_place(char *text)
 {
-    std::string out;
+    char *out = text;
     for (const char *p = text; *p; p++) {
         int hi = *p == '%' ? hex_digit(p[1]) : -1;
         int lo = hi >= 0 ? hex_digit(p[2]) : -1;
         if (lo >= 0 && (hi | lo) != 0) {
-            out += static_cast<char>(hi * 16 + lo);
+            *out++ = static_cast<char>(hi * 16 + lo);
             p += 2;
         } else {
-            out += *p;
+            *out++ = *p;
         }
     }
-    return out;
+    *out = '\0';
+    return static_cast<size_t>(out - text);
 }
 
-// The value of a key line, from what follows the key. A line as the store
-// writes it ("key = value") keeps its value whole: '#', ';', leading
-// separators and trailing blanks are part of it. Any other form skips a run of
-// blanks, tabs, '=' and ':' and drops trailing blanks, as hand-written files
-// expect.
-std::string line_value(const char *rest)
+// The value of a key line, from what follows the key (a NUL-terminated text the
+// caller owns, which may be changed). A line as the store writes it
+// ("key = value") keeps its value whole: '#', ';', leading separators and
+// trailing blanks are part of it. Any other form skips a run of blanks, tabs,
+// '=' and ':' and drops trailing blanks, as hand-written files expect.
+const char *line_value(char *rest, size_t *len)
 {
-    if (strncmp(rest, kPlainSeparator, 3) == 0)
+    if (strncmp(rest, kPlainSeparator, 3) == 0) {
+        *len = strlen(rest + 3);
         return rest + 3;
-    if (strncmp(rest, kEscapedSeparator, 4) == 0)
-        return unescaped(rest + 4);
+    }
+    if (strncmp(rest, kEscapedSeparator, 4) == 0) {
+        *len = unescape_in_place(rest + 4);
+        return rest + 4;
+    }
     while (is_separator(*rest))
         rest++;
-    size_t len = strlen(rest);
-    while (len > 0 && rest[len - 1] == ' ')
-        len--;
-    return std::string(rest, len);
+    *len = strlen(rest);
+    while (*len > 0 && rest[*len - 1] == ' ')
+        (*len)--;
+    return rest;
 }
 
 // "key<separators>value". A line without any separator gives the key an empty
 // value. A line without a key ("= 5") and one whose entry could not be written
 // back (longer than one line, a CR inside the key) are dropped, so everything
 // read can be saved again.
-bool read_key_line(IniFile *ini, const char *p, const ReadState &state)
+bool read_key_line(IniFile *ini, char *p, const ReadState &state)
 {
     size_t key_len = strcspn(p, " \t=:");
     if (state.skipping || key_len == 0)
         return true;
-    std::string value = line_value(p + key_len);
-    if (!entry_fits(p, key_len, value.data(), value.size()))
+    size_t value_len = 0;
+    const char *value = line_value(p + key_len, &value_len);
+    if (!entry_fits(p, key_len, value, value_len))
         return true;
-    IniEntry *entry = make_entry(p, key_len, value.data(), value.size(), state.section.c_str());
+    IniEntry *entry = make_entry(p, key_len, value, value_len, state.section.c_str());
     if (!entry)
         return false;
     insert_after(ini, nullptr, entry);
@@ -266,9 +293,9 @@ bool read_key_line(IniFile *ini, const char *p, const ReadState &state)
 
 // One line of the file; false only when memory runs out. Text after a NUL byte
 // in a line is not looked at.
-bool read_one_line(IniFile *ini, const char *line, ReadState *state)
+bool read_one_line(IniFile *ini, char *line, ReadState *state)
 {
-    const char *p = line;
+    char *p = line;
     while (is_blank(*p))
         p++;
     if (*p == '\0' || *p == '#' || *p == '\r')
@@ -359,7 +386,7 @@ bool format_store(const IniFile *ini, std::string *text)
         if (!entry_fits(e->key, e->value))
             return false;
         *text += e->key;
-        *text += written_value(e->value, strlen(e->value));
+        append_written_value(text, e->value, strlen(e->value));
         *text += '\n';
     }
     return true;

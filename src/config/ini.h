@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+// Texts are owned by the store (key and section live in the entry's own
+// block): callers read them, and change a value only through ini_set.
 struct IniEntry {
     char *key;
     char *value;
