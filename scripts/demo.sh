@@ -122,7 +122,7 @@ inside() {
     win=$(wait_x 20 --onlyvisible --name '^Corvix认证客户端$') ||
         die "the main window did not appear: $(tail -n 5 "$RUN/client.log")"
     sleep 0.5   # drawn
-    import -window "$win" "$OUT/main-window.png"
+    import -strip -window "$win" "$OUT/main-window.png"
     stop_client
 
     # 2. Automatic log-on, from the settings file.
@@ -150,9 +150,9 @@ inside() {
     dialog=$(wait_x 10 --onlyvisible --name '^提示$') ||
         die "the progress window did not open: $(tail -n 5 "$RUN/client.log")"
     sleep 0.5
-    import -window "$dialog" "$OUT/progress-window.png"
-    import -window "$panel" "$OUT/tray-icon.png"
-    import -window root "$OUT/desktop.png"
+    import -strip -window "$dialog" "$OUT/progress-window.png"
+    import -strip -window "$panel" "$OUT/tray-icon.png"
+    import -strip -window root "$OUT/desktop.png"
     stop_client
 }
 
@@ -266,7 +266,7 @@ if [ "$MODE" = headless ]; then
     cookie=$(mcookie)
     : >"$RUN/xauth"
     xauth -q -f "$RUN/xauth" add :0 . "$cookie"
-    Xvfb -displayfd 3 -screen 0 800x600x24 -wr -nolisten tcp -auth "$RUN/xauth" \
+    Xvfb -displayfd 3 -screen 0 560x360x24 -wr -nolisten tcp -auth "$RUN/xauth" \
         3>"$RUN/display" >"$RUN/xvfb.log" 2>&1 &
     XVFB_PID=$!
     for _ in $(seq 100); do [ -s "$RUN/display" ] && break; sleep 0.05; done
@@ -342,19 +342,22 @@ grep -q AUTHORIZED <<<"$sta" || die "hostapd has not authorized $CLIENT_MAC: $st
 echo
 echo "== The exchange as the authenticator (hostapd) saw it, ms after the client started"
 awk -v start="$start" -v mac="$CLIENT_MAC" '
-    function at(t) { return sprintf("%8.1f ms  ", (t - start) * 1000) }
+    function at(t, what, way) {
+        if (way != "") what = sprintf("%-22s %s", what, way)
+        printf "%8.1f ms  %s\n", (t - start) * 1000, what
+    }
     { t = $1 + 0 }
-    index($0, "received EAPOL-Start from STA") { print at(t) "EAPOL-Start          client -> authenticator" }
-    /Sending EAP Packet \(identifier/ && !success { print at(t) "EAP-Request          authenticator -> client" }
-    /from STA: EAP Response-Identity/ { print at(t) "EAP-Response/Identity client -> authenticator" }
-    /from STA: EAP Response-MD5/ { print at(t) "EAP-Response/MD5     client -> authenticator" }
-    /CTRL-EVENT-EAP-SUCCESS/ { success = 1; print at(t) "EAP-Success          authenticator -> client" }
-    /IEEE 802.1X: authorizing port/ { print at(t) "port authorized" }
+    index($0, "received EAPOL-Start from STA") { at(t, "EAPOL-Start", "client -> authenticator") }
+    /Sending EAP Packet \(identifier/ && !success { at(t, "EAP-Request", "authenticator -> client") }
+    /from STA: EAP Response-Identity/ { at(t, "EAP-Response/Identity", "client -> authenticator") }
+    /from STA: EAP Response-MD5/ { at(t, "EAP-Response/MD5", "client -> authenticator") }
+    /CTRL-EVENT-EAP-SUCCESS/ { success = 1; at(t, "EAP-Success", "authenticator -> client") }
+    /IEEE 802.1X: authorizing port/ { at(t, "port authorized", "") }
     index($0, "bytes from " mac) { from = 1; ft = t; next }
-    from && /type=3 / { print at(ft) "EAPOL-Key            client -> authenticator (sent once online)" }
+    from && /type=3 / { at(ft, "EAPOL-Key", "client -> authenticator (sent once online)") }
     { from = 0 }' "$HOSTAPD_LOG"
 echo "hostapd station $CLIENT_MAC: $(grep -E '^flags=' <<<"$sta" | head -n 1)"
-ack=$(grep -m1 'DHCPACK' "$STATE/dnsmasq.log" | sed 's/^.*DHCPACK/DHCPACK/' || true)
+ack=$(grep -m1 'DHCPACK' "$STATE/dnsmasq.log" | sed 's/^.*DHCPACK/DHCPACK/; s/ *$//' || true)
 echo
 echo "Address obtained: $address on $CLIENT_IF (dnsmasq: ${ack:-no DHCPACK logged})"
 awk -v a="$start" -v b="$online" 'BEGIN {
