@@ -8,9 +8,13 @@
 #include <unistd.h>
 
 #include "app/records.h"
+#include "app/startup.h"
+#include "config/settings.h"
 #include "netns/e2e_support.h"
+#include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
+#include "ui/worker_ui.h"
 
 namespace {
 
@@ -239,6 +243,63 @@ TEST(E2eLogon, ExitSendsLogoffAndEndsTheProcessWithZero)
     EXPECT_EQ(WEXITSTATUS(st), 0);
     EXPECT_TRUE(e2e_wait_client_frame(lab, auth, EAPOL_LOGOFF, 1000));
     pcap_close(auth);
+}
+
+// A password whose scrambled form holds '#' and ';' ('A' and 'Y'), stored by a
+// log-on with automatic log-on on, logs on by itself at the next start: the
+// settings file gives back exactly what was stored.
+TEST(E2eLogon, RememberedPasswordWithHashAndSemicolonLogsOnAtTheNextStart)
+{
+    const std::string password = "pAsswordY1";
+    Lab lab;
+    LabGuard guard{lab};
+    LabOptions opt;
+    opt.auth = "sim";  // checks every digest against this password
+    opt.password = password;
+    E2eClient *c = lab_client(lab, password, opt);
+    ASSERT_NE(c, nullptr);
+    c->settings.auto_logon = 1;
+    e2e_drive([&] {
+        // What the worker stores on EAP-Success, from the entries it logged on with.
+        set_msg("e2euser", password.c_str(), lab.client_if.c_str(), &c->ctx);
+        std::string conf = e2e_settings_text(c);
+        EXPECT_NE(conf.find("LassPassWord = R#UUYQTF;k\n"), std::string::npos) << conf;
+
+        // The next start: the loader, the main window built from what it
+        // loaded, and the start-up decision. Never freed: the worker keeps them.
+        auto *next = new AppContext{new MainWidgets(main_widgets_initial()), new ClientSettings{}};
+        e2e_on_main([&] {
+            get_ini_message(next->settings);
+            next->settings->use_own_dhcp = 0;
+            next->settings->timeout = 8;
+            copy_field(next->settings->login_name, "nobody");
+            build_main_window(next);
+            connect_worker_to_ui(next);  // workers now read this window's entries
+        });
+        EXPECT_STREQ(next->settings->last_password, password.c_str());
+        EXPECT_EQ(next->settings->auto_logon, 1);
+        std::string typed;
+        e2e_on_main([&] {
+            typed = gtk_entry_get_text(GTK_ENTRY(next->widgets->password_entry));
+            startup_decision(next);
+        });
+        EXPECT_EQ(typed, password);
+        // The simulator checked the digest over the stored password.
+        EXPECT_TRUE(e2e_wait([&] { return e2e_count_events(lab, "MD5 OK") == 1; }, 30000))
+            << "digests accepted: " << e2e_count_events(lab, "MD5 OK");
+        EXPECT_TRUE(e2e_wait([] { return status_is(STATUS_ONLINE); }, 30000)) << status;
+        std::string events;
+        for (const LabEvent &e : lab_sim_events(lab))
+            events += e.text + "\n";
+        EXPECT_EQ(e2e_count_events(lab, "MD5 BAD"), 0) << events;
+        bool window_shown = true;
+        e2e_on_main([&] {
+            window_shown = gtk_widget_get_visible(next->widgets->window);
+            destroy_msg_dialog(next);
+            hide_tray_icon(next);
+        });
+        EXPECT_FALSE(window_shown) << "automatic log-on keeps the window hidden";
+    });
 }
 
 }  // namespace
