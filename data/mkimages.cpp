@@ -562,6 +562,7 @@ void write_images(FILE *f)
 
 // Font configuration and Pango keep their caches until the process ends; a
 // sanitized build must not fail on them.
+extern "C" const char *__asan_default_options();
 extern "C" const char *__asan_default_options()
 {
     return "detect_leaks=0";

@@ -15,6 +15,8 @@ PACKAGES=(
   # the attack tests: a user's own X settings manager
   xsettingsd
   clang libclang-rt-14-dev
+  # scripts/tidy.sh
+  clang-tidy
   # lab: namespaces, authenticator, DHCP server and clients, process tools
   iproute2 util-linux hostapd dnsmasq-base isc-dhcp-client busybox wpasupplicant
   psmisc procps

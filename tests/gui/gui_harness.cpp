@@ -19,6 +19,7 @@
 
 // GTK keeps process-lifetime allocations that the leak checker would report
 // at every exit; the suite's runner switches it off too.
+extern "C" const char *__asan_default_options();
 extern "C" const char *__asan_default_options()
 {
     return "detect_leaks=0";

@@ -421,6 +421,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CloseCase{"Notice", 1, 1, STATUS_NO_NIC, true, false}),
     [](const ::testing::TestParamInfo<CloseCase> &p) { return std::string(p.param.name); });
 
+namespace {
+
 // While STATUS_ERROR, acknowledging the dialog in either way ends the client.
 void acknowledge_error_dialog(bool close_box)
 {
@@ -438,6 +440,8 @@ void acknowledge_error_dialog(bool close_box)
         });
     });
 }
+
+}  // namespace
 
 TEST(MsgDialogDeathTest, OkWhileErrorEndsTheProcessWithStatusZero)
 {
