@@ -87,6 +87,7 @@ Verdict check_fields(const IpcRecord &r, uid_t real_uid, EngineRequest &out)
         return check_logon(r, out.logon);
     case REQ_DISCONNECT:
     case REQ_EXIT:
+    case REQ_STOP_DHCP:
         return Verdict::Accepted;
     case REQ_SAVE_SETTINGS:
         return check_save(r, real_uid, out.save);

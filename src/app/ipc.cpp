@@ -46,12 +46,12 @@ bool ipc_set_text(IpcRecord &r, size_t i, const char *value)
 
 bool is_message_kind(uint16_t kind)
 {
-    return kind >= MSG_SHOW_DIALOG && kind <= MSG_EXIT;
+    return kind >= MSG_SHOW_DIALOG && kind <= MSG_SETTINGS_SAVED;
 }
 
 bool is_request_kind(uint16_t kind)
 {
-    return kind >= REQ_LOGON && kind <= REQ_ACCOUNT_PASSWORD;
+    return kind >= REQ_LOGON && kind <= REQ_STOP_DHCP;
 }
 
 bool ipc_decode(const uint8_t *data, size_t len, IpcRecord &out)

@@ -9,20 +9,16 @@
 
 // Engine → window.
 enum MessageKind : uint16_t {
-    MSG_SHOW_DIALOG = 1,     // text 0 title, text 1 text, num 0 kind, num 1 buttons
-    MSG_DIALOG_FIELDS = 2,   // the same fields stored without opening the dialog
-    MSG_UPDATE_INFO = 3,     // text 1 the progress text
-    MSG_TRAY = 4,            // num 0: TRAY_SHOW or TRAY_ONLINE
-    MSG_STATUS = 5,          // num 0 the run state
-    MSG_OPTIONS = 6,         // start: see options_message()
-    MSG_ACCOUNT_NAME = 7,    // text 0 one stored account (start, or after MSG_ACCOUNTS_RESET)
-    MSG_DEVICE_NAME = 8,     // text 0 one usable interface (start)
-    MSG_START_DONE = 9,      // num 0 the run state start-up left; the window may build itself
-    MSG_ACCOUNT_PASSWORD = 10,  // text 0 account, text 1 its stored password (answer to a lookup)
-    MSG_ACCOUNTS_RESET = 11,    // the stored account list is sent anew; names follow
-    MSG_ACCOUNTS_DONE = 12,     // end of a list sent after MSG_ACCOUNTS_RESET
-    MSG_SETTINGS_SAVED = 13,    // num 0: 1 stored, 0 not stored
-    MSG_EXIT = 14,              // num 0 the exit code: the window ends the process
+    MSG_SHOW_DIALOG = 1,       // text 0 title, 1 text; num 0 kind, 1 buttons, 2 hide the main window first
+    MSG_DIALOG_FIELDS = 2,     // text 0 title, 1 text of the progress window, stored without opening it
+    MSG_UPDATE_INFO = 3,       // text 1 the progress text
+    MSG_TRAY = 4,              // num 0: TRAY_SHOW or TRAY_ONLINE
+    MSG_STATUS = 5,            // num 0 the run state
+    MSG_ACCOUNT_PASSWORD = 6,  // text 0 account, 1 its stored password; num 0 found (1, 0, -1 no file)
+    MSG_ACCOUNTS_RESET = 7,    // the stored account list follows, newest first
+    MSG_ACCOUNT_NAME = 8,      // text 0 one stored account
+    MSG_ACCOUNTS_DONE = 9,     // end of the list
+    MSG_SETTINGS_SAVED = 10,   // num 0: 1 stored, 0 not stored
 };
 
 // Window → engine.
@@ -30,15 +26,16 @@ enum RequestKind : uint16_t {
     REQ_LOGON = 101,           // text 0 account, 1 password, 2 interface; num 0 remember, 1 auto_logon
     REQ_DISCONNECT = 102,
     REQ_EXIT = 103,
-    REQ_SAVE_SETTINGS = 104,   // num 0..5 see SaveSlots; text 0 url
+    REQ_SAVE_SETTINGS = 104,   // num: OptionSlot; text 0 url
     REQ_SET_AUTO_LOGON = 105,  // num 0
     REQ_DELETE_ACCOUNT = 106,  // text 0 account
     REQ_ACCOUNT_PASSWORD = 107,  // text 0 account
+    REQ_STOP_DHCP = 108,
 };
 
-enum TrayState : int32_t { TRAY_SHOW = 1, TRAY_ONLINE = 2 };
+enum TrayPicture : int32_t { TRAY_SHOW = 1, TRAY_ONLINE = 2 };
 
-// Slots of the numbers in REQ_SAVE_SETTINGS and MSG_OPTIONS.
+// Slots of the numbers in REQ_SAVE_SETTINGS.
 enum OptionSlot {
     OPT_AUTO_START = 0,
     OPT_USE_OWN_DHCP = 1,
@@ -46,8 +43,6 @@ enum OptionSlot {
     OPT_PRIVATE_AUTH = 3,
     OPT_TIMEOUT_RECONNECT = 4,
     OPT_TIMEOUT = 5,
-    OPT_AUTO_LOGON = 6,    // MSG_OPTIONS only
-    OPT_DEVICE_FOUND = 7,  // MSG_OPTIONS only
 };
 
 constexpr uint32_t IPC_MAGIC = 0x43565831;  // "CVX1": both halves come from one executable

@@ -7,6 +7,7 @@
 #include "app/install.h"
 #include "app/records.h"
 #include "app/startup.h"
+#include "app/window_half.h"
 #include "config/settings.h"
 #include "ui/main_window.h"
 
@@ -20,9 +21,15 @@ int main(int argc, char **argv)
     // would take every stored account name for ASCII and drop the others.
     (void)std::setlocale(LC_ALL, "");
     static ClientSettings settings{};  // zero-filled, lives for the whole run
+    // Who started the client, before the switch to root hides it.
+    const RealUser user = current_real_user();
     check_install(&argc, argv);
     check_mul_instance(&settings);
     get_ini_message(&settings);
+    // Root's work and the user's display never meet in one process: from
+    // here the engine keeps root without a display, and this process goes on
+    // as the window with the user's rights only.
+    split_client(&settings, user);
 
     static std::vector<std::string> gtk_args = gtk_safe_args(argc, argv);
     static std::vector<char *> gtk_argv;

@@ -50,6 +50,9 @@ std::vector<gid_t> user_groups(const std::string &login_name, gid_t gid)
 
 bool drop_privileges_permanently(uid_t uid, gid_t gid, const std::vector<gid_t> &groups)
 {
+    // Without root there is nothing to give up, and setgroups would fail.
+    if (geteuid() != 0)
+        return uid != 0 && ids_are(uid, gid) && no_way_back();
     if (setgroups(groups.size(), groups.data()) != 0)
         return false;
     if (setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0)

@@ -19,8 +19,11 @@
 #include "auth/auth.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
+#include "ui/worker_ui.h"
 
 extern char **environ;
+
+int engine_is_root = -1;
 
 namespace {
 
@@ -187,7 +190,7 @@ void on_logon_button_clicked(GtkWidget *, AppContext *ctx)
         if (status != STATUS_IDLE)
             return;
     }
-    start_auth_worker(ctx);
+    request_worker(ctx);
 }
 
 void startup_decision(AppContext *ctx)
@@ -202,14 +205,15 @@ void startup_decision(AppContext *ctx)
         return;
     }
     if (auto_logon && status == STATUS_IDLE) {
-        start_auth_worker(ctx);
+        request_worker(ctx);
         return;
     }
     if (!auto_logon && status == STATUS_IDLE) {
         show_main_window_widgets(ctx);
         return;
     }
-    if (getuid() != 0)
+    bool root = engine_is_root < 0 ? getuid() == 0 : engine_is_root == 1;
+    if (!root)
         status = STATUS_NOT_ROOT;
     main_error_handle(ctx);
 }

@@ -8,6 +8,10 @@
 #include "app/records.h"
 
 void check_mul_instance(ClientSettings *settings);
+// Whether the half that does the network work runs as root: 1 or 0 once the
+// client has split in two (the window's own ids are the user's then); -1 in
+// one process, where the real user id tells.
+extern int engine_is_root;
 int main_error_handle(AppContext *ctx);
 void on_logon_button_clicked(GtkWidget *widget, AppContext *ctx);
 // The last step of start-up, after the main window is built: start an

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "config/ini.h"
 #include "ui/mainloop.h"
@@ -48,6 +49,8 @@ const FirstRunKey kFirstRunKeys[] = {
 };
 
 const int kDefaultTimeout = 800;
+
+SettingsRequests settings_requests{};
 
 std::string numbered(const char *key, int n)
 {
@@ -207,7 +210,9 @@ void load_device_list(ClientSettings *s)
 
 std::string password_entry_text(AppContext *ctx)
 {
-    std::string text;
+    // Without a window (the engine's side) the password of the log-on
+    // request stands in for the entry's text.
+    std::string text = ctx->widgets ? "" : ctx->settings->last_password;
     GtkWidget *entry = ctx->widgets ? ctx->widgets->password_entry : nullptr;
     if (entry)
         main_call_sync([&] { text = gtk_entry_get_text(GTK_ENTRY(entry)); });
@@ -273,24 +278,13 @@ void free_names(GList *list)
     g_list_free(list);
 }
 
-// Gives the account combo the names of accounts count..1 as its drop-down.
-void rebuild_account_list(AppContext *ctx, IniFile *ini, int count)
+// The stored account names, count..1: the order of the drop-down.
+std::vector<std::string> account_names(IniFile *ini, int count)
 {
-    GList *list = nullptr;
-    for (int n = count; n >= 1; n--) {
-        gchar *name = _(get_text(ini, numbered("username", n)).c_str());
-        if (name)
-            list = g_list_append(list, name);
-    }
-    GtkCombo *combo = GTK_COMBO(ctx->widgets->account_combo);
-    if (list)
-        gtk_combo_set_popdown_strings(combo, list);
-    else
-        gtk_list_clear_items(GTK_LIST(combo->list), 0, -1);
-    // The first list is the settings' own; later ones are ours to free.
-    if (ctx->widgets->account_list != ctx->settings->users)
-        free_names(ctx->widgets->account_list);
-    ctx->widgets->account_list = list;
+    std::vector<std::string> names;
+    for (int n = count; n >= 1; n--)
+        names.push_back(get_text(ini, numbered("username", n)));
+    return names;
 }
 
 int find_account(IniFile *ini, const std::string &account, int count)
@@ -363,39 +357,111 @@ void set_msg(const char *account, const char *, const char *device, AppContext *
     (void)ini_save(ini.get());
 }
 
+int stored_password(const char *account, char (&clear)[21])
+{
+    IniPtr ini(ini_open(settings_path));
+    if (!ini)
+        return -1;
+    int n = find_account(ini.get(), account, account_count(ini.get()));
+    if (n == 0)
+        return 0;
+    decrypt_to_field(clear, get_text(ini.get(), numbered("password", n)));
+    return 1;
+}
+
+int store_auto_logon(int on)
+{
+    IniPtr ini(ini_open(settings_path));
+    if (!ini)
+        return 0;
+    ini_set_int(ini.get(), "OPTION@AutoLogon", on ? 1 : 0);
+    (void)ini_save(ini.get());
+    return 1;
+}
+
+int delete_stored_account(const std::string &account, std::vector<std::string> &names)
+{
+    IniPtr ini(ini_open(settings_path));
+    if (!ini)
+        return -1;
+    int count = account_count(ini.get());
+    int n = find_account(ini.get(), account, count);
+    if (n != 0) {
+        remove_account(ini.get(), n, count);
+        if (get_text(ini.get(), "OPTION@LassUserName") == account) {
+            ini_set(ini.get(), "OPTION@LassUserName", "");
+            ini_set(ini.get(), "OPTION@LassPassWord", "");
+        }
+        names = account_names(ini.get(), count - 1);
+    }
+    (void)ini_save(ini.get());
+    return n != 0 ? 1 : 0;
+}
+
+void set_settings_requests(const SettingsRequests &requests)
+{
+    settings_requests = requests;
+}
+
+void apply_stored_password(AppContext *ctx, const char *account, int found, const char *clear)
+{
+    // An answer for an account the entry no longer shows is stale.
+    if (std::strcmp(account, gtk_entry_get_text(GTK_ENTRY(account_entry(ctx)))) != 0)
+        return;
+    GtkWidget *password = ctx->widgets->password_entry;
+    if (found != 1) {
+        if (found == 0)
+            gtk_entry_set_text(GTK_ENTRY(password), "");
+        return;
+    }
+    gtk_entry_set_text(GTK_ENTRY(password), clear);
+    set_toggle(ctx->widgets->remember_check, clear[0] != '\0');
+}
+
+void apply_account_list(AppContext *ctx, const std::vector<std::string> &names)
+{
+    GList *list = nullptr;
+    for (const std::string &name : names) {
+        if (gchar *converted = _(name.c_str()))
+            list = g_list_append(list, converted);
+    }
+    GtkCombo *combo = GTK_COMBO(ctx->widgets->account_combo);
+    if (list)
+        gtk_combo_set_popdown_strings(combo, list);
+    else
+        gtk_list_clear_items(GTK_LIST(combo->list), 0, -1);
+    // The first list is the settings' own; later ones are ours to free.
+    if (ctx->widgets->account_list != ctx->settings->users)
+        free_names(ctx->widgets->account_list);
+    ctx->widgets->account_list = list;
+}
+
 void on_username_combo_changed(GtkWidget *, AppContext *ctx)
 {
     ClientSettings *s = ctx->settings;
     copy_field(s->last_user, gtk_entry_get_text(GTK_ENTRY(account_entry(ctx))));
-    IniPtr ini(ini_open(settings_path));
-    if (!ini)
-        return;
-    int n = find_account(ini.get(), s->last_user, account_count(ini.get()));
-    GtkWidget *password = ctx->widgets->password_entry;
-    if (n == 0) {
-        gtk_entry_set_text(GTK_ENTRY(password), "");
+    if (settings_requests.lookup_password) {
+        settings_requests.lookup_password(s->last_user);
         return;
     }
-    char clear[21];
-    decrypt_to_field(clear, get_text(ini.get(), numbered("password", n)));
-    gtk_entry_set_text(GTK_ENTRY(password), clear);
-    ini.reset();
-    set_toggle(ctx->widgets->remember_check, clear[0] != '\0');
+    char clear[21] = "";
+    int found = stored_password(s->last_user, clear);
+    apply_stored_password(ctx, s->last_user, found, clear);
 }
 
 void on_autologon_check_toggle(GtkWidget *, AppContext *ctx)
 {
-    IniPtr ini(ini_open(settings_path));
-    if (!ini) {
+    bool on = toggle_active(ctx->widgets->auto_logon_check);
+    // The file's owner stores it and reports a failure itself.
+    if (!settings_requests.set_auto_logon && !store_auto_logon(on ? 1 : 0)) {
         report_settings_unreadable(ctx, "读取配置文件失败，当前设置不能被保存！");
         return;
     }
-    bool on = toggle_active(ctx->widgets->auto_logon_check);
     ctx->settings->auto_logon = on ? 1 : 0;
     if (on)
         set_toggle(ctx->widgets->remember_check, true);
-    ini_set_int(ini.get(), "OPTION@AutoLogon", on ? 1 : 0);
-    (void)ini_save(ini.get());
+    if (settings_requests.set_auto_logon)
+        settings_requests.set_auto_logon(on ? 1 : 0);
 }
 
 void on_remember_passwd_check_toggle(GtkWidget *, AppContext *ctx)
@@ -417,23 +483,19 @@ gboolean on_lock_clicked(GtkWidget *, GdkEventButton *event, AppContext *ctx)
     if (!event || event->button != 1)
         return FALSE;
     std::string account = gtk_entry_get_text(GTK_ENTRY(account_entry(ctx)));
-    IniPtr ini(ini_open(settings_path));
-    if (!ini) {
-        report_settings_unreadable(ctx, "读取配置文件失败！");
-        return FALSE;
-    }
-    int count = account_count(ini.get());
-    int n = find_account(ini.get(), account, count);
-    if (n != 0) {
-        remove_account(ini.get(), n, count);
-        if (get_text(ini.get(), "OPTION@LassUserName") == account) {
-            ini_set(ini.get(), "OPTION@LassUserName", "");
-            ini_set(ini.get(), "OPTION@LassPassWord", "");
+    if (settings_requests.delete_account) {
+        settings_requests.delete_account(account.c_str());
+    } else {
+        std::vector<std::string> names;
+        int deleted = delete_stored_account(account, names);
+        if (deleted < 0) {
+            report_settings_unreadable(ctx, "读取配置文件失败！");
+            return FALSE;
         }
-        rebuild_account_list(ctx, ini.get(), count - 1);
+        if (deleted)
+            apply_account_list(ctx, names);
     }
     gtk_entry_set_text(GTK_ENTRY(account_entry(ctx)), "");
     gtk_entry_set_text(GTK_ENTRY(ctx->widgets->password_entry), "");
-    (void)ini_save(ini.get());
     return FALSE;
 }

@@ -8,6 +8,7 @@
 #include "ui/mainloop.h"
 #include "ui/tray.h"
 #include "ui/ui_text.h"
+#include "ui/worker_ui.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>
 
@@ -303,7 +304,7 @@ int on_button_ok_clicked(GtkWidget *, AppContext *ctx)
     if (kind == FAILURE) {
         status = STATUS_IDLE;
         hide_tray_icon(ctx);
-        start_auth_worker(ctx);
+        request_worker(ctx);
         return 0;
     }
     hide_tray_icon(ctx);
@@ -320,7 +321,7 @@ int on_button_cancel_clicked(GtkWidget *, AppContext *ctx)
     destroy_msg_dialog(ctx);
     if (kind == PROGRESS) {
         status = STATUS_LOGOFF;
-        start_auth_worker(ctx);
+        request_worker(ctx);
     } else {
         status = STATUS_IDLE;
     }

@@ -7,6 +7,7 @@
 #include "ui/mainloop.h"
 #include "ui/msg_dialog.h"
 #include "ui/ui_text.h"
+#include "ui/worker_ui.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>
 
@@ -169,10 +170,10 @@ int on_menu_item_disconnect_clicked(GtkWidget *, AppContext *ctx)
 {
     destroy_msg_dialog(ctx);
     status = STATUS_LOGOFF;
-    start_auth_worker(ctx);
+    request_worker(ctx);
     show_main_window_widgets(ctx);
     hide_tray_icon(ctx);
-    stop_dhcp_clients();
+    request_stop_dhcp();
     return 0;
 }
 
@@ -184,7 +185,7 @@ int on_menu_item_exit_clicked(GtkWidget *, AppContext *ctx)
     thread_auth_num = -100;
     hide_tray_icon(ctx);
     // This worker sends the Logoff and then ends the process with status 0.
-    start_auth_worker(ctx);
-    stop_dhcp_clients();
+    request_worker(ctx);
+    request_stop_dhcp();
     return 0;
 }

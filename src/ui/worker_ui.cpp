@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "auth/auth.h"
 #include "auth/worker_link.h"
+#include "dhcp/request_ip.h"
 #include "ui/mainloop.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
@@ -88,10 +90,34 @@ void tray(void *ui, TrayState state)
         show_tray_icon(context_of(ui));
 }
 
+WorkerRequests requests{start_auth_worker, stop_dhcp_clients};
+AppContext *connected = nullptr;
+
 }  // namespace
+
+void set_worker_requests(const WorkerRequests &r)
+{
+    requests = r;
+}
+
+void request_worker(AppContext *ctx)
+{
+    requests.start_worker(ctx);
+}
+
+void request_stop_dhcp()
+{
+    requests.stop_dhcp();
+}
+
+AppContext *ui_context()
+{
+    return connected;
+}
 
 void connect_worker_to_ui(AppContext *ctx)
 {
+    connected = ctx;
     // The UI reads `status` where it needs it, so it takes no change reports.
     set_worker_link(WorkerLink{ctx, read_input, read_address_settings, show_message,
                                prepare_progress, progress_text, tray, nullptr});

@@ -186,7 +186,7 @@ TEST(EngineRequest, ProgramLineOnlyFromRoot)
 TEST(EngineRequest, KindsDirectionAndOrder)
 {
     EngineRequest out;
-    IpcRecord r = ipc_record(MSG_EXIT);  // a message kind is no request
+    IpcRecord r = ipc_record(MSG_STATUS);  // a message kind is no request
     EXPECT_EQ(Verdict::Malformed, verdict_of(r));
     r = ipc_record(REQ_EXIT);
     EXPECT_EQ(Verdict::Accepted, verdict_of(r));

@@ -1,0 +1,341 @@
+#include "app/engine.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/engine_request.h"
+#include "app/install.h"
+#include "app/ipc.h"
+#include "auth/auth.h"
+#include "auth/worker_link.h"
+#include "config/ini.h"
+#include "config/settings.h"
+#include "dhcp/request_ip.h"
+
+namespace {
+
+// How long an exit (or the window's end) waits for the Logoff worker to end
+// the process before the engine ends it itself: an interface that has gone
+// meanwhile must not keep a root process alive.
+constexpr int kLogoffGraceMs = 5000;
+
+struct Engine {
+    int fd = -1;
+    uid_t real_uid = 0;
+    ClientSettings *settings = nullptr;
+    AppContext ctx{nullptr, nullptr};
+    GMutex lock;        // guards input against the workers' reads
+    WorkerInput input;  // the last accepted log-on; log-offs use it too
+    bool have_input = false;
+    bool ending = false;
+};
+
+Engine engine;
+
+void send_record(const IpcRecord &r)
+{
+    // A window that has gone is noticed by the request loop; a worker's
+    // report to it is simply lost.
+    (void)ipc_send(engine.fd, r);
+}
+
+void send_dialog(const char *title, const char *text, int kind, int buttons, bool hide_main)
+{
+    IpcRecord r = ipc_record(MSG_SHOW_DIALOG);
+    (void)ipc_set_text(r, 0, title);
+    (void)ipc_set_text(r, 1, text);
+    r.num[0] = kind;
+    r.num[1] = buttons;
+    r.num[2] = hide_main ? 1 : 0;
+    send_record(r);
+}
+
+// The worker's link: every report becomes a message to the window.
+WorkerInput link_input(void *)
+{
+    g_mutex_lock(&engine.lock);
+    WorkerInput in = engine.input;
+    g_mutex_unlock(&engine.lock);
+    in.timeout = engine.settings->timeout;
+    in.private_auth = engine.settings->private_auth;
+    return in;
+}
+
+AddressSettings link_address_settings(void *)
+{
+    const ClientSettings *cs = engine.settings;
+    return AddressSettings{cs->use_own_dhcp, cs->open_url, cs->url, cs->login_name};
+}
+
+void link_message(void *, const char *title, const char *text, int kind, int buttons)
+{
+    send_dialog(title, text, kind, buttons, false);
+}
+
+void link_progress_fields(void *, const char *title, const char *text)
+{
+    IpcRecord r = ipc_record(MSG_DIALOG_FIELDS);
+    (void)ipc_set_text(r, 0, title);
+    (void)ipc_set_text(r, 1, text);
+    send_record(r);
+}
+
+void link_progress(void *, const char *text)
+{
+    IpcRecord r = ipc_record(MSG_UPDATE_INFO);
+    (void)ipc_set_text(r, 1, text);
+    send_record(r);
+}
+
+void link_tray_state(void *, TrayState state)
+{
+    IpcRecord r = ipc_record(MSG_TRAY);
+    r.num[0] = state == TrayState::Online ? TRAY_ONLINE : TRAY_SHOW;
+    send_record(r);
+}
+
+void link_status(void *, int new_status)
+{
+    IpcRecord r = ipc_record(MSG_STATUS);
+    r.num[0] = new_status;
+    send_record(r);
+}
+
+void start_logon(const LogonRequest &req)
+{
+    g_mutex_lock(&engine.lock);
+    engine.input.account = req.account;
+    engine.input.password = req.password;
+    engine.input.device = req.device;
+    engine.have_input = true;
+    g_mutex_unlock(&engine.lock);
+    ClientSettings *cs = engine.settings;
+    cs->remember_password = req.remember_password;
+    cs->auto_logon = req.auto_logon;
+    // What set_msg stores when the account is remembered.
+    copy_field(cs->last_password, req.password.c_str());
+    // The window has already reset its state for the new attempt.
+    status = STATUS_IDLE;
+    start_auth_worker(&engine.ctx);
+}
+
+// A log-on the worker would refuse at its start is refused here with the same words.
+void refuse_logon(Verdict v)
+{
+    if (v == Verdict::AccountBad) {
+        send_dialog("温馨提示", "帐号不能为空！", 1, 1, false);
+    } else if (v == Verdict::PasswordBad) {
+        send_dialog("温馨提示", "密码长度为6-20位！", 1, 1, false);
+    } else if (v == Verdict::DeviceBad) {
+        link_set_status(STATUS_ERROR);
+        send_dialog("错误", "没有找到该网卡，可能已经被停用！", 1, 1, false);
+    }
+}
+
+// Sends the Logoff through a worker that then ends the process, as the
+// tray's exit does; without a log-on to end, the process ends at once.
+void log_off_and_end()
+{
+    engine.ending = true;
+    if (!engine.have_input)
+        std::exit(0);
+    status = STATUS_LOGOFF;
+    thread_auth_num = -100;
+    start_auth_worker(&engine.ctx);
+}
+
+bool log_on_running()
+{
+    int s = status.load();
+    return s == STATUS_ONLINE || s == STATUS_AUTHENTICATING || s == STATUS_GETTING_IP;
+}
+
+void save_settings(const SaveRequest &req)
+{
+    IpcRecord done = ipc_record(MSG_SETTINGS_SAVED);
+    std::unique_ptr<IniFile, void (*)(IniFile *)> ini(ini_open(settings_path), ini_close);
+    if (!ini) {
+        send_dialog("错误", "读取配置文件失败，设置不能被保存！", 1, 1, false);
+        send_record(done);
+        return;
+    }
+    IniFile *f = ini.get();
+    ini_set_int(f, "OPTION@AutoStart", req.auto_start);
+    ini_set_int(f, "OPTION@UseCorvixDhcp", req.use_own_dhcp);
+    ini_set_int(f, "OPTION@OpenUrl", req.open_url);
+    ini_set(f, "OPTION@Url", req.url.c_str());
+    ini_set_int(f, "OPTION@PrivateAuth", req.private_auth);
+    ini_set_int(f, "OPTION@TimeoutReconnect", req.timeout_reconnect);
+    ini_set_int(f, "OPTION@Timeout", req.timeout);
+    if (!ini_save(f)) {
+        send_dialog("错误", "读取配置文件失败，设置不能被保存！", 1, 1, false);
+        send_record(done);
+        return;
+    }
+    ClientSettings *cs = engine.settings;
+    cs->auto_start = req.auto_start;
+    cs->use_own_dhcp = req.use_own_dhcp;
+    cs->open_url = req.open_url;
+    copy_field(cs->url, req.url.c_str());
+    cs->private_auth = req.private_auth;
+    cs->timeout_reconnect = req.timeout_reconnect;
+    cs->timeout = req.timeout;
+    GThread *t = g_thread_try_new("autostart", set_autostart, GINT_TO_POINTER(req.auto_start),
+                                  nullptr);
+    if (t)
+        g_thread_unref(t);
+    done.num[0] = 1;
+    send_record(done);
+}
+
+void answer_password(const std::string &account)
+{
+    char clear[21] = "";
+    IpcRecord r = ipc_record(MSG_ACCOUNT_PASSWORD);
+    r.num[0] = stored_password(account.c_str(), clear);
+    (void)ipc_set_text(r, 0, account.c_str());
+    (void)ipc_set_text(r, 1, clear);
+    send_record(r);
+}
+
+void delete_account(const std::string &account)
+{
+    std::vector<std::string> names;
+    int deleted = delete_stored_account(account, names);
+    if (deleted < 0) {
+        send_dialog("错误", "读取配置文件失败！", 1, 1, true);
+        return;
+    }
+    if (deleted == 0)
+        return;
+    send_record(ipc_record(MSG_ACCOUNTS_RESET));
+    for (const std::string &name : names) {
+        IpcRecord r = ipc_record(MSG_ACCOUNT_NAME);
+        // A name too long for the record was never stored by a log-on.
+        if (ipc_set_text(r, 0, name.c_str()))
+            send_record(r);
+    }
+    send_record(ipc_record(MSG_ACCOUNTS_DONE));
+}
+
+void act(const EngineRequest &req)
+{
+    switch (req.kind) {
+    case REQ_LOGON:
+        start_logon(req.logon);
+        break;
+    case REQ_DISCONNECT:
+        status = STATUS_LOGOFF;
+        start_auth_worker(&engine.ctx);
+        break;
+    case REQ_EXIT:
+        log_off_and_end();
+        break;
+    case REQ_STOP_DHCP:
+        stop_dhcp_clients();
+        break;
+    case REQ_SAVE_SETTINGS:
+        save_settings(req.save);
+        break;
+    case REQ_SET_AUTO_LOGON:
+        engine.settings->auto_logon = req.flag;
+        if (!store_auto_logon(req.flag))
+            send_dialog("错误", "读取配置文件失败，当前设置不能被保存！", 1, 1, true);
+        break;
+    case REQ_DELETE_ACCOUNT:
+        delete_account(req.account);
+        break;
+    case REQ_ACCOUNT_PASSWORD:
+        answer_password(req.account);
+        break;
+    }
+}
+
+void refuse(const EngineRequest &req, Verdict v)
+{
+    if (req.kind == REQ_LOGON) {
+        refuse_logon(v);
+    } else if (v == Verdict::ProgramLineRefused) {
+        send_dialog("错误", "只有管理员才能设置在认证后运行的程序！", 1, 1, false);
+        send_record(ipc_record(MSG_SETTINGS_SAVED));
+    }
+    // Anything else is no request the window makes: dropped without an answer.
+}
+
+// The window's end: the Logoff when a log-on runs, then the process' end.
+[[noreturn]] void window_gone()
+{
+    if (!engine.ending && log_on_running())
+        log_off_and_end();
+    if (!engine.ending)
+        std::exit(0);
+    // The Logoff worker ends the process; this is only the limit.
+    g_usleep(kLogoffGraceMs * 1000);
+    std::exit(0);
+}
+
+}  // namespace
+
+void engine_setup(int fd, ClientSettings *settings, uid_t real_uid)
+{
+    engine.fd = fd;
+    engine.real_uid = real_uid;
+    engine.settings = settings;
+    engine.ctx = AppContext{nullptr, settings};
+    g_mutex_init(&engine.lock);
+    set_worker_link(WorkerLink{&engine, link_input, link_address_settings, link_message,
+                               link_progress_fields, link_progress, link_tray_state, link_status});
+}
+
+bool engine_handle(int, const uint8_t *data, size_t len)
+{
+    EngineRequest req;
+    IpcRecord r;
+    if (!ipc_decode(data, len, r) || !is_request_kind(r.kind))
+        return !engine.ending;
+    Verdict v = check_request(r, engine.real_uid, engine.ending, req);
+    if (v == Verdict::Accepted)
+        act(req);
+    else
+        refuse(req, v);
+    return !engine.ending;
+}
+
+void engine_main(int fd, ClientSettings *settings, uid_t real_uid)
+{
+    // Out of the terminal's process group: a Ctrl-C there ends the window,
+    // whose end this process then sees and answers with the Logoff.
+    (void)setsid();
+    (void)signal(SIGPIPE, SIG_IGN);
+    // Nothing the user chose as working folder is looked up by the commands run here.
+    if (chdir("/") != 0)
+        std::exit(1);
+    engine_setup(fd, settings, real_uid);
+    uint8_t buf[sizeof(IpcRecord) + 1];
+    for (;;) {
+        struct pollfd p{fd, POLLIN, 0};
+        int n = poll(&p, 1, engine.ending ? kLogoffGraceMs : -1);
+        if (n == 0)
+            std::exit(0);  // the Logoff worker did not end the process in time
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            window_gone();
+        ssize_t got = recv(fd, buf, sizeof buf, MSG_TRUNC | MSG_DONTWAIT);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (got <= 0)
+            window_gone();
+        // An oversized datagram keeps its true length, so the check refuses it.
+        size_t len = static_cast<size_t>(got) > sizeof buf ? sizeof buf : static_cast<size_t>(got);
+        (void)engine_handle(fd, buf, len);
+    }
+}

@@ -1,0 +1,227 @@
+#include "app/window_half.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/engine.h"
+#include "app/privilege.h"
+#include "app/startup.h"
+#include "config/settings.h"
+#include "ui/main_window.h"
+#include "ui/msg_dialog.h"
+#include "ui/tray.h"
+#include "ui/worker_ui.h"
+
+namespace {
+
+int engine_fd = -1;
+// The window asked for the exit: the engine's end is then the expected one.
+bool exit_requested = false;
+std::vector<std::string> pending_names;
+
+void send_request(const IpcRecord &r)
+{
+    // A lost engine shows itself on the watch, which reports it.
+    (void)ipc_send(engine_fd, r);
+}
+
+std::string entry_text(GtkWidget *widget)
+{
+    if (widget && GTK_IS_COMBO(widget))
+        widget = GTK_COMBO(widget)->entry;
+    if (!widget || !GTK_IS_ENTRY(widget))
+        return "";
+    return gtk_entry_get_text(GTK_ENTRY(widget));
+}
+
+// Runs on the main thread, where every caller of a worker start is.
+void request_start(AppContext *ctx)
+{
+    if (thread_auth_num.load() < 0) {
+        exit_requested = true;
+        send_request(ipc_record(REQ_EXIT));
+        return;
+    }
+    if (status.load() == STATUS_LOGOFF) {
+        send_request(ipc_record(REQ_DISCONNECT));
+        return;
+    }
+    IpcRecord r = ipc_record(REQ_LOGON);
+    if (MainWidgets *w = ctx->widgets) {
+        // A text too long for the record goes as empty, and the engine
+        // refuses it as it would refuse one over the limit.
+        (void)ipc_set_text(r, 0, entry_text(w->account_combo).c_str());
+        (void)ipc_set_text(r, 1, entry_text(w->password_entry).c_str());
+        (void)ipc_set_text(r, 2, entry_text(w->device_combo).c_str());
+    }
+    r.num[0] = ctx->settings->remember_password != 0;
+    r.num[1] = ctx->settings->auto_logon != 0;
+    send_request(r);
+}
+
+void request_stop_dhcp_clients()
+{
+    send_request(ipc_record(REQ_STOP_DHCP));
+}
+
+void request_with_account(uint16_t kind, const char *account)
+{
+    IpcRecord r = ipc_record(kind);
+    if (ipc_set_text(r, 0, account))
+        send_request(r);
+}
+
+void request_password(const char *account)
+{
+    request_with_account(REQ_ACCOUNT_PASSWORD, account);
+}
+
+void request_delete(const char *account)
+{
+    request_with_account(REQ_DELETE_ACCOUNT, account);
+}
+
+void request_auto_logon(int on)
+{
+    IpcRecord r = ipc_record(REQ_SET_AUTO_LOGON);
+    r.num[0] = on ? 1 : 0;
+    send_request(r);
+}
+
+gboolean on_engine_readable(GIOChannel *, GIOCondition, gpointer)
+{
+    IpcRecord r;
+    switch (ipc_recv(engine_fd, r)) {
+    case RecvResult::Record:
+        if (AppContext *ctx = ui_context())
+            window_apply(ctx, r);
+        return TRUE;
+    case RecvResult::Invalid:
+        return TRUE;
+    case RecvResult::Closed:
+        break;
+    }
+    window_engine_gone(ui_context());
+    return FALSE;
+}
+
+}  // namespace
+
+RealUser current_real_user()
+{
+    RealUser u;
+    u.uid = getuid();
+    u.gid = getgid();
+    int n = getgroups(0, nullptr);
+    if (n > 0) {
+        u.groups.resize(static_cast<size_t>(n));
+        n = getgroups(n, u.groups.data());
+        u.groups.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    }
+    return u;
+}
+
+void split_client(ClientSettings *settings, const RealUser &user)
+{
+    int fds[2];
+    if (!ipc_socketpair(fds)) {
+        std::perror("socketpair");
+        std::exit(-1);
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // The start-up's switch to root decides what the engine can be.
+    bool root = status.load() != STATUS_NOT_ROOT && geteuid() == 0;
+    pid_t pid = fork();
+    if (pid < 0) {
+        std::perror("fork");
+        std::exit(-1);
+    }
+    if (pid == 0) {
+        close(fds[0]);
+        if (root && !become_root_entirely())
+            _exit(1);
+        engine_main(fds[1], settings, user.uid);
+    }
+    close(fds[1]);
+    engine_is_root = root ? 1 : 0;
+    std::vector<gid_t> groups = user.groups;
+    if (groups.empty())
+        groups = user_groups(settings->login_name, user.gid);
+    if (!drop_privileges_permanently(user.uid, user.gid, groups)) {
+        std::fprintf(stderr, "\n错误：Corvix窗口不能放弃root权限！\n");
+        std::exit(-1);
+    }
+    window_attach(fds[0]);
+}
+
+void window_attach(int fd)
+{
+    engine_fd = fd;
+    set_worker_requests(WorkerRequests{request_start, request_stop_dhcp_clients});
+    set_settings_requests(SettingsRequests{request_password, request_auto_logon, request_delete});
+    GIOChannel *channel = g_io_channel_unix_new(fd);
+    g_io_add_watch(channel, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), on_engine_readable,
+                   nullptr);
+    g_io_channel_unref(channel);  // the watch keeps its own reference
+}
+
+void window_apply(AppContext *ctx, const IpcRecord &r)
+{
+    ClientSettings *cs = ctx->settings;
+    switch (r.kind) {
+    case MSG_SHOW_DIALOG:
+        if (r.num[2])
+            hide_main_window_widgets(ctx);
+        show_msg_dialog(ctx, r.text[0], r.text[1], r.num[0], r.num[1]);
+        break;
+    case MSG_DIALOG_FIELDS:
+        cs->msg_kind = 0;
+        cs->msg_buttons = 0;
+        copy_field(cs->msg_title, r.text[0]);
+        copy_field(cs->msg_text, r.text[1]);
+        break;
+    case MSG_UPDATE_INFO:
+        update_info_in_dialog(ctx, r.text[1]);
+        break;
+    case MSG_TRAY:
+        if (r.num[0] == TRAY_ONLINE)
+            update_tray_icon(ctx);
+        else
+            show_tray_icon(ctx);
+        break;
+    case MSG_STATUS:
+        if (r.num[0] >= STATUS_FAILED && r.num[0] <= STATUS_ALREADY_RUNNING)
+            status = r.num[0];
+        break;
+    case MSG_ACCOUNT_PASSWORD:
+        apply_stored_password(ctx, r.text[0], r.num[0], r.text[1]);
+        break;
+    case MSG_ACCOUNTS_RESET:
+        pending_names.clear();
+        break;
+    case MSG_ACCOUNT_NAME:
+        pending_names.push_back(r.text[0]);
+        break;
+    case MSG_ACCOUNTS_DONE:
+        apply_account_list(ctx, pending_names);
+        pending_names.clear();
+        break;
+    default:
+        break;  // MSG_SETTINGS_SAVED: read by the settings dialog when it saves
+    }
+}
+
+void window_engine_gone(AppContext *ctx)
+{
+    if (exit_requested || !ctx)
+        std::exit(0);
+    // The error path of the start-up problems: OK ends the process.
+    status = STATUS_ERROR;
+    hide_tray_icon(ctx);
+    hide_main_window_widgets(ctx);
+    show_msg_dialog(ctx, "错误", "Corvix认证服务已意外退出！", 1, 1);
+}

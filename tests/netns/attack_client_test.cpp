@@ -1,0 +1,316 @@
+// The installed set-user-ID client against an ordinary local user who runs
+// their own X settings manager: whatever GTK loads through it must run with
+// the user's ids, never root's.
+#include <gtest/gtest.h>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <dirent.h>
+#include <signal.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/attack.h"
+#include "support/sandbox.h"
+
+namespace {
+
+// The client installed set-user-ID root in a private copy of /usr/share.
+void install_client(ChildChecks &c, const std::string &scratch)
+{
+    c.setup(mount_overlay("/usr/share", scratch), "overlay on /usr/share");
+    c.setup(std::system("rm -rf /usr/share/Corvix2 && mkdir -m 0755 /usr/share/Corvix2 && "
+                        "cp " CORVIX_BINARY_DIR "/Corvix /usr/share/Corvix2/Corvix && "
+                        "chown 0:0 /usr/share/Corvix2/Corvix && "
+                        "chmod 4755 /usr/share/Corvix2/Corvix") == 0,
+            "client installed set-user-ID root");
+}
+
+// The one child process of pid (the engine beside the window), or -1.
+pid_t child_of(pid_t pid)
+{
+    std::string path = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+    std::istringstream in(file_text(path));
+    pid_t child = -1;
+    return in >> child ? child : -1;
+}
+
+// The value of one line ("Uid", "CapEff", ...) of /proc/PID/status.
+std::string status_field(pid_t pid, const std::string &name)
+{
+    std::istringstream in(file_text("/proc/" + std::to_string(pid) + "/status"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, name.size() + 1, name + ":") == 0) {
+            std::string v = line.substr(name.size() + 1);
+            for (char &ch : v)
+                ch = ch == '\t' ? ' ' : ch;
+            size_t a = v.find_first_not_of(' '), b = v.find_last_not_of(' ');
+            return a == std::string::npos ? "" : v.substr(a, b - a + 1);
+        }
+    }
+    return "";
+}
+
+std::set<std::string> socket_inodes(pid_t pid)
+{
+    std::set<std::string> out;
+    std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    DIR *d = opendir(dir.c_str());
+    if (!d)
+        return out;
+    while (dirent *e = readdir(d)) {
+        char target[256] = {};
+        std::string link = dir + "/" + e->d_name;
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+            std::strncmp(target, "socket:[", 8) == 0)
+            out.insert(std::string(target + 8, std::strlen(target) - 9));
+    }
+    closedir(d);
+    return out;
+}
+
+// Inodes of the client ends of every connection to an X server here: the
+// peers of the server's sockets, which carry its path.
+std::set<std::string> x_client_inodes()
+{
+    RunResult r = run_program({"/usr/bin/ss", "-x", "-a", "-n"}, "/");
+    std::set<std::string> out;
+    std::istringstream in(r.out);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.find("X11-unix") == std::string::npos)
+            continue;
+        std::istringstream f(line);
+        std::vector<std::string> cols;
+        std::string col;
+        while (f >> col)
+            cols.push_back(col);
+        if (cols.size() >= 8 && cols.back() != "0")
+            out.insert(cols.back());
+    }
+    return out;
+}
+
+bool meets(const std::set<std::string> &a, const std::set<std::string> &b)
+{
+    for (const std::string &x : a) {
+        if (b.count(x))
+            return true;
+    }
+    return false;
+}
+
+// The window has the user's ids and no capability; the engine has root's
+// ids and no connection to the display.
+void expect_halves(ChildChecks &c, pid_t window, pid_t engine, const AttackUser &u)
+{
+    std::string uid = std::to_string(u.uid), gid = std::to_string(u.gid);
+    c.expect(status_field(window, "Uid") == uid + " " + uid + " " + uid + " " + uid,
+             "window Uid: " + status_field(window, "Uid"));
+    c.expect(status_field(window, "Gid") == gid + " " + gid + " " + gid + " " + gid,
+             "window Gid: " + status_field(window, "Gid"));
+    c.expect(status_field(window, "Groups") == gid, "window Groups: " + status_field(window, "Groups"));
+    // Without CAP_NET_RAW no capture device opens.
+    c.expect(status_field(window, "CapEff") == "0000000000000000" &&
+                 status_field(window, "CapPrm") == "0000000000000000",
+             "window capabilities: " + status_field(window, "CapEff"));
+    if (engine <= 0)
+        return;
+    c.expect(status_field(engine, "Uid") == "0 0 0 0", "engine Uid: " + status_field(engine, "Uid"));
+    c.expect(status_field(engine, "Gid") == "0 0 0 0", "engine Gid: " + status_field(engine, "Gid"));
+    c.expect(status_field(engine, "Groups").empty(), "engine Groups: " + status_field(engine, "Groups"));
+    std::set<std::string> x = x_client_inodes();
+    c.expect(meets(socket_inodes(window), x), "the window is connected to the display");
+    c.expect(!meets(socket_inodes(engine), x), "the engine is connected to the display");
+}
+
+void stop_engine(pid_t engine)
+{
+    if (engine > 0) {
+        kill(engine, SIGKILL);
+        // Reaped by the PID namespace's first process: its parent has gone.
+    }
+}
+
+std::string ids_text(const std::vector<ProbeIds> &records)
+{
+    std::string out;
+    for (const ProbeIds &p : records)
+        out += "[pid " + std::to_string(p.pid) + ": " + std::to_string(p.ruid) + " " +
+               std::to_string(p.euid) + " " + std::to_string(p.suid) + " / " +
+               std::to_string(p.rgid) + " " + std::to_string(p.egid) + " " +
+               std::to_string(p.sgid) + "] ";
+    return out;
+}
+
+class ClientAttackBase : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(0u, geteuid()) << "needs root for namespaces and the test user";
+        ASSERT_EQ(0, access(CORVIX_BINARY_DIR "/Corvix", X_OK)) << "build the Corvix target";
+        char tmpl[] = "/tmp/corvix-attack-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(tmpl));
+        scratch_ = tmpl;
+    }
+    void TearDown() override { (void)rmdir(scratch_.c_str()); }
+    std::string scratch_;
+};
+
+class ClientAttack : public ClientAttackBase, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ClientAttack, NothingTheUsersDisplayLoadsRunsAsRoot)
+{
+    bool as_theme = GetParam();
+    std::string scratch = scratch_;
+    EXPECT_EQ("", run_in_child(CLONE_NEWNS | CLONE_NEWNET, [&](ChildChecks &c) {
+        c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
+        install_client(c, scratch);
+        AttackUser u = attack_user_add(c, scratch);
+        std::string probe = place_probe(c, u);
+        std::string settings = as_theme ? "Net/ThemeName \"" + place_theme(c, u, probe) + "\"\n"
+                                        : "Gtk/Modules \"" + probe + "\"\n";
+        UserDisplay d = user_display_up(c, u, settings);
+        pid_t client = spawn_as(u, {"/usr/share/Corvix2/Corvix"},
+                                {"DISPLAY=" + d.display, "HOME=" + u.home,
+                                 "PATH=/usr/bin:/bin", "ASAN_OPTIONS=detect_leaks=0"});
+        std::vector<ProbeIds> got = wait_probe_records(probe, 15000);
+        usleep(300 * 1000);  // a second load, if any, has time to record itself
+        got = probe_records(probe);
+        pid_t engine = child_of(client);
+        c.expect(engine > 0, "the engine runs beside the window");
+        expect_halves(c, client, engine, u);
+        stop_group(client);
+        stop_engine(engine);
+        user_display_down(d);
+        // The window does run GTK on the user's display, so the probe loads:
+        // with the user's ids, in every id.
+        c.expect(!got.empty(), "the window initialised GTK on the user's display");
+        for (const ProbeIds &p : got)
+            c.expect(p.ruid == u.uid && p.euid == u.uid && p.suid == u.uid &&
+                         p.rgid == u.gid && p.egid == u.gid && p.sgid == u.gid,
+                     "loaded with root's ids: " + ids_text(got));
+    }));
+}
+
+INSTANTIATE_TEST_SUITE_P(ModuleAndTheme, ClientAttack, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &i) {
+                             return i.param ? std::string("ThemeEngine") : std::string("GtkModule");
+                         });
+
+}  // namespace
+
+namespace {
+
+// A stand-in X server on display :N of this network namespace: accepts
+// connections on the abstract socket the X libraries try first and appends
+// everything a client sends to a file, then hangs up on it.
+pid_t fake_x_server(int number, const std::string &record)
+{
+    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::string name = "/tmp/.X11-unix/X" + std::to_string(number);
+    std::memcpy(a.sun_path + 1, name.data(), name.size());
+    socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (s < 0 || bind(s, reinterpret_cast<sockaddr *>(&a), len) != 0 || listen(s, 4) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid != 0) {
+        close(s);
+        return pid;
+    }
+    for (;;) {
+        int c = accept(s, nullptr, nullptr);
+        if (c < 0)
+            _exit(0);
+        // The set-up request comes at once; a short wait takes all of it.
+        usleep(300 * 1000);
+        char buf[4096];
+        ssize_t n = recv(c, buf, sizeof buf, MSG_DONTWAIT);
+        int f = open(record.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
+        if (f >= 0 && n > 0 && write(f, buf, static_cast<size_t>(n)) != n)
+            _exit(1);
+        if (f >= 0)
+            close(f);
+        close(c);
+    }
+}
+
+// An authority file of another user with one cookie that fits any display.
+void write_foreign_cookie(ChildChecks &c, const std::string &path, const std::string &cookie)
+{
+    std::string entry;
+    auto put16 = [&](size_t v) {
+        entry += static_cast<char>((v >> 8) & 0xff);
+        entry += static_cast<char>(v & 0xff);
+    };
+    auto put_text = [&](const std::string &t) {
+        put16(t.size());
+        entry += t;
+    };
+    put16(0xffff);  // FamilyWild
+    put_text("");
+    put_text("");
+    put_text("MIT-MAGIC-COOKIE-1");
+    put_text(cookie);
+    int f = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    c.setup(f >= 0 && write(f, entry.data(), entry.size()) == static_cast<ssize_t>(entry.size()),
+            "another user's authority file");
+    close(f);
+    c.setup(chown(path.c_str(), 0, 0) == 0, "owned by root, mode 0600");
+}
+
+TEST_F(ClientAttackBase, FallbackAuthorityLinkedToAnotherUsersFileReachesNoDisplay)
+{
+    std::string scratch = scratch_;
+    EXPECT_EQ("", run_in_child(CLONE_NEWNS | CLONE_NEWNET, [&](ChildChecks &c) {
+        c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
+        install_client(c, scratch);
+        AttackUser u = attack_user_add(c, scratch);
+        const std::string cookie = "CVXSECRETCOOKIE!";
+        std::string secret = scratch + "/root-only/authority";
+        c.setup(mkdir((scratch + "/root-only").c_str(), 0755) == 0, "folder of the other user");
+        write_foreign_cookie(c, secret, cookie);
+        std::string link = u.home + "/.Xauthority";
+        c.setup(symlink(secret.c_str(), link.c_str()) == 0, "link in the user's home");
+        std::string record = scratch + "/received";
+        pid_t server = fake_x_server(42, record);
+        c.setup(server > 0, "stand-in X server");
+        // No XAUTHORITY given: the client falls back to the home's file.
+        pid_t client = spawn_as(u, {"/usr/share/Corvix2/Corvix"},
+                                {"DISPLAY=:42", "HOME=" + u.home, "PATH=/usr/bin:/bin",
+                                 "ASAN_OPTIONS=detect_leaks=0"});
+        std::string got;
+        for (int i = 0; i < 200 && got.empty(); i++) {
+            usleep(50 * 1000);
+            got = file_text(record);
+        }
+        usleep(500 * 1000);  // a second attempt, if any, is recorded too
+        got = file_text(record);
+        pid_t engine = child_of(client);
+        stop_group(client);
+        stop_engine(engine);
+        kill(server, SIGKILL);
+        waitpid(server, nullptr, 0);
+        c.expect(!got.empty(), "the window connected to the display");
+        c.expect(got.find(cookie) == std::string::npos, "the other user's cookie was sent");
+        c.expect(got.find("MIT-MAGIC-COOKIE-1") == std::string::npos, "an authority was sent");
+    }));
+}
+
+}  // namespace

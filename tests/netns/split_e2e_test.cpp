@@ -1,0 +1,269 @@
+// The client in two halves against hostapd in the lab: the installed
+// set-user-ID executable started by an unprivileged user, and the engine
+// alone driven over its socket as the window drives it.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/engine.h"
+#include "app/ipc.h"
+#include "app/records.h"
+#include "config/settings.h"
+#include "netns/e2e_support.h"
+#include "support/attack.h"
+#include "support/lab.h"
+#include "support/sandbox.h"
+
+namespace {
+
+constexpr uint8_t EAPOL_LOGOFF = 2;
+const char kAccount[] = "e2euser";
+const char kPassword[] = "labpass1";
+
+// This child's view of the lab's client namespace, with the client and the
+// companion DHCP program installed in a private /usr/share.
+void enter_client_side(ChildChecks &c, const Lab &lab, const std::string &scratch)
+{
+    int fd = open(("/run/netns/" + lab.client_ns).c_str(), O_RDONLY | O_CLOEXEC);
+    c.setup(fd >= 0 && setns(fd, CLONE_NEWNET) == 0, "entering the client namespace");
+    close(fd);
+    (void)umount2("/sys", MNT_DETACH);
+    c.setup(mount("sysfs", "/sys", "sysfs", 0, nullptr) == 0, "sysfs of the namespace");
+    c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
+    std::string resolv = scratch + "/resolv.conf";
+    std::ofstream(resolv) << "";
+    c.setup(mount(resolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0,
+            "private resolv.conf");
+    c.setup(mount_overlay("/usr/share", scratch), "overlay on /usr/share");
+    c.setup(std::system("rm -rf /usr/share/Corvix2 && mkdir -m 0755 /usr/share/Corvix2 && "
+                        "cp " CORVIX_BINARY_DIR "/Corvix " CORVIX_BINARY_DIR
+                        "/src/corvixdhcp/CorvixDHCP /usr/share/Corvix2/ && "
+                        "chown 0:0 /usr/share/Corvix2/Corvix && "
+                        "chmod 4755 /usr/share/Corvix2/Corvix") == 0,
+            "client installed set-user-ID root");
+}
+
+// A settings file as a earlier log-on leaves it, with automatic log-on on.
+void write_settings(ChildChecks &c, int auto_logon)
+{
+    char scrambled[21];
+    copy_field(scrambled, kPassword);
+    encrypt(scrambled);
+    std::ostringstream f;
+    f << "[OPTION]\nUSER = 1\nAutoStart = 0\nAutoLogon = " << auto_logon
+      << "\nUseCorvixDhcp = 1\nTimeoutReconnect = 0\nTimeout = 800\nOpenUrl = 0\nUrl = \n"
+      << "PrivateAuth = 0\nLassUserName = " << kAccount << "\nLassPassWord = " << scrambled
+      << "\nLassDeviceName = labc0\nusername1 = " << kAccount << "\npassword1 = " << scrambled
+      << "\n";
+    int fd = open(settings_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string text = f.str();
+    c.setup(fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()),
+            "settings file");
+    close(fd);
+}
+
+std::string client_address()
+{
+    RunResult r = run_program({"/usr/sbin/ip", "-4", "-o", "addr", "show", "dev", "labc0"}, "/");
+    size_t at = r.out.find("inet ");
+    return at == std::string::npos ? "" : r.out.substr(at + 5, r.out.find('/', at) - at - 5);
+}
+
+bool wait_for(const std::function<bool()> &pred, int timeout_ms)
+{
+    for (int waited = 0; waited < timeout_ms; waited += 50) {
+        if (pred())
+            return true;
+        usleep(50 * 1000);
+    }
+    return pred();
+}
+
+bool process_gone(pid_t pid)
+{
+    std::string st = file_text("/proc/" + std::to_string(pid) + "/stat");
+    size_t close_paren = st.rfind(')');
+    return st.empty() || (close_paren != std::string::npos && st.size() > close_paren + 2 &&
+                          st[close_paren + 2] == 'Z');
+}
+
+pid_t child_of(pid_t pid)
+{
+    std::istringstream in(file_text("/proc/" + std::to_string(pid) + "/task/" +
+                                    std::to_string(pid) + "/children"));
+    pid_t child = -1;
+    return in >> child ? child : -1;
+}
+
+class SplitLab : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(0u, geteuid()) << "the lab needs root";
+        ASSERT_TRUE(lab_up(lab_, LabOptions{})) << lab_.error;
+        capture_ = e2e_auth_capture(lab_);
+        ASSERT_NE(nullptr, capture_);
+        char tmpl[] = "/tmp/corvix-split-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(tmpl));
+        scratch_ = tmpl;
+    }
+    void TearDown() override
+    {
+        if (capture_)
+            pcap_close(capture_);
+        (void)rmdir(scratch_.c_str());
+        lab_down(lab_);
+    }
+    Lab lab_;
+    pcap_t *capture_ = nullptr;
+    std::string scratch_;
+};
+
+TEST_F(SplitLab, UserStartsTheClientGoesOnlineAndAKilledWindowLogsOff)
+{
+    const Lab &lab = lab_;
+    pcap_t *capture = capture_;
+    std::string scratch = scratch_;
+    EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
+        enter_client_side(c, lab, scratch);
+        write_settings(c, 1);
+        AttackUser u = attack_user_add(c, scratch);
+        UserDisplay d = user_display_up(c, u, "");
+        pid_t window = spawn_as(u, {"/usr/share/Corvix2/Corvix"},
+                                {"DISPLAY=" + d.display, "HOME=" + u.home, "PATH=/usr/bin:/bin",
+                                 "ASAN_OPTIONS=detect_leaks=0"});
+        bool online = wait_for([] { return client_address().rfind("10.77.0.", 0) == 0; }, 30000);
+        c.expect(online, "online with an address from the lab: [" + client_address() + "]");
+        pid_t engine = child_of(window);
+        c.expect(engine > 0, "the engine runs beside the window");
+        std::string conf = file_text(settings_path);
+        c.expect(conf.find("LassUserName = e2euser") != std::string::npos, "account stored: " + conf);
+        // The user's end of the window, as a crash or `kill -9` would end it.
+        kill(window, SIGKILL);
+        waitpid(window, nullptr, 0);
+        c.expect(e2e_wait_client_frame(lab, capture, EAPOL_LOGOFF, 5000),
+                 "Logoff sent after the window was killed");
+        c.expect(wait_for([engine] { return process_gone(engine); }, 7000), "engine ended");
+        if (!process_gone(engine))
+            kill(engine, SIGKILL);
+        user_display_down(d);
+    }));
+}
+
+// Plays the window: requests out, messages in.
+struct FakeWindow {
+    int fd = -1;
+    std::vector<IpcRecord> got;
+    void send(const IpcRecord &r) { ipc_send(fd, r); }
+    // Reads messages until pred holds for one of them or timeout_ms passed.
+    bool until(const std::function<bool(const IpcRecord &)> &pred, int timeout_ms)
+    {
+        double end = e2e_now_ms() + timeout_ms;
+        for (;;) {
+            int left = static_cast<int>(end - e2e_now_ms());
+            if (left <= 0)
+                return false;
+            struct pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, left) <= 0)
+                continue;
+            IpcRecord r;
+            if (ipc_recv(fd, r) != RecvResult::Record)
+                return false;
+            got.push_back(r);
+            if (pred(r))
+                return true;
+        }
+    }
+};
+
+bool status_message(const IpcRecord &r, int s)
+{
+    return r.kind == MSG_STATUS && r.num[0] == s;
+}
+
+// The messages received so far, for a failure's report.
+std::string kinds(const std::vector<IpcRecord> &got)
+{
+    std::string out;
+    for (const IpcRecord &r : got)
+        out += std::to_string(r.kind) + ":" + std::to_string(r.num[0]) + ":" + r.text[1] + " ";
+    return out;
+}
+
+IpcRecord logon_request()
+{
+    IpcRecord r = ipc_record(REQ_LOGON);
+    ipc_set_text(r, 0, kAccount);
+    ipc_set_text(r, 1, kPassword);
+    ipc_set_text(r, 2, "labc0");
+    r.num[0] = 1;
+    return r;
+}
+
+TEST_F(SplitLab, EngineLogsOnDisconnectsAndExitsOnTheWindowsRequests)
+{
+    const Lab &lab = lab_;
+    pcap_t *capture = capture_;
+    std::string scratch = scratch_;
+    EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
+        enter_client_side(c, lab, scratch);
+        write_settings(c, 0);
+        ClientSettings settings{};
+        status = STATUS_IDLE;
+        get_ini_message(&settings);
+        int fds[2];
+        c.setup(ipc_socketpair(fds), "socket pair");
+        pid_t engine = fork();
+        if (engine == 0) {
+            close(fds[0]);
+            engine_main(fds[1], &settings, 64123);
+        }
+        close(fds[1]);
+        FakeWindow w;
+        w.fd = fds[0];
+        w.send(logon_request());
+        // The online state, then the progress text, then the tray's picture.
+        bool reached = w.until(
+            [](const IpcRecord &r) { return r.kind == MSG_TRAY && r.num[0] == TRAY_ONLINE; }, 30000);
+        c.expect(reached, "online reported: " + kinds(w.got));
+        c.expect(client_address().rfind("10.77.0.", 0) == 0, "address: " + client_address());
+        bool online = false, success_text = false;
+        for (const IpcRecord &r : w.got) {
+            online = online || status_message(r, STATUS_ONLINE);
+            success_text = success_text || (r.kind == MSG_UPDATE_INFO &&
+                                             std::string(r.text[1]) == "认证成功！");
+        }
+        c.expect(online && success_text, "state and progress text reported: " + kinds(w.got));
+
+        w.send(ipc_record(REQ_DISCONNECT));
+        w.send(ipc_record(REQ_STOP_DHCP));
+        c.expect(e2e_wait_client_frame(lab, capture, EAPOL_LOGOFF, 5000), "Logoff on disconnect");
+        c.expect(w.until([](const IpcRecord &r) { return status_message(r, STATUS_IDLE); }, 5000),
+                 "idle after the Logoff");
+
+        // The tray's exit, after the disconnect: one more Logoff, then the end.
+        w.send(ipc_record(REQ_EXIT));
+        c.expect(e2e_wait_client_frame(lab, capture, EAPOL_LOGOFF, 5000), "Logoff on exit");
+        int st = -1;
+        c.expect(wait_for([&] { return waitpid(engine, &st, WNOHANG) == engine; }, 7000),
+                 "engine ended after the exit");
+        c.expect(WIFEXITED(st) && WEXITSTATUS(st) == 0, "exit status 0");
+        close(fds[0]);
+    }));
+}
+
+}  // namespace
