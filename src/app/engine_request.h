@@ -29,14 +29,15 @@ struct LogonRequest {
     int auto_logon = 0;
 };
 
+// The settings dialog's boxes and entries at the moment of the save.
 struct SaveRequest {
-    int auto_start = 0;
-    int use_own_dhcp = 0;
     int open_url = 0;
-    int private_auth = 0;
+    int use_own_dhcp = 0;
     int timeout_reconnect = 0;
-    int timeout = 0;
-    std::string url;
+    int auto_start = 0;
+    int private_auth = 0;
+    std::string url;           // the page entry's text, as the field holds it
+    std::string timeout_text;  // the time-out entry's text, read by the save
 };
 
 struct EngineRequest {
@@ -51,12 +52,12 @@ struct EngineRequest {
 constexpr size_t ACCOUNT_MIN_BYTES = 1, ACCOUNT_MAX_BYTES = 50;
 constexpr size_t PASSWORD_MIN_BYTES = 6, PASSWORD_MAX_BYTES = 20;
 constexpr size_t URL_MAX_BYTES = 91;
-constexpr int TIMEOUT_MAX_SECONDS = 3600;
 
 // A name the kernel accepts for a network interface: 1..15 bytes, not "." or
 // "..", without '/', ':', white space or control bytes.
 bool kernel_interface_name(const std::string &name);
-// A url that opens a web page; anything else is a program line.
+// A url that opens a web page (the address step's own test); anything else is
+// a program line.
 bool url_is_web_page(const std::string &url);
 
 // Parses one received datagram. real_uid is the user who started the client:

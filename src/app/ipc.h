@@ -18,7 +18,7 @@ enum MessageKind : uint16_t {
     MSG_ACCOUNTS_RESET = 7,    // the stored account list follows, newest first
     MSG_ACCOUNT_NAME = 8,      // text 0 one stored account
     MSG_ACCOUNTS_DONE = 9,     // end of the list
-    MSG_SETTINGS_SAVED = 10,   // num 0: 1 stored, 0 not stored
+    MSG_SETTINGS_SAVED = 10,   // num 0 SaveVerdict; num 1 + OptionSlot and 6 the stored options; text 0 url
 };
 
 // Window → engine.
@@ -26,7 +26,7 @@ enum RequestKind : uint16_t {
     REQ_LOGON = 101,           // text 0 account, 1 password, 2 interface; num 0 remember, 1 auto_logon
     REQ_DISCONNECT = 102,
     REQ_EXIT = 103,
-    REQ_SAVE_SETTINGS = 104,   // num: OptionSlot; text 0 url
+    REQ_SAVE_SETTINGS = 104,   // num: OptionSlot; text 0 url, 1 the time-out entry's text
     REQ_SET_AUTO_LOGON = 105,  // num 0
     REQ_DELETE_ACCOUNT = 106,  // text 0 account
     REQ_ACCOUNT_PASSWORD = 107,  // text 0 account
@@ -35,15 +35,19 @@ enum RequestKind : uint16_t {
 
 enum TrayPicture : int32_t { TRAY_SHOW = 1, TRAY_ONLINE = 2 };
 
-// Slots of the numbers in REQ_SAVE_SETTINGS.
+// Slots of the settings dialog's boxes in REQ_SAVE_SETTINGS (and, one further
+// on, in MSG_SETTINGS_SAVED, whose num 6 is the stored time-out).
 enum OptionSlot {
-    OPT_AUTO_START = 0,
+    OPT_OPEN_URL = 0,
     OPT_USE_OWN_DHCP = 1,
-    OPT_OPEN_URL = 2,
-    OPT_PRIVATE_AUTH = 3,
-    OPT_TIMEOUT_RECONNECT = 4,
-    OPT_TIMEOUT = 5,
+    OPT_TIMEOUT_RECONNECT = 2,
+    OPT_AUTO_START = 3,
+    OPT_PRIVATE_AUTH = 4,
 };
+constexpr int OPT_COUNT = 5;
+constexpr int SAVED_TIMEOUT = 6;
+
+enum SaveVerdict : int32_t { SAVE_DONE = 0, SAVE_FILE_UNREADABLE = 1, SAVE_PROGRAM_REFUSED = 2 };
 
 constexpr uint32_t IPC_MAGIC = 0x43565831;  // "CVX1": both halves come from one executable
 constexpr size_t IPC_NUMS = 8;

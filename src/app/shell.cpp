@@ -74,9 +74,12 @@ int shell_run_as(const UserIds &ids, const std::string &line)
         return -1;
     if (pid == 0) {
         // Only system calls between fork and exec: other threads may hold locks.
-        bool dropped = setgroups(ids.groups.size(), ids.groups.data()) == 0 && setgid(ids.gid) == 0 &&
-                       setuid(ids.uid) == 0 && getuid() == ids.uid && geteuid() == ids.uid &&
-                       getegid() == ids.gid;
+        // The window of the split client already is that user and may not set groups.
+        bool already = ids.uid != 0 && getuid() == ids.uid && geteuid() == ids.uid;
+        bool dropped = already || (setgroups(ids.groups.size(), ids.groups.data()) == 0 &&
+                                   setgid(ids.gid) == 0 && setuid(ids.uid) == 0 &&
+                                   getuid() == ids.uid && geteuid() == ids.uid &&
+                                   getegid() == ids.gid);
         // Root must be gone for good, not merely set aside.
         if (!dropped || (ids.uid != 0 && setuid(0) == 0))
             _exit(127);

@@ -1,14 +1,17 @@
 #include "app/window_half.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <string>
 
 #include "app/engine.h"
 #include "app/privilege.h"
 #include "app/startup.h"
+#include "config/config_save.h"
 #include "config/settings.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
@@ -21,6 +24,11 @@ int engine_fd = -1;
 // The window asked for the exit: the engine's end is then the expected one.
 bool exit_requested = false;
 std::vector<std::string> pending_names;
+// Messages that arrived while the window waited for a save's answer, applied
+// in order before anything newer.
+std::deque<IpcRecord> deferred;
+// How long a save waits for the engine's answer before it counts as failed.
+constexpr int kSaveWaitMs = 5000;
 
 void send_request(const IpcRecord &r)
 {
@@ -91,8 +99,72 @@ void request_auto_logon(int on)
     send_request(r);
 }
 
+void apply_deferred()
+{
+    AppContext *ctx = ui_context();
+    while (ctx && !deferred.empty()) {
+        IpcRecord r = deferred.front();
+        deferred.pop_front();
+        window_apply(ctx, r);
+    }
+}
+
+gboolean apply_deferred_idle(gpointer)
+{
+    apply_deferred();
+    return G_SOURCE_REMOVE;
+}
+
+// The settings dialog's save, asked of the engine; waits for its answer.
+ConfigSave remote_save(const ConfigChoice &c, ClientSettings *s)
+{
+    IpcRecord r = ipc_record(REQ_SAVE_SETTINGS);
+    r.num[OPT_OPEN_URL] = c.open_url;
+    r.num[OPT_USE_OWN_DHCP] = c.use_own_dhcp;
+    r.num[OPT_TIMEOUT_RECONNECT] = c.timeout_reconnect;
+    r.num[OPT_AUTO_START] = c.auto_start;
+    r.num[OPT_PRIVATE_AUTH] = c.private_auth;
+    (void)ipc_set_text(r, 0, url_field_text(c.url).c_str());
+    // Only leading digits count, and anything past 3600 is 3600: a cut text
+    // reads as the whole one did.
+    (void)ipc_set_text(r, 1, c.timeout.substr(0, IPC_TEXT_SIZE - 1).c_str());
+    if (!ipc_send(engine_fd, r))
+        return ConfigSave::FileUnreadable;
+    for (int waited = 0; waited < kSaveWaitMs;) {
+        struct pollfd p{engine_fd, POLLIN, 0};
+        int n = poll(&p, 1, 100);
+        waited += 100;
+        if (n <= 0)
+            continue;
+        IpcRecord m;
+        RecvResult got = ipc_recv(engine_fd, m);
+        if (got == RecvResult::Closed)
+            break;  // the watch reports the engine's end
+        if (got != RecvResult::Record)
+            continue;
+        if (m.kind != MSG_SETTINGS_SAVED) {
+            deferred.push_back(m);
+            continue;
+        }
+        if (!deferred.empty())
+            g_idle_add(apply_deferred_idle, nullptr);
+        if (m.num[0] == SAVE_PROGRAM_REFUSED)
+            return ConfigSave::ProgramRefused;
+        if (m.num[0] != SAVE_DONE)
+            return ConfigSave::FileUnreadable;
+        apply_saved_options(s, m.num[1 + OPT_OPEN_URL], m.text[0], m.num[1 + OPT_USE_OWN_DHCP],
+                            m.num[1 + OPT_TIMEOUT_RECONNECT], m.num[SAVED_TIMEOUT],
+                            m.num[1 + OPT_AUTO_START], m.num[1 + OPT_PRIVATE_AUTH]);
+        return ConfigSave::Saved;
+    }
+    if (!deferred.empty())
+        g_idle_add(apply_deferred_idle, nullptr);
+    return ConfigSave::FileUnreadable;
+}
+
 gboolean on_engine_readable(GIOChannel *, GIOCondition, gpointer)
 {
+    apply_deferred();
     IpcRecord r;
     switch (ipc_recv(engine_fd, r)) {
     case RecvResult::Record:
@@ -163,6 +235,7 @@ void window_attach(int fd)
     engine_fd = fd;
     set_worker_requests(WorkerRequests{request_start, request_stop_dhcp_clients});
     set_settings_requests(SettingsRequests{request_password, request_auto_logon, request_delete});
+    set_remote_save(remote_save);
     GIOChannel *channel = g_io_channel_unix_new(fd);
     g_io_add_watch(channel, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), on_engine_readable,
                    nullptr);
@@ -211,7 +284,7 @@ void window_apply(AppContext *ctx, const IpcRecord &r)
         pending_names.clear();
         break;
     default:
-        break;  // MSG_SETTINGS_SAVED: read by the settings dialog when it saves
+        break;  // MSG_SETTINGS_SAVED: read by the save that waits for it
     }
 }
 

@@ -42,6 +42,17 @@ bool login_is_root(const char *login_name);
 // (a url that is no web page) other than the one s already holds.
 ConfigSave save_config(const ConfigChoice &choice, ClientSettings *s, bool by_root);
 
+// When the settings file belongs to another process (the client's root
+// half), the save is asked of it: the function hands it the choice, applies
+// what it stored to s and returns its verdict. That process then also keeps
+// the autostart entry in step. Installed once at start-up.
+using RemoteSave = ConfigSave (*)(const ConfigChoice &choice, ClientSettings *s);
+void set_remote_save(RemoteSave save);
+bool save_is_remote();
+// The options a stored choice stands for, applied to s as a save applies them.
+void apply_saved_options(ClientSettings *s, int open_url, const char *url, int use_own_dhcp,
+                         int timeout_reconnect, int timeout, int auto_start, int private_auth);
+
 // The desktop launcher, in the user's two desktop folders under /home/<login
 // name>: "桌面" first (a Chinese-language desktop), then "Desktop". Both run
 // with the user's own rights, never root's: the folders are the user's.

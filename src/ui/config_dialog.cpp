@@ -293,7 +293,9 @@ void on_ok_button_clicked(GtkWidget *, ConfigContext *cc)
     case ConfigSave::Saved:
         break;
     }
-    start_set_autostart(s->auto_start);
+    // A save done by the client's root half keeps the autostart entry itself.
+    if (!save_is_remote())
+        start_set_autostart(s->auto_start);
     if (ticked(w->launcher_check))
         copy_launcher(s->login_name);
     end_dialog(w, ctx);

@@ -30,8 +30,9 @@ void check_accepted(const EngineRequest &req, uid_t uid)
         break;
     case REQ_SAVE_SETTINGS:
         require(req.save.url.size() <= URL_MAX_BYTES);
-        require(uid == 0 || req.save.url.empty() || url_is_web_page(req.save.url));
-        require(req.save.timeout >= 0 && req.save.timeout <= TIMEOUT_MAX_SECONDS);
+        require(uid == 0 || !req.save.open_url || req.save.url.empty() ||
+                url_is_web_page(req.save.url));
+        require(req.save.url.find_first_of("\r\n") == std::string::npos);
         break;
     default:
         break;
