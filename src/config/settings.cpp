@@ -162,8 +162,9 @@ void restrict_settings_file()
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) {
         if ((st.st_mode & 077) != 0)
             (void)fchmod(fd, st.st_mode & 0700);
-        if (st.st_gid != getegid())
-            (void)fchown(fd, static_cast<uid_t>(-1), getegid());
+        if (st.st_gid != getegid() && fchown(fd, static_cast<uid_t>(-1), getegid()) != 0) {
+            // Best effort: the mode above already keeps everyone else out.
+        }
     }
     close(fd);
 }

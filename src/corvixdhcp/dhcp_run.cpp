@@ -102,7 +102,9 @@ void keep_only(int *fds, int count)
 void detach(DhcpSession *s)
 {
     (void)setsid();
-    (void)chdir("/");
+    if (chdir("/") != 0) {
+        // Stays where it was: nothing is opened relative to it.
+    }
     int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
     for (int fd = 0; fd < 3 && null_fd >= 0; fd++)
         dup2(null_fd, fd);

@@ -3,8 +3,8 @@
 # fields and file list, lintian (errors), the desktop entry; then, in a
 # private mount namespace whose /usr, /etc and /var take every change, "dpkg
 # -i", a log-on of the installed set-user-ID client in the lab as an ordinary
-# user, "dpkg -r" (the settings file stays), "dpkg -P" (it goes) and a
-# comparison with the tree from before: nothing may be left.
+# user, "dpkg -r" (the settings file stays), "dpkg -P" (it goes), and then
+# nothing may be left in /usr or /etc (the overlays' upper layers).
 #   tests/package/package_test.sh BUILD_DIR
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -22,9 +22,12 @@ if [ "${1:-}" = --inside ]; then
     failures=0
     fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
     mount -t tmpfs -o mode=0755 tmpfs "$WORK/scratch" || exit 2
+    # Each folder gets an overlay whose upper layer takes every change; the
+    # folder as it was stays readable under lower/.
     n=0
     for dir in /usr /etc /var; do
-        mkdir -p "$WORK/scratch/$n/upper" "$WORK/scratch/$n/work"
+        mkdir -p "$WORK/scratch/$n/upper" "$WORK/scratch/$n/work" "$WORK/scratch/lower$dir"
+        mount --bind "$dir" "$WORK/scratch/lower$dir" || exit 2
         mount -t overlay overlay \
             -o "lowerdir=$dir,upperdir=$WORK/scratch/$n/upper,workdir=$WORK/scratch/$n/work" "$dir" || exit 2
         n=$((n + 1))
@@ -32,12 +35,22 @@ if [ "${1:-}" = --inside ]; then
     # Whatever the machine may hold of the client is not part of the picture.
     rm -rf /usr/share/Corvix2 /usr/bin/Corvix /usr/share/applications/Corvix.desktop \
         /etc/xdg/autostart/Corvix.desktop
-    # Caches that dpkg's triggers rebuild on any install are not leftovers.
-    tree() {
-        find /usr /etc -xdev \( -path /usr/share/applications/mimeinfo.cache -o -path /etc/ld.so.cache -o -path /etc/netns \) \
-            -prune -o -printf '%p %M %u\n' | sort
+    # What the namespace changed in /usr and /etc: every entry of an upper
+    # layer but deletions and the folders that were there before. The caches
+    # that dpkg's triggers rebuild on any installation do not count.
+    changed() {
+        local n dir rel type
+        for n in 0 1; do
+            dir=$([ $n = 0 ] && echo /usr || echo /etc)
+            (cd "$WORK/scratch/$n/upper" && find . -mindepth 1 -printf '%P %y\n') | while read -r rel type; do
+                [ "$type" = c ] && continue                                  # a deletion
+                [ "$type" = d ] && [ -d "$WORK/scratch/lower$dir/$rel" ] && continue
+                case $dir/$rel in /usr/share/applications/mimeinfo.cache | /etc/ld.so.cache) continue ;; esac
+                echo "$dir/$rel"
+            done
+        done
     }
-    tree >"$WORK/before.txt"
+    changed >"$WORK/before.txt"
 
     export DEBIAN_FRONTEND=noninteractive
     dpkg -i "$DEB" >"$WORK/dpkg-i.log" 2>&1 || fail "dpkg -i: $(tail -n 5 "$WORK/dpkg-i.log")"
@@ -85,9 +98,9 @@ if [ "${1:-}" = --inside ]; then
     dpkg -P corvix >"$WORK/dpkg-p.log" 2>&1 || fail "dpkg -P: $(tail -n 5 "$WORK/dpkg-p.log")"
     [ ! -e /usr/share/Corvix2 ] || fail "purge left $(ls -A /usr/share/Corvix2)"
     dpkg-query -W -f='${db:Status-Abbrev}' corvix 2>/dev/null | grep -q '^i' && fail "still installed"
-    tree >"$WORK/after.txt"
+    changed >"$WORK/after.txt"
     if ! cmp -s "$WORK/before.txt" "$WORK/after.txt"; then
-        fail "install, remove and purge changed the tree:"
+        fail "install, remove and purge left changes in /usr or /etc:"
         diff "$WORK/before.txt" "$WORK/after.txt" | head -n 20
     fi
     exit $((failures ? 1 : 0))
