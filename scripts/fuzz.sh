@@ -4,7 +4,9 @@
 #   scripts/fuzz.sh [seconds per target, default 60] [target names...]
 # Seeds come from tests/fuzz/corpus/<target>/ when present; inputs the fuzzer
 # finds go to build-fuzz/corpus/<target>/ and crash inputs to
-# build-fuzz/artifacts/<target>/. Exits non-zero when a target crashed.
+# build-fuzz/artifacts/<target>/. tests/fuzz/<target>.flags may add libFuzzer
+# flags (lines starting with '#' are skipped). Targets run one after the other.
+# Exits non-zero when a target crashed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-60}
@@ -53,10 +55,15 @@ for name in "${targets[@]}"; do
   mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
   seeds=()
   [ -d "tests/fuzz/corpus/$name" ] && seeds=("tests/fuzz/corpus/$name")
+  flags=()
+  if [ -f "tests/fuzz/$name.flags" ]; then
+    # shellcheck disable=SC2207 # flags are blank-separated words
+    flags=($(grep -v '^#' "tests/fuzz/$name.flags" || true))
+  fi
   echo "== $name: ${SECONDS_EACH}s"
   rc=0
   "$exe" -max_total_time="$SECONDS_EACH" -max_len=4096 -print_final_stats=1 \
-    -artifact_prefix="$artifacts/" "$corpus" "${seeds[@]}" >"$log" 2>&1 || rc=$?
+    -artifact_prefix="$artifacts/" "${flags[@]}" "$corpus" "${seeds[@]}" >"$log" 2>&1 || rc=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   [ -n "$runs" ] || runs=$(grep -oE '^#[0-9]+' "$log" | tail -n 1 | tr -d '#')
   if [ "$rc" -eq 0 ]; then
@@ -66,7 +73,7 @@ for name in "${targets[@]}"; do
     failed=1
     tail -n 30 "$log"
   fi
-  summary+=("$name: ${runs:-0} executions, $verdict")
+  summary+=("$name: ${runs:-0} executions in ${SECONDS_EACH}s, $verdict")
 done
 
 echo "== summary"
