@@ -43,16 +43,28 @@ bool input_valid(const WorkerInput &in)
     return true;
 }
 
-// A log-off worker neither changes the state nor stops DHCP clients nor shows the icon.
-void begin_attempt()
+gpointer stop_dhcp_clients_thread(gpointer)
 {
-    if (status.load() != STATUS_LOGOFF) {
-        link_set_status(STATUS_AUTHENTICATING);
-        stop_dhcp_clients();
-        link_tray(TrayState::Authenticating);
-    }
-    link_prepare_progress("提示", "正在认证中……");
+    stop_dhcp_clients();
+    return nullptr;
 }
+
+// Starts stopping the DHCP clients: the two "killall" shells run on a helper
+// thread while the worker opens the interface, which waits for the kernel
+// about as long (its receive ring). Null when the shells have already run.
+GThread *begin_stopping_dhcp_clients()
+{
+    GThread *helper = g_thread_try_new("dhcp-stop", stop_dhcp_clients_thread, nullptr, nullptr);
+    if (!helper)
+        stop_dhcp_clients();
+    return helper;
+}
+
+// What opening the interface ran into; null text when it worked.
+struct OpenFailure {
+    int status;
+    const char *text;
+};
 
 void report_error(int new_status, const char *text)
 {
@@ -69,37 +81,32 @@ bool device_listed(const pcap_if_t *list, const char *device)
     return false;
 }
 
-// 1 when the chosen interface is listed; otherwise reports why and returns 0.
-int check_device_listed(const AuthSession &s)
+// Null text when the chosen interface is listed, else why not.
+OpenFailure check_device_listed(const AuthSession &s)
 {
     pcap_if_t *raw = nullptr;
     char errbuf[PCAP_ERRBUF_SIZE] = "";
-    if (pcap_findalldevs(&raw, errbuf) == -1) {
-        report_error(STATUS_ERROR, "列举网卡失败！");
-        return 0;
-    }
+    if (pcap_findalldevs(&raw, errbuf) == -1)
+        return {STATUS_ERROR, "列举网卡失败！"};
     std::unique_ptr<pcap_if_t, DevListFreer> list(raw);
-    if (!list) {
-        report_error(STATUS_NO_NIC, "没有找到可用网卡，请确保启用了网卡！");
-        return 0;
-    }
-    if (!device_listed(list.get(), s.device)) {
-        report_error(STATUS_ERROR, "没有找到该网卡，可能已经被停用！");
-        return 0;
-    }
-    return 1;
+    if (!list)
+        return {STATUS_NO_NIC, "没有找到可用网卡，请确保启用了网卡！"};
+    if (!device_listed(list.get(), s.device))
+        return {STATUS_ERROR, "没有找到该网卡，可能已经被停用！"};
+    return {0, nullptr};
 }
 
-// Opens the capture and reads local_mac. An interface gone before its address
-// could be read is reported like one that can't be opened.
-PcapHandle open_interface(AuthSession &s)
+// Opens the capture and reads local_mac, reporting nothing yet. An interface
+// gone before its address could be read is taken like one that can't be opened.
+PcapHandle open_interface(AuthSession &s, OpenFailure &failure)
 {
-    if (!check_device_listed(s))
+    failure = check_device_listed(s);
+    if (failure.text)
         return nullptr;
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     PcapHandle handle(capture_open(s.device, errbuf));
     if (!handle || std::strlen(s.device) > IFNAME_MAX || !GetMacFromDevice(s.local_mac, s.device)) {
-        report_error(STATUS_ERROR, "不能打开网卡，可能是网卡不支持LibPcap！");
+        failure = {STATUS_ERROR, "不能打开网卡，可能是网卡不支持LibPcap！"};
         return nullptr;
     }
     return handle;
@@ -130,11 +137,25 @@ gpointer authentication(gpointer data)
     s.after_key_answer = lowercase_process_check;
     s.acquire_address = request_ip;
     s.generation = thread_auth_num.fetch_add(1) + 1;
-    begin_attempt();
+    // A log-off worker neither changes the state nor stops DHCP clients nor shows the icon.
+    bool logging_off = status.load() == STATUS_LOGOFF;
+    GThread *stopping = nullptr;
+    if (!logging_off) {
+        link_set_status(STATUS_AUTHENTICATING);
+        stopping = begin_stopping_dhcp_clients();
+    }
+    OpenFailure failure{};
     // Closed however the thread ends: g_thread_exit unwinds this frame.
-    PcapHandle handle = open_interface(s);
-    if (!handle)
+    PcapHandle handle = open_interface(s, failure);
+    if (stopping)
+        (void)g_thread_join(stopping);
+    if (!logging_off)
+        link_tray(TrayState::Authenticating);
+    link_prepare_progress("提示", "正在认证中……");
+    if (!handle) {
+        report_error(failure.status, failure.text);
         return nullptr;
+    }
     run_on_capture(s, handle.get());
     return nullptr;
 }

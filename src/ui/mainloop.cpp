@@ -1,6 +1,7 @@
 #include "ui/mainloop.h"
 
 #include <atomic>
+#include <utility>
 #include <glib.h>
 
 // GLib's mutexes and its main-context lock are futexes that ThreadSanitizer
@@ -40,6 +41,18 @@ gboolean run_sync_call(gpointer data)
     return G_SOURCE_REMOVE;
 }
 
+gboolean run_async_call(gpointer data)
+{
+    HANDOFF_ACQUIRE(data);
+    (*static_cast<std::function<void()> *>(data))();
+    return G_SOURCE_REMOVE;
+}
+
+void free_async_call(gpointer data)
+{
+    delete static_cast<std::function<void()> *>(data);
+}
+
 }  // namespace
 
 // Marks the calling thread as the one that runs the main loop.
@@ -77,4 +90,12 @@ void main_call_sync(const std::function<void()> &fn)
     HANDOFF_ACQUIRE(&call);
     g_cond_clear(&call.cond);
     g_mutex_clear(&call.lock);
+}
+
+void main_call_async(std::function<void()> fn)
+{
+    auto *call = new std::function<void()>(std::move(fn));
+    HANDOFF_RELEASE(call);
+    // Same priority as main_call_sync and g_idle_add: one queue, in call order.
+    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_async_call, call, free_async_call);
 }

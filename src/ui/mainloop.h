@@ -10,3 +10,6 @@ bool on_main_thread();
 // Runs fn on the main thread and returns after it ran; runs it at once when
 // already there. Never call from the main thread expecting a wait.
 void main_call_sync(const std::function<void()> &fn);
+// Queues fn for the main thread and returns at once, for reports that need no
+// answer: it runs in call order with main_call_sync calls and idle tasks.
+void main_call_async(std::function<void()> fn);

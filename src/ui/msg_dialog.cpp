@@ -236,6 +236,17 @@ void request_message_dialog(AppContext *ctx, const char *title, const char *text
     g_idle_add(create_message_dialog, ctx);
 }
 
+// On the main thread: the message text, and the open window's label.
+void set_info_text_now(AppContext *ctx, const char *text)
+{
+    ClientSettings *s = ctx->settings;
+    copy_text_field(s->msg_text, text);
+    if (s->msg_dialog && s->msg_label) {
+        Utf8Text shown = utf8(s->msg_text);
+        set_label_text(s->msg_label, text_or_empty(shown));
+    }
+}
+
 // Replaces the current dialog with a new one, built on the main loop; returns before it exists.
 int show_msg_dialog(AppContext *ctx, const char *title, const char *text, int kind, int buttons)
 {
@@ -253,14 +264,7 @@ int show_msg_dialog(AppContext *ctx, const char *title, const char *text, int ki
 int update_info_in_dialog(AppContext *ctx, const char *text)
 {
     wait_while_creation_pending();
-    main_call_sync([&] {
-        ClientSettings *s = ctx->settings;
-        copy_text_field(s->msg_text, text);
-        if (s->msg_dialog && s->msg_label) {
-            Utf8Text shown = utf8(s->msg_text);
-            set_label_text(s->msg_label, text_or_empty(shown));
-        }
-    });
+    main_call_sync([&] { set_info_text_now(ctx, text); });
     return 0;
 }
 

@@ -7,6 +7,8 @@
 
 int show_msg_dialog(AppContext *ctx, const char *title, const char *text, int kind, int buttons);
 int update_info_in_dialog(AppContext *ctx, const char *text);
+// Main thread: what update_info_in_dialog does there.
+void set_info_text_now(AppContext *ctx, const char *text);
 int destroy_msg_dialog(AppContext *ctx);
 // Main thread, with no window and no request pending: asks for a window of
 // this kind; a null text keeps the current message text.

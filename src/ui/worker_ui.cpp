@@ -64,30 +64,38 @@ void show_message(void *ui, const char *title, const char *text, int kind, int b
     show_msg_dialog(context_of(ui), title, text, kind, buttons);
 }
 
-// Written on the main thread against the tray icon's handler, which opens this window.
+// Reports that need no answer are queued for the main loop without waiting
+// for it: they still run there in call order, after everything asked for
+// before them (a window whose creation is pending is built first).
+
+// What the tray icon's handler opens later.
 void prepare_progress(void *ui, const char *title, const char *text)
 {
     AppContext *ctx = context_of(ui);
-    main_call_sync([&] {
+    main_call_async([ctx, t = std::string(title), m = std::string(text)] {
         ClientSettings *cs = ctx->settings;
         cs->msg_kind = 0;
         cs->msg_buttons = 0;
-        copy_field(cs->msg_title, title);
-        copy_field(cs->msg_text, text);
+        copy_field(cs->msg_title, t.c_str());
+        copy_field(cs->msg_text, m.c_str());
     });
 }
 
 void progress_text(void *ui, const char *text)
 {
-    update_info_in_dialog(context_of(ui), text);
+    AppContext *ctx = context_of(ui);
+    main_call_async([ctx, t = std::string(text)] { set_info_text_now(ctx, t.c_str()); });
 }
 
 void tray(void *ui, TrayState state)
 {
-    if (state == TrayState::Online)
-        update_tray_icon(context_of(ui));
-    else
-        show_tray_icon(context_of(ui));
+    AppContext *ctx = context_of(ui);
+    main_call_async([ctx, state] {
+        if (state == TrayState::Online)
+            update_tray_icon(ctx);
+        else
+            show_tray_icon(ctx);
+    });
 }
 
 WorkerRequests requests{start_auth_worker, stop_dhcp_clients};

@@ -66,3 +66,34 @@ TEST(MainLoop, ManyWorkersAtOnceEachReturnAfterTheirOwnCall)
     EXPECT_EQ(done.load(), 8);
     EXPECT_EQ(total, 400);
 }
+
+// Reports a worker does not wait for still run on the main thread, in the
+// order they were made among the calls it waits for.
+TEST(MainLoop, AsyncCallsRunOnTheMainThreadInCallOrderWithSyncCalls)
+{
+    gui_init();
+    GThread *main_thread = g_thread_self();
+    std::vector<int> order;  // written on the main thread only
+    bool on_main_each_time = true;
+    run_script([&] {
+        for (int round = 0; round < 20; ++round) {
+            main_call_async([&, round] {
+                on_main_each_time = on_main_each_time && g_thread_self() == main_thread;
+                order.push_back(2 * round);
+            });
+            main_call_async([&, round] { order.push_back(2 * round + 1); });
+            if (round % 5 == 4)
+                main_call_sync([&] { order.push_back(-1); });
+        }
+        main_call_sync([] {});
+    });
+    std::vector<int> want;
+    for (int round = 0; round < 20; ++round) {
+        want.push_back(2 * round);
+        want.push_back(2 * round + 1);
+        if (round % 5 == 4)
+            want.push_back(-1);
+    }
+    EXPECT_EQ(order, want);
+    EXPECT_TRUE(on_main_each_time);
+}

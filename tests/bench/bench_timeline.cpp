@@ -1,0 +1,401 @@
+// Benchmark driver for scripts/bench_timeline.sh (not a test: it prints
+// figures). Each case runs in a process of its own and prints lines
+// "MARK <run> <name> <ms>" that the script summarises.
+//
+//   Timeline.Logon    one log-on with the companion DHCP program against
+//                     hostapd: the real main window's log-on button is
+//                     clicked, then, in ms after the click: worker start
+//                     (STATUS_AUTHENTICATING), Start on the wire, Success on
+//                     the wire, STATUS_GETTING_IP, first DHCP frame on the
+//                     wire, address on the interface (netlink), STATUS_ONLINE.
+//   Timeline.Startup  the built client started as root (exec) and a bare GTK
+//                     2 window started the same way, in turns: the settings
+//                     file opened (inotify) and the first top-level window
+//                     mapped (X), in ms after the exec.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/records.h"
+#include "auth/worker_link.h"
+#include "config/settings.h"
+#include "netns/e2e_support.h"
+#include "support/sandbox.h"
+#include "ui/main_window.h"
+
+namespace {
+
+int env_int(const char *name, int fallback)
+{
+    const char *v = std::getenv(name);
+    return v && *v ? std::atoi(v) : fallback;
+}
+
+double realtime_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+// The marks of the run in progress: first time each name was seen.
+struct Timeline {
+    std::mutex lock;
+    std::vector<std::pair<std::string, double>> marks;
+
+    void mark(const std::string &name, double at_ms)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const auto &m : marks) {
+            if (m.first == name)
+                return;
+        }
+        marks.emplace_back(name, at_ms);
+    }
+    bool has(const std::string &name)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const auto &m : marks) {
+            if (m.first == name)
+                return true;
+        }
+        return false;
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        marks.clear();
+    }
+    void print(int run, double zero_ms)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const auto &m : marks)
+            std::printf("MARK %d %s %.3f\n", run, m.first.c_str(), m.second - zero_ms);
+        std::fflush(stdout);
+    }
+};
+
+Timeline timeline;
+std::atomic<bool> stop_watchers{false};
+WorkerLink ui_link;  // the UI's own record, which the marks below pass on to
+
+// Where the worker is between its start and the Start frame, seen through
+// the calls it makes to the UI: each mark is taken as the call begins.
+void tray_mark(void *ui, TrayState state)
+{
+    timeline.mark(state == TrayState::Online ? "tray_online_call" : "tray_call", realtime_ms());
+    ui_link.tray(ui, state);
+}
+
+void prepare_mark(void *ui, const char *title, const char *text)
+{
+    timeline.mark("prepare_progress_call", realtime_ms());
+    ui_link.prepare_progress(ui, title, text);
+    timeline.mark("prepare_progress_done", realtime_ms());
+}
+
+void progress_mark(void *ui, const char *text)
+{
+    timeline.mark(std::string("progress ") + text, realtime_ms());
+    ui_link.progress_text(ui, text);
+}
+
+AddressSettings address_settings_mark(void *ui)
+{
+    timeline.mark("address_settings_call", realtime_ms());
+    return ui_link.read_address_settings(ui);
+}
+
+void status_mark(void *, int value)
+{
+    double now = realtime_ms();
+    if (value == STATUS_AUTHENTICATING)
+        timeline.mark("worker", now);
+    else if (value == STATUS_GETTING_IP)
+        timeline.mark("getting_ip", now);
+    else if (value == STATUS_ONLINE)
+        timeline.mark("online", now);
+}
+
+// Frames on the client's interface, with the kernel's receive or send time.
+void watch_wire(const std::string &iface)
+{
+    char err[PCAP_ERRBUF_SIZE];
+    pcap_t *h = pcap_create(iface.c_str(), err);
+    ASSERT_NE(h, nullptr) << err;
+    pcap_set_immediate_mode(h, 1);
+    pcap_set_snaplen(h, 256);
+    ASSERT_GE(pcap_activate(h), 0) << pcap_geterr(h);
+    bpf_program prog;
+    ASSERT_EQ(pcap_compile(h, &prog, "ether proto 0x888e or (udp and port 67)", 1, 0xff), 0);
+    ASSERT_EQ(pcap_setfilter(h, &prog), 0);
+    pcap_freecode(&prog);
+    pcap_setnonblock(h, 1, err);
+    while (!stop_watchers) {
+        pcap_pkthdr *hdr;
+        const u_char *f;
+        int rc = pcap_next_ex(h, &hdr, &f);
+        if (rc != 1) {
+            pollfd p{pcap_get_selectable_fd(h), POLLIN, 0};
+            (void)poll(&p, 1, 20);
+            continue;
+        }
+        double at = hdr->ts.tv_sec * 1000.0 + hdr->ts.tv_usec / 1000.0;
+        bool eapol = hdr->caplen >= 16 && f[12] == 0x88 && f[13] == 0x8e;
+        if (eapol && f[15] == 1)
+            timeline.mark("start_sent", at);
+        else if (eapol && hdr->caplen >= 19 && f[15] == 0 && f[18] == 3)
+            timeline.mark("success", at);
+        else if (!eapol)
+            timeline.mark("dhcp_first_frame", at);
+    }
+    pcap_close(h);
+}
+
+// New IPv4 addresses on the interface, as the kernel announces them.
+void watch_addresses(const std::string &iface)
+{
+    int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    ASSERT_GE(fd, 0);
+    sockaddr_nl sa{};
+    sa.nl_family = AF_NETLINK;
+    sa.nl_groups = RTMGRP_IPV4_IFADDR;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+    int index = static_cast<int>(if_nametoindex(iface.c_str()));
+    char buf[8192];
+    while (!stop_watchers) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0)
+            continue;
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        double now = realtime_ms();
+        for (nlmsghdr *h = reinterpret_cast<nlmsghdr *>(buf); n > 0 && NLMSG_OK(h, n);
+             h = NLMSG_NEXT(h, n)) {
+            if (h->nlmsg_type != RTM_NEWADDR)
+                continue;
+            auto *ifa = static_cast<ifaddrmsg *>(NLMSG_DATA(h));
+            if (static_cast<int>(ifa->ifa_index) == index)
+                timeline.mark("address", now);
+        }
+    }
+    close(fd);
+}
+
+bool wait_for(const std::function<bool()> &pred, int timeout_ms)
+{
+    double end = e2e_now_ms() + timeout_ms;
+    while (!pred()) {
+        if (e2e_now_ms() > end)
+            return false;
+        g_usleep(200);
+    }
+    return true;
+}
+
+// The client, its companion program and its resource file where an
+// installation puts them, in this process' own mount namespace.
+void install_client()
+{
+    char dir[] = "/tmp/corvix-timeline-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(mount("tmpfs", dir, "tmpfs", 0, "mode=0755"), 0);
+    ASSERT_TRUE(mount_overlay("/usr/share", dir));
+    std::string line = std::string("mkdir -p /usr/share/Corvix2 && cp ") + CORVIX_BINARY_DIR +
+                       "/src/corvixdhcp/CorvixDHCP " + CORVIX_BINARY_DIR + "/Corvix " + CORVIX_SOURCE_DIR +
+                       "/data/Corvixrc /usr/share/Corvix2/";
+    ASSERT_EQ(std::system(line.c_str()), 0);
+}
+
+// The client's real main window with the lab's account and interface.
+void build_real_window(E2eClient *c, const Lab &lab)
+{
+    ClientSettings &s = c->settings;
+    s.use_own_dhcp = 1;
+    s.open_url = 0;
+    s.timeout = 2;  // hostapd is silent once online: each run ends 2 s later
+    s.timeout_reconnect = 0;
+    copy_field(s.last_user, "benchuser");
+    copy_field(s.last_password, "labpass1");
+    copy_field(s.last_device, lab.client_if.c_str());
+    s.device_found = 1;
+    c->widgets = main_widgets_initial();
+    build_main_window(&c->ctx);
+}
+
+TEST(Timeline, Logon)
+{
+    e2e_isolate_process();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    Lab lab;
+    LabGuard guard{lab};
+    ASSERT_TRUE(lab_up(lab, LabOptions{})) << lab.error;
+    install_client();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    E2eClient *c = e2e_client(lab, "benchuser", "labpass1");
+    ASSERT_NE(c, nullptr);
+    build_real_window(c, lab);
+    ui_link = worker_link();
+    WorkerLink link = ui_link;
+    link.status_changed = status_mark;
+    link.tray = tray_mark;
+    link.prepare_progress = prepare_mark;
+    link.progress_text = progress_mark;
+    link.read_address_settings = address_settings_mark;
+    set_worker_link(link);
+    std::thread wire(watch_wire, lab.client_if);
+    std::thread addresses(watch_addresses, lab.client_if);
+    g_usleep(200000);  // both watchers listening
+    int runs = env_int("BENCH_RUNS", 7);
+    e2e_drive([&] {
+        for (int i = 0; i < runs; ++i) {
+            // A clean interface: the address of the run before would hide this one's.
+            ASSERT_EQ(std::system(("killall -q CorvixDHCP; ip -4 addr flush dev " + lab.client_if)
+                                      .c_str()),
+                      0);
+            g_usleep(100000);
+            timeline.clear();
+            double click = 0;
+            e2e_on_main([&] {
+                click = realtime_ms();
+                gtk_button_clicked(GTK_BUTTON(c->widgets.logon_button));
+            });
+            ASSERT_TRUE(wait_for([] { return timeline.has("online") && timeline.has("address"); },
+                                 20000))
+                << "run " << i << ": status " << status;
+            timeline.print(i, click);
+            ASSERT_TRUE(wait_for([] { return status.load() == STATUS_FAILED; }, 10000))
+                << "the link time-out did not come";
+        }
+    });
+    stop_watchers = true;
+    wire.join();
+    addresses.join();
+    (void)std::system("killall -q CorvixDHCP");
+}
+
+// Starts argv after the exec mark; the child's pid.
+pid_t start_program(const std::vector<std::string> &argv, double *exec_ms)
+{
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    *exec_ms = realtime_ms();
+    pid_t pid = fork();
+    if (pid == 0) {
+        // BENCH_CHILD_LOG keeps what the programs print, for a look at a failed start.
+        const char *log = std::getenv("BENCH_CHILD_LOG");
+        int out = log ? open(log, O_WRONLY | O_CREAT | O_APPEND, 0600) : open("/dev/null", O_RDWR);
+        dup2(out, 1);
+        dup2(out, 2);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void stop_program(pid_t pid)
+{
+    kill(pid, SIGTERM);
+    int st;
+    (void)waitpid(pid, &st, 0);
+}
+
+// Waits for the first top-level window mapped after the exec; its time, or -1.
+double wait_mapped(Display *dpy, int inotify_fd, double exec_ms, const char *marker_name,
+                   double *settings_ms)
+{
+    double end = realtime_ms() + 10000;
+    int xfd = ConnectionNumber(dpy);
+    while (realtime_ms() < end) {
+        while (XPending(dpy)) {
+            XEvent ev;
+            XNextEvent(dpy, &ev);
+            if (ev.type == MapNotify && !ev.xmap.override_redirect)
+                return realtime_ms();
+        }
+        pollfd p[2] = {{xfd, POLLIN, 0}, {inotify_fd, POLLIN, 0}};
+        if (poll(p, 2, 50) <= 0)
+            continue;
+        if (p[1].revents & POLLIN) {
+            alignas(inotify_event) char buf[4096];
+            ssize_t n = read(inotify_fd, buf, sizeof buf);
+            double now = realtime_ms();
+            for (char *q = buf; n > 0 && q < buf + n;) {
+                auto *e = reinterpret_cast<inotify_event *>(q);
+                if (e->len && std::strcmp(e->name, marker_name) == 0 && *settings_ms < 0)
+                    *settings_ms = now - exec_ms;
+                q += sizeof(inotify_event) + e->len;
+            }
+        }
+    }
+    return -1;
+}
+
+TEST(Timeline, Startup)
+{
+    // A private mount namespace and /usr/share of our own for the settings and the resource file.
+    ASSERT_EQ(unshare(CLONE_NEWNS), 0);
+    ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+    install_client();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    Display *dpy = XOpenDisplay(nullptr);
+    ASSERT_NE(dpy, nullptr) << "run under xvfb-run";
+    XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask);
+    XFlush(dpy);
+    int in = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(in, 0);
+    ASSERT_GE(inotify_add_watch(in, "/usr/share/Corvix2", IN_OPEN), 0);
+    const std::string client = "/usr/share/Corvix2/Corvix";
+    const std::string bare = std::string(CORVIX_BINARY_DIR) + "/bench/bare_window";
+    // A first start writes the settings file; it is not measured.
+    double exec_ms = 0, settings_ms = -1;
+    pid_t first = start_program({client}, &exec_ms);
+    ASSERT_GT(wait_mapped(dpy, in, exec_ms, "Corvix.conf", &settings_ms), 0);
+    stop_program(first);
+    int runs = env_int("BENCH_RUNS", 7);
+    for (int i = 0; i < runs; ++i) {
+        for (const std::string &program : {client, bare}) {
+            const char *name = program == client ? "client" : "bare";
+            settings_ms = -1;
+            pid_t pid = start_program({program}, &exec_ms);
+            double mapped = wait_mapped(dpy, in, exec_ms, "Corvix.conf", &settings_ms);
+            stop_program(pid);
+            ASSERT_GT(mapped, 0) << name << " mapped no window";
+            std::printf("MARK %d %s_mapped %.3f\n", i, name, mapped - exec_ms);
+            if (program == client)
+                std::printf("MARK %d client_settings_opened %.3f\n", i, settings_ms);
+            std::fflush(stdout);
+            // Drain what the window's end sends.
+            g_usleep(100000);
+            while (XPending(dpy)) {
+                XEvent ev;
+                XNextEvent(dpy, &ev);
+            }
+        }
+    }
+    XCloseDisplay(dpy);
+}
+
+}  // namespace
