@@ -170,7 +170,7 @@ TEST(LabHostapd, WpaSupplicantAuthenticatesAndDhclientGetsAnAddress)
     int rc = lab_exec(lab,
                       "wpa_supplicant -D wired -i labc0 -c " + conf + " > " + lab.state_dir +
                           "/wpa.log 2>&1 & "
-                          "for i in $(seq 200); do grep -q CTRL-EVENT-EAP-SUCCESS " + lab.state_dir +
+                          "for i in $(seq 200); do grep -qs CTRL-EVENT-EAP-SUCCESS " + lab.state_dir +
                           "/wpa.log && break; sleep 0.05; done; "
                           "grep -c CTRL-EVENT-EAP-SUCCESS " + lab.state_dir + "/wpa.log; "
                           "dhclient -1 -lf " + lab.state_dir + "/dhclient.leases -pf " + lab.state_dir +
