@@ -300,7 +300,8 @@ bool engine_handle(int, const uint8_t *data, size_t len)
         return !engine.ending;
     Verdict v = check_request(r, engine.real_uid, engine.ending, req);
     // The program line the file already holds came from root and may stay.
-    if (v == Verdict::ProgramLineRefused && req.save.url == engine.settings->url)
+    if (v == Verdict::ProgramLineRefused && req.kind == REQ_SAVE_SETTINGS &&
+        req.save.url == engine.settings->url)
         v = Verdict::Accepted;
     if (v == Verdict::Accepted)
         act(req);

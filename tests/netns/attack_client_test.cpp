@@ -314,3 +314,36 @@ TEST_F(ClientAttackBase, FallbackAuthorityLinkedToAnotherUsersFileReachesNoDispl
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ClientAttackBase, StartedByRootBothHalvesAreRootAndOnlyTheWindowHasTheDisplay)
+{
+    std::string scratch = scratch_;
+    EXPECT_EQ("", run_in_child(CLONE_NEWNS | CLONE_NEWNET, [&](ChildChecks &c) {
+        c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
+        install_client(c, scratch);
+        AttackUser u = attack_user_add(c, scratch);
+        UserDisplay d = user_display_up(c, u, "");
+        AttackUser root = u;
+        root.uid = 0;
+        root.gid = 0;
+        pid_t window = spawn_as(root, {"/usr/share/Corvix2/Corvix"},
+                                {"DISPLAY=" + d.display, "PATH=/usr/bin:/bin",
+                                 "ASAN_OPTIONS=detect_leaks=0"});
+        bool connected = false;
+        for (int i = 0; i < 200 && !connected; i++, usleep(50 * 1000))
+            connected = meets(socket_inodes(window), x_client_inodes());
+        pid_t engine = child_of(window);
+        c.expect(connected, "the window is connected to the display");
+        c.expect(engine > 0, "the engine runs beside the window");
+        c.expect(status_field(window, "Uid") == "0 0 0 0", "window Uid: " + status_field(window, "Uid"));
+        c.expect(status_field(engine, "Uid") == "0 0 0 0", "engine Uid: " + status_field(engine, "Uid"));
+        c.expect(!meets(socket_inodes(engine), x_client_inodes()), "the engine is connected to the display");
+        stop_group(window);
+        stop_engine(engine);
+        user_display_down(d);
+    }));
+}
+
+}  // namespace
