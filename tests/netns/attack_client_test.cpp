@@ -39,15 +39,6 @@ void install_client(ChildChecks &c, const std::string &scratch)
             "client installed set-user-ID root");
 }
 
-// The one child process of pid (the engine beside the window), or -1.
-pid_t child_of(pid_t pid)
-{
-    std::string path = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
-    std::istringstream in(file_text(path));
-    pid_t child = -1;
-    return in >> child ? child : -1;
-}
-
 // The value of one line ("Uid", "CapEff", ...) of /proc/PID/status.
 std::string status_field(pid_t pid, const std::string &name)
 {

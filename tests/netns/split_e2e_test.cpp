@@ -101,14 +101,6 @@ bool process_gone(pid_t pid)
                           st[close_paren + 2] == 'Z');
 }
 
-pid_t child_of(pid_t pid)
-{
-    std::istringstream in(file_text("/proc/" + std::to_string(pid) + "/task/" +
-                                    std::to_string(pid) + "/children"));
-    pid_t child = -1;
-    return in >> child ? child : -1;
-}
-
 class SplitLab : public ::testing::Test {
 protected:
     void SetUp() override

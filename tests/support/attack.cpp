@@ -110,6 +110,14 @@ void stop_group(pid_t pid)
     waitpid(pid, nullptr, 0);
 }
 
+pid_t child_of(pid_t pid)
+{
+    std::istringstream in(file_text("/proc/" + std::to_string(pid) + "/task/" +
+                                    std::to_string(pid) + "/children"));
+    pid_t child = -1;
+    return in >> child ? child : -1;
+}
+
 std::string place_probe(ChildChecks &c, const AttackUser &u)
 {
     std::string path = u.home + "/libcvxprobe.so";

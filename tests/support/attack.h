@@ -49,6 +49,8 @@ pid_t spawn_as(const AttackUser &u, const std::vector<std::string> &argv,
                const std::vector<std::string> &env, int pass_fd = -1);
 // Kills the process group started by spawn_as and reaps its leader.
 void stop_group(pid_t pid);
+// The first child process of pid (the client's engine beside its window), or -1.
+pid_t child_of(pid_t pid);
 
 // Copies the probe library into the user's home, owned by the user; its path.
 std::string place_probe(ChildChecks &c, const AttackUser &u);
