@@ -169,7 +169,7 @@ for arg in "$@"; do
     case $arg in
     --headless) MODE=headless ;;
     --no-setup) SETUP=0 ;;
-    -h | --help) sed -n '2,22p' "$0"; exit 0 ;;
+    -h | --help) awk 'NR > 1 && !/^#/ { exit } NR > 1' "$0"; exit 0 ;;
     *) die "unknown argument $arg (see --help)" ;;
     esac
 done

@@ -22,8 +22,8 @@ PACKAGES=(
   psmisc procps
   # demo: a notification area, clicks and screenshots on a private X server
   trayer xdotool imagemagick
-  # Debian package: build flags, library dependencies, checks
-  dpkg-dev lintian desktop-file-utils
+  # Debian package: build flags, library dependencies (CPack asks file), checks
+  dpkg-dev file lintian desktop-file-utils
   # the program's texts and the build's button captions: a font with Chinese glyphs
   fonts-wqy-zenhei
 )
