@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -152,6 +153,98 @@ TEST_F(SplitLab, UserStartsTheClientGoesOnlineAndAKilledWindowLogsOff)
         c.expect(wait_for([engine] { return process_gone(engine); }, 7000), "engine ended");
         if (!process_gone(engine))
             kill(engine, SIGKILL);
+        user_display_down(d);
+    }));
+}
+
+// xdotool on display d; its output.
+std::string xdo(const UserDisplay &d, const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv{"/usr/bin/env", "DISPLAY=" + d.display, "LANG=C.UTF-8",
+                                  "/usr/bin/xdotool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(argv, "/").out;
+}
+
+// The first visible window named exactly name, waiting up to timeout_ms; "" when none.
+std::string find_window(const UserDisplay &d, const std::string &name, int timeout_ms)
+{
+    std::string id;
+    wait_for([&] {
+        std::istringstream in(xdo(d, {"search", "--onlyvisible", "--name", "^" + name + "$"}));
+        return static_cast<bool>(in >> id);
+    }, timeout_ms);
+    return id;
+}
+
+// A window's place on the screen: x, y, width, height.
+std::vector<int> geometry(const UserDisplay &d, const std::string &id)
+{
+    std::istringstream in(xdo(d, {"getwindowgeometry", "--shell", id}));
+    std::map<std::string, int> value;
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            value[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
+    }
+    return {value["X"], value["Y"], value["WIDTH"], value["HEIGHT"]};
+}
+
+TEST_F(SplitLab, UserLogsOnDisconnectsFromTheTrayAndExitsThroughTheWindow)
+{
+    const Lab &lab = lab_;
+    pcap_t *capture = capture_;
+    std::string scratch = scratch_;
+    EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
+        enter_client_side(c, lab, scratch);
+        write_settings(c, 1);
+        AttackUser u = attack_user_add(c, scratch);
+        UserDisplay d = user_display_up(c, u, "");
+        // A UTF-8 locale: the window's Chinese title and labels need it.
+        std::vector<std::string> env{"DISPLAY=" + d.display, "HOME=" + u.home, "LANG=C.UTF-8",
+                                     "PATH=/usr/bin:/bin", "ASAN_OPTIONS=detect_leaks=0"};
+        // The user's notification area, for the tray icon.
+        pid_t tray = spawn_as(u, {"/usr/bin/trayer", "--edge", "top", "--align", "right",
+                                  "--widthtype", "request", "--height", "32", "--SetDockType",
+                                  "false", "--transparent", "false"},
+                              env);
+        std::string panel = find_window(d, "panel", 10000);
+        c.setup(!panel.empty(), "notification area on the user's display");
+        pid_t window = spawn_as(u, {"/usr/share/Corvix2/Corvix"}, env);
+        bool online = wait_for([] { return client_address().rfind("10.77.0.", 0) == 0; }, 30000);
+        c.expect(online, "online with an address from the lab: [" + client_address() + "]");
+        pid_t engine = child_of(window);
+
+        // The tray menu while online: hide, (separator), disconnect, exit.
+        std::vector<int> g = geometry(d, panel);
+        usleep(500 * 1000);  // the icon has taken its online picture
+        xdo(d, {"mousemove", std::to_string(g[0] + g[2] / 2), std::to_string(g[1] + g[3] / 2),
+                "click", "3"});
+        usleep(500 * 1000);
+        xdo(d, {"key", "Down", "Down", "Return"});
+
+        c.expect(e2e_wait_client_frame(lab, capture, EAPOL_LOGOFF, 5000), "Logoff on disconnect");
+        std::string main_window = find_window(d, "Corvix认证客户端", 5000);
+        std::string names;
+        std::istringstream ids(xdo(d, {"search", "--onlyvisible", "--name", "."}));
+        for (std::string id; ids >> id;)
+            names += xdo(d, {"getwindowname", id});
+        c.expect(!main_window.empty(), "the main window is back after the disconnect: " + names);
+
+        // The main window's exit button (250,170, 60x20): the process the user
+        // started ends with 0, and the engine with it.
+        g = geometry(d, main_window);
+        xdo(d, {"mousemove", std::to_string(g[0] + 280), std::to_string(g[1] + 180), "click", "1"});
+        int st = -1;
+        c.expect(wait_for([&] { return waitpid(window, &st, WNOHANG) == window; }, 5000),
+                 "the window ended on its exit button");
+        c.expect(WIFEXITED(st) && WEXITSTATUS(st) == 0, "exit status 0: " + std::to_string(st));
+        c.expect(wait_for([engine] { return process_gone(engine); }, 5000), "engine ended");
+        if (engine > 0 && !process_gone(engine))
+            kill(engine, SIGKILL);
+        stop_group(window);
+        stop_group(tray);
         user_display_down(d);
     }));
 }
