@@ -57,12 +57,13 @@ check_run() {
     sed "s/^/  run $n: /" "$log"
     [ "$rc" -eq 0 ] || fail "run $n: exit status $rc"
     grep -qx 'DEMO ONLINE' "$log" || fail "run $n: no online verdict"
-    # The exchange in the order the authenticator saw it.
+    # The exchange in the order the authenticator saw it, up to the Logoff
+    # that stopping the client may send.
     local order
-    order=$(grep -E '^ *[0-9.]+ ms  ' "$log" | grep -oE 'EAPOL-Start|EAP-Response/Identity|EAP-Response/MD5|EAP-Success|port authorized|EAPOL-Key' | tr '\n' ' ')
+    order=$(grep -E '^ *[0-9.]+ ms  ' "$log" | sed '/EAPOL-Logoff/,$d' | grep -oE 'EAPOL-Start|EAP-Response/Identity|EAP-Response/MD5|EAP-Success|port authorized|EAPOL-Key' | tr '\n' ' ')
     [ "$order" = "EAPOL-Start EAP-Response/Identity EAP-Response/MD5 EAP-Success port authorized EAPOL-Key " ] ||
         fail "run $n: exchange [$order]"
-    grep -q 'hostapd station 02:c0:00:00:00:01: flags=.*AUTHORIZED' "$log" || fail "run $n: station not authorized"
+    grep -q 'hostapd station 02:c0:00:00:00:01 while online: flags=.*AUTHORIZED' "$log" || fail "run $n: station not authorized"
     grep -qE '^Address obtained: 10\.77\.0\.(1[0-9]|20)/24 on labc0 ' "$log" || fail "run $n: no lab address"
     local ms
     ms=$(sed -n 's/^Start to online: \([0-9]*\) ms.*/\1/p' "$log")

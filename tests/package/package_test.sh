@@ -83,8 +83,17 @@ if [ "${1:-}" = --inside ]; then
     done
     ((online)) || fail "the installed client did not go online: $(tail -n 5 "$WORK/client.log")"
     ip -4 -o addr show dev labc0 | grep -q ' 10\.77\.0\.' || fail "no address on labc0"
+    # The window and the part that runs as root beside it both end before
+    # the package goes (this shell is the namespace's init: every Corvix
+    # here is ours).
     kill "$client" 2>/dev/null
     wait "$client" 2>/dev/null
+    for i in $(seq 100); do
+        pids=$(pgrep -x Corvix) || break
+        ((i == 40)) && kill $pids
+        ((i == 80)) && kill -KILL $pids
+        sleep 0.05
+    done
 
     # The settings dialog's autostart entry is the client's; removal takes it.
     cp /usr/share/Corvix2/Corvix.desktop /etc/xdg/autostart/Corvix.desktop
