@@ -7,43 +7,37 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/engine.h"
 #include "app/ipc.h"
 #include "config/settings.h"
+#include "support/sandbox.h"
+#include "support/scratch.h"
 
 namespace {
 
-class Engine : public ::testing::Test {
+class Engine : public SettingsFolderTest {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/corvix-engine-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        dir_ = tmpl;
-        path_ = dir_ + "/Corvix.conf";
-        settings_path = path_.c_str();
+        ASSERT_NO_FATAL_FAILURE(SettingsFolderTest::SetUp());
         char scrambled[21] = "secret12";
         encrypt(scrambled);
         std::ofstream(path_) << "[OPTION]\nUSER = 2\nAutoLogon = 0\nUrl = \nLassUserName = bob\n"
                              << "username1 = alice\npassword1 = " << scrambled
                              << "\nusername2 = bob\npassword2 = \n";
         ASSERT_TRUE(ipc_socketpair(fds_));
-        status = STATUS_IDLE;
         engine_setup(fds_[1], &settings_, 1000);
     }
     void TearDown() override
     {
         close(fds_[0]);
         close(fds_[1]);
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(0, std::system(cmd.c_str()));
+        SettingsFolderTest::TearDown();
     }
 
     void handle(const IpcRecord &r)
@@ -61,15 +55,8 @@ protected:
         }
         return out;
     }
-    std::string file()
-    {
-        std::ifstream f(path_);
-        std::stringstream text;
-        text << f.rdbuf();
-        return text.str();
-    }
+    std::string file() { return file_text(path_); }
 
-    std::string dir_, path_;
     int fds_[2] = {-1, -1};
     ClientSettings settings_{};
 };

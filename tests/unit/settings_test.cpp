@@ -16,6 +16,7 @@
 #include "app/records.h"
 #include "config/ini.h"
 #include "config/settings.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -92,22 +93,12 @@ TEST(Scramble, AByteTurnedZeroEndsTheText)
     EXPECT_EQ(std::string("xyz"), std::string(back + 1));
 }
 
-class SettingsFile : public ::testing::Test {
+class SettingsFile : public SettingsFolderTest {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/corvix-settings-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        dir_ = tmpl;
-        path_ = dir_ + "/Corvix.conf";
-        settings_path = path_.c_str();
-        status = STATUS_IDLE;
-    }
     void TearDown() override
     {
         free_lists(s_);
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(0, std::system(cmd.c_str()));
+        SettingsFolderTest::TearDown();
     }
 
     void write(const std::string &text)
@@ -141,7 +132,6 @@ protected:
         s.users = s.devices = nullptr;
     }
 
-    std::string dir_, path_;
     ClientSettings s_{};
 };
 

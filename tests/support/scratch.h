@@ -1,0 +1,23 @@
+// Fixtures for tests that keep their files in a folder of their own.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+// A fresh folder /tmp/corvix-test-XXXXXX (mode 0700) for each test, removed
+// with everything in it afterwards.
+class ScratchTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string dir_;
+};
+
+// ScratchTest whose settings file (settings_path) is path_, Corvix.conf in
+// the folder, not yet created; the client's status is idle.
+class SettingsFolderTest : public ScratchTest {
+protected:
+    void SetUp() override;
+    std::string path_;
+};
