@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -25,19 +26,9 @@
 
 #include "support/attack.h"
 #include "support/sandbox.h"
+#include "support/scratch.h"
 
 namespace {
-
-// The client installed set-user-ID root in a private copy of /usr/share.
-void install_client(ChildChecks &c, const std::string &scratch)
-{
-    c.setup(mount_overlay("/usr/share", scratch), "overlay on /usr/share");
-    c.setup(std::system("rm -rf /usr/share/Corvix2 && mkdir -m 0755 /usr/share/Corvix2 && "
-                        "cp " CORVIX_BINARY_DIR "/Corvix /usr/share/Corvix2/Corvix && "
-                        "chown 0:0 /usr/share/Corvix2/Corvix && "
-                        "chmod 4755 /usr/share/Corvix2/Corvix") == 0,
-            "client installed set-user-ID root");
-}
 
 // The value of one line ("Uid", "CapEff", ...) of /proc/PID/status.
 std::string status_field(pid_t pid, const std::string &name)
@@ -148,18 +139,25 @@ std::string ids_text(const std::vector<ProbeIds> &records)
     return out;
 }
 
-class ClientAttackBase : public ::testing::Test {
+class ClientAttackBase : public ScratchTest {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(0u, geteuid()) << "needs root for namespaces and the test user";
         ASSERT_EQ(0, access(CORVIX_BINARY_DIR "/Corvix", X_OK)) << "build the Corvix target";
-        char tmpl[] = "/tmp/corvix-attack-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        scratch_ = tmpl;
+        ScratchTest::SetUp();
     }
-    void TearDown() override { (void)rmdir(scratch_.c_str()); }
-    std::string scratch_;
+    // Runs fn in a child with mount and network namespaces of its own, the
+    // client installed set-user-ID root and the test user added; its report.
+    std::string with_client_and_user(const std::function<void(ChildChecks &, const AttackUser &)> &fn)
+    {
+        std::string scratch = dir_;
+        return run_in_child(CLONE_NEWNS | CLONE_NEWNET, [&](ChildChecks &c) {
+            c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
+            install_client(c, scratch);
+            fn(c, attack_user_add(c, scratch));
+        });
+    }
 };
 
 class ClientAttack : public ClientAttackBase, public ::testing::WithParamInterface<bool> {};
@@ -167,11 +165,7 @@ class ClientAttack : public ClientAttackBase, public ::testing::WithParamInterfa
 TEST_P(ClientAttack, NothingTheUsersDisplayLoadsRunsAsRoot)
 {
     bool as_theme = GetParam();
-    std::string scratch = scratch_;
-    EXPECT_EQ("", run_in_child(CLONE_NEWNS | CLONE_NEWNET, [&](ChildChecks &c) {
-        c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
-        install_client(c, scratch);
-        AttackUser u = attack_user_add(c, scratch);
+    EXPECT_EQ("", with_client_and_user([&](ChildChecks &c, const AttackUser &u) {
         std::string probe = place_probe(c, u);
         std::string settings = as_theme ? "Net/ThemeName \"" + place_theme(c, u, probe) + "\"\n"
                                         : "Gtk/Modules \"" + probe + "\"\n";
@@ -268,18 +262,14 @@ void write_foreign_cookie(ChildChecks &c, const std::string &path, const std::st
 
 TEST_F(ClientAttackBase, FallbackAuthorityLinkedToAnotherUsersFileReachesNoDisplay)
 {
-    std::string scratch = scratch_;
-    EXPECT_EQ("", run_in_child(CLONE_NEWNS | CLONE_NEWNET, [&](ChildChecks &c) {
-        c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
-        install_client(c, scratch);
-        AttackUser u = attack_user_add(c, scratch);
+    EXPECT_EQ("", with_client_and_user([&](ChildChecks &c, const AttackUser &u) {
         const std::string cookie = "CVXSECRETCOOKIE!";
-        std::string secret = scratch + "/root-only/authority";
-        c.setup(mkdir((scratch + "/root-only").c_str(), 0755) == 0, "folder of the other user");
+        std::string secret = dir_ + "/root-only/authority";
+        c.setup(mkdir((dir_ + "/root-only").c_str(), 0755) == 0, "folder of the other user");
         write_foreign_cookie(c, secret, cookie);
         std::string link = u.home + "/.Xauthority";
         c.setup(symlink(secret.c_str(), link.c_str()) == 0, "link in the user's home");
-        std::string record = scratch + "/received";
+        std::string record = dir_ + "/received";
         pid_t server = fake_x_server(42, record);
         c.setup(server > 0, "stand-in X server");
         // No XAUTHORITY given: the client falls back to the home's file.
@@ -310,11 +300,7 @@ namespace {
 
 TEST_F(ClientAttackBase, StartedByRootBothHalvesAreRootAndOnlyTheWindowHasTheDisplay)
 {
-    std::string scratch = scratch_;
-    EXPECT_EQ("", run_in_child(CLONE_NEWNS | CLONE_NEWNET, [&](ChildChecks &c) {
-        c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
-        install_client(c, scratch);
-        AttackUser u = attack_user_add(c, scratch);
+    EXPECT_EQ("", with_client_and_user([&](ChildChecks &c, const AttackUser &u) {
         UserDisplay d = user_display_up(c, u, "");
         AttackUser root = u;
         root.uid = 0;

@@ -13,21 +13,18 @@
 
 #include "support/attack.h"
 #include "support/sandbox.h"
+#include "support/scratch.h"
 
 namespace {
 
-class AttackHarness : public ::testing::TestWithParam<bool> {
+class AttackHarness : public ScratchTest, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(0u, geteuid()) << "needs root for namespaces and the test user";
         ASSERT_EQ(0, access(gtk_host_path().c_str(), X_OK)) << "build cvx_gtk_host";
-        char tmpl[] = "/tmp/corvix-attack-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        scratch_ = tmpl;
+        ScratchTest::SetUp();
     }
-    void TearDown() override { (void)rmdir(scratch_.c_str()); }
-    std::string scratch_;
 };
 
 std::string ids_text(const std::vector<ProbeIds> &records)
@@ -42,7 +39,7 @@ std::string ids_text(const std::vector<ProbeIds> &records)
 TEST_P(AttackHarness, ProbeLoadsAndRecordsWhoLoadedIt)
 {
     bool as_theme = GetParam();
-    std::string scratch = scratch_;
+    std::string scratch = dir_;
     EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
         c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
         AttackUser u = attack_user_add(c, scratch);

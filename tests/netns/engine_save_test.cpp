@@ -17,6 +17,7 @@
 #include "app/ipc.h"
 #include "config/settings.h"
 #include "support/sandbox.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -41,11 +42,11 @@ bool answer(int fd, IpcRecord &r)
     return false;
 }
 
-TEST(EngineSave, StoresTheOptionsAndKeepsTheAutostartEntryInStep)
+using EngineSave = ScratchTest;
+
+TEST_F(EngineSave, StoresTheOptionsAndKeepsTheAutostartEntryInStep)
 {
-    char tmpl[] = "/tmp/corvix-engine-save-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    std::string scratch = tmpl;
+    std::string scratch = dir_;
     EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
         c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
         for (const char *dir : {"/usr/share", "/etc/xdg"})
@@ -85,7 +86,6 @@ TEST(EngineSave, StoresTheOptionsAndKeepsTheAutostartEntryInStep)
         c.expect(file_text(conf) == text, "file unchanged");
         c.expect(access("/etc/xdg/autostart/Corvix.desktop", F_OK) == 0, "entry stays");
     }));
-    (void)rmdir(tmpl);
 }
 
 }  // namespace

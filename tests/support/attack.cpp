@@ -72,6 +72,19 @@ AttackUser attack_user_add(ChildChecks &c, const std::string &scratch)
     return u;
 }
 
+void install_client(ChildChecks &c, const std::string &scratch, bool with_dhcp)
+{
+    c.setup(mount_overlay("/usr/share", scratch), "overlay on /usr/share");
+    std::string files = CORVIX_BINARY_DIR "/Corvix";
+    if (with_dhcp)
+        files += " " CORVIX_BINARY_DIR "/src/corvixdhcp/CorvixDHCP";
+    c.setup(std::system(("rm -rf /usr/share/Corvix2 && mkdir -m 0755 /usr/share/Corvix2 && "
+                         "cp " + files + " /usr/share/Corvix2/ && "
+                         "chown 0:0 /usr/share/Corvix2/Corvix && "
+                         "chmod 4755 /usr/share/Corvix2/Corvix").c_str()) == 0,
+            "client installed set-user-ID root");
+}
+
 pid_t spawn_as(const AttackUser &u, const std::vector<std::string> &argv,
                const std::vector<std::string> &env, int pass_fd)
 {

@@ -42,6 +42,11 @@ struct ProbeIds {
 // scratch. Ends the child with a set-up failure when it cannot.
 AttackUser attack_user_add(ChildChecks &c, const std::string &scratch);
 
+// The client installed set-user-ID root in a private copy of /usr/share (an
+// overlay whose changes land under scratch, a tmpfs), with the companion DHCP
+// program beside it when with_dhcp.
+void install_client(ChildChecks &c, const std::string &scratch, bool with_dhcp = false);
+
 // Starts argv as the user (their groups and ids) in a process group of its
 // own, with exactly env as environment, in the user's home; pass_fd, when
 // given, becomes descriptor 9 of the program. -1 on failure.
