@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -28,6 +29,7 @@
 #include "support/attack.h"
 #include "support/lab.h"
 #include "support/sandbox.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -49,13 +51,7 @@ void enter_client_side(ChildChecks &c, const Lab &lab, const std::string &scratc
     std::ofstream(resolv) << "";
     c.setup(mount(resolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0,
             "private resolv.conf");
-    c.setup(mount_overlay("/usr/share", scratch), "overlay on /usr/share");
-    c.setup(std::system("rm -rf /usr/share/Corvix2 && mkdir -m 0755 /usr/share/Corvix2 && "
-                        "cp " CORVIX_BINARY_DIR "/Corvix " CORVIX_BINARY_DIR
-                        "/src/corvixdhcp/CorvixDHCP /usr/share/Corvix2/ && "
-                        "chown 0:0 /usr/share/Corvix2/Corvix && "
-                        "chmod 4755 /usr/share/Corvix2/Corvix") == 0,
-            "client installed set-user-ID root");
+    install_client(c, scratch, true);
 }
 
 // A settings file as a earlier log-on leaves it, with automatic log-on on.
@@ -77,23 +73,6 @@ void write_settings(ChildChecks &c, int auto_logon)
     close(fd);
 }
 
-std::string client_address()
-{
-    RunResult r = run_program({"/usr/sbin/ip", "-4", "-o", "addr", "show", "dev", "labc0"}, "/");
-    size_t at = r.out.find("inet ");
-    return at == std::string::npos ? "" : r.out.substr(at + 5, r.out.find('/', at) - at - 5);
-}
-
-bool wait_for(const std::function<bool()> &pred, int timeout_ms)
-{
-    for (int waited = 0; waited < timeout_ms; waited += 50) {
-        if (pred())
-            return true;
-        usleep(50 * 1000);
-    }
-    return pred();
-}
-
 bool process_gone(pid_t pid)
 {
     std::string st = file_text("/proc/" + std::to_string(pid) + "/stat");
@@ -102,7 +81,44 @@ bool process_gone(pid_t pid)
                           st[close_paren + 2] == 'Z');
 }
 
-class SplitLab : public ::testing::Test {
+// The test user on a display of their own, and the environment the window
+// gets there (a UTF-8 locale: its Chinese title and labels need it).
+struct UserSide {
+    AttackUser u;
+    UserDisplay d;
+    std::vector<std::string> env;
+};
+
+UserSide user_side(ChildChecks &c, const std::string &scratch)
+{
+    UserSide s;
+    s.u = attack_user_add(c, scratch);
+    s.d = user_display_up(c, s.u, "");
+    s.env = {"DISPLAY=" + s.d.display, "HOME=" + s.u.home, "LANG=C.UTF-8", "PATH=/usr/bin:/bin",
+             "ASAN_OPTIONS=detect_leaks=0"};
+    return s;
+}
+
+// Starts the installed client as the user, expects it online with an address
+// from the lab and its engine beside it; the window's pid.
+pid_t start_until_online(ChildChecks &c, const Lab &lab, const UserSide &s, pid_t &engine)
+{
+    pid_t window = spawn_as(s.u, {"/usr/share/Corvix2/Corvix"}, s.env);
+    bool online = e2e_wait([&] { return e2e_client_address(lab).rfind("10.77.0.", 0) == 0; }, 30000);
+    c.expect(online, "online with an address from the lab: [" + e2e_client_address(lab) + "]");
+    engine = child_of(window);
+    c.expect(engine > 0, "the engine runs beside the window");
+    return window;
+}
+
+void expect_engine_ends(ChildChecks &c, pid_t engine, int timeout_ms)
+{
+    c.expect(e2e_wait([engine] { return process_gone(engine); }, timeout_ms), "engine ended");
+    if (engine > 0 && !process_gone(engine))
+        kill(engine, SIGKILL);
+}
+
+class SplitLab : public ScratchTest {
 protected:
     void SetUp() override
     {
@@ -110,50 +126,45 @@ protected:
         ASSERT_TRUE(lab_up(lab_, LabOptions{})) << lab_.error;
         capture_ = e2e_auth_capture(lab_);
         ASSERT_NE(nullptr, capture_);
-        char tmpl[] = "/tmp/corvix-split-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        scratch_ = tmpl;
+        ScratchTest::SetUp();
     }
     void TearDown() override
     {
         if (capture_)
             pcap_close(capture_);
-        (void)rmdir(scratch_.c_str());
+        ScratchTest::TearDown();
         lab_down(lab_);
+    }
+    // Runs fn in a child on the lab's client side with the client installed
+    // and a settings file from an earlier log-on; its report.
+    std::string on_client_side(int auto_logon, const std::function<void(ChildChecks &)> &fn)
+    {
+        std::string scratch = dir_;
+        return run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
+            enter_client_side(c, lab_, scratch);
+            write_settings(c, auto_logon);
+            fn(c);
+        });
     }
     Lab lab_;
     pcap_t *capture_ = nullptr;
-    std::string scratch_;
 };
 
 TEST_F(SplitLab, UserStartsTheClientGoesOnlineAndAKilledWindowLogsOff)
 {
-    const Lab &lab = lab_;
-    pcap_t *capture = capture_;
-    std::string scratch = scratch_;
-    EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
-        enter_client_side(c, lab, scratch);
-        write_settings(c, 1);
-        AttackUser u = attack_user_add(c, scratch);
-        UserDisplay d = user_display_up(c, u, "");
-        pid_t window = spawn_as(u, {"/usr/share/Corvix2/Corvix"},
-                                {"DISPLAY=" + d.display, "HOME=" + u.home, "PATH=/usr/bin:/bin",
-                                 "ASAN_OPTIONS=detect_leaks=0"});
-        bool online = wait_for([] { return client_address().rfind("10.77.0.", 0) == 0; }, 30000);
-        c.expect(online, "online with an address from the lab: [" + client_address() + "]");
-        pid_t engine = child_of(window);
-        c.expect(engine > 0, "the engine runs beside the window");
+    EXPECT_EQ("", on_client_side(1, [&](ChildChecks &c) {
+        UserSide s = user_side(c, dir_);
+        pid_t engine = -1;
+        pid_t window = start_until_online(c, lab_, s, engine);
         std::string conf = file_text(settings_path);
         c.expect(conf.find("LassUserName = e2euser") != std::string::npos, "account stored: " + conf);
         // The user's end of the window, as a crash or `kill -9` would end it.
         kill(window, SIGKILL);
         waitpid(window, nullptr, 0);
-        c.expect(e2e_wait_client_frame(lab, capture, EAPOL_LOGOFF, 5000),
+        c.expect(e2e_wait_client_frame(lab_, capture_, EAPOL_LOGOFF, 5000),
                  "Logoff sent after the window was killed");
-        c.expect(wait_for([engine] { return process_gone(engine); }, 7000), "engine ended");
-        if (!process_gone(engine))
-            kill(engine, SIGKILL);
-        user_display_down(d);
+        expect_engine_ends(c, engine, 7000);
+        user_display_down(s.d);
     }));
 }
 
@@ -170,7 +181,7 @@ std::string xdo(const UserDisplay &d, const std::vector<std::string> &args)
 std::string find_window(const UserDisplay &d, const std::string &name, int timeout_ms)
 {
     std::string id;
-    wait_for([&] {
+    e2e_wait([&] {
         std::istringstream in(xdo(d, {"search", "--onlyvisible", "--name", "^" + name + "$"}));
         return static_cast<bool>(in >> id);
     }, timeout_ms);
@@ -193,28 +204,18 @@ std::vector<int> geometry(const UserDisplay &d, const std::string &id)
 
 TEST_F(SplitLab, UserLogsOnDisconnectsFromTheTrayAndExitsThroughTheWindow)
 {
-    const Lab &lab = lab_;
-    pcap_t *capture = capture_;
-    std::string scratch = scratch_;
-    EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
-        enter_client_side(c, lab, scratch);
-        write_settings(c, 1);
-        AttackUser u = attack_user_add(c, scratch);
-        UserDisplay d = user_display_up(c, u, "");
-        // A UTF-8 locale: the window's Chinese title and labels need it.
-        std::vector<std::string> env{"DISPLAY=" + d.display, "HOME=" + u.home, "LANG=C.UTF-8",
-                                     "PATH=/usr/bin:/bin", "ASAN_OPTIONS=detect_leaks=0"};
+    EXPECT_EQ("", on_client_side(1, [&](ChildChecks &c) {
+        UserSide s = user_side(c, dir_);
+        const UserDisplay &d = s.d;
         // The user's notification area, for the tray icon.
-        pid_t tray = spawn_as(u, {"/usr/bin/trayer", "--edge", "top", "--align", "right",
-                                  "--widthtype", "request", "--height", "32", "--SetDockType",
-                                  "false", "--transparent", "false"},
-                              env);
+        pid_t tray = spawn_as(s.u, {"/usr/bin/trayer", "--edge", "top", "--align", "right",
+                                    "--widthtype", "request", "--height", "32", "--SetDockType",
+                                    "false", "--transparent", "false"},
+                              s.env);
         std::string panel = find_window(d, "panel", 10000);
         c.setup(!panel.empty(), "notification area on the user's display");
-        pid_t window = spawn_as(u, {"/usr/share/Corvix2/Corvix"}, env);
-        bool online = wait_for([] { return client_address().rfind("10.77.0.", 0) == 0; }, 30000);
-        c.expect(online, "online with an address from the lab: [" + client_address() + "]");
-        pid_t engine = child_of(window);
+        pid_t engine = -1;
+        pid_t window = start_until_online(c, lab_, s, engine);
 
         // The tray menu while online: hide, (separator), disconnect, exit.
         std::vector<int> g = geometry(d, panel);
@@ -224,7 +225,7 @@ TEST_F(SplitLab, UserLogsOnDisconnectsFromTheTrayAndExitsThroughTheWindow)
         usleep(500 * 1000);
         xdo(d, {"key", "Down", "Down", "Return"});
 
-        c.expect(e2e_wait_client_frame(lab, capture, EAPOL_LOGOFF, 5000), "Logoff on disconnect");
+        c.expect(e2e_wait_client_frame(lab_, capture_, EAPOL_LOGOFF, 5000), "Logoff on disconnect");
         std::string main_window = find_window(d, "Corvix认证客户端", 5000);
         std::string names;
         std::istringstream ids(xdo(d, {"search", "--onlyvisible", "--name", "."}));
@@ -237,15 +238,13 @@ TEST_F(SplitLab, UserLogsOnDisconnectsFromTheTrayAndExitsThroughTheWindow)
         g = geometry(d, main_window);
         xdo(d, {"mousemove", std::to_string(g[0] + 280), std::to_string(g[1] + 180), "click", "1"});
         int st = -1;
-        c.expect(wait_for([&] { return waitpid(window, &st, WNOHANG) == window; }, 5000),
+        c.expect(e2e_wait([&] { return waitpid(window, &st, WNOHANG) == window; }, 5000),
                  "the window ended on its exit button");
         c.expect(WIFEXITED(st) && WEXITSTATUS(st) == 0, "exit status 0: " + std::to_string(st));
-        c.expect(wait_for([engine] { return process_gone(engine); }, 5000), "engine ended");
-        if (engine > 0 && !process_gone(engine))
-            kill(engine, SIGKILL);
+        expect_engine_ends(c, engine, 5000);
         stop_group(window);
         stop_group(tray);
-        user_display_down(d);
+        user_display_down(s.d);
     }));
 }
 
@@ -301,12 +300,7 @@ IpcRecord logon_request()
 
 TEST_F(SplitLab, EngineLogsOnDisconnectsAndExitsOnTheWindowsRequests)
 {
-    const Lab &lab = lab_;
-    pcap_t *capture = capture_;
-    std::string scratch = scratch_;
-    EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
-        enter_client_side(c, lab, scratch);
-        write_settings(c, 0);
+    EXPECT_EQ("", on_client_side(0, [&](ChildChecks &c) {
         ClientSettings settings{};
         status = STATUS_IDLE;
         get_ini_message(&settings);
@@ -325,7 +319,8 @@ TEST_F(SplitLab, EngineLogsOnDisconnectsAndExitsOnTheWindowsRequests)
         bool reached = w.until(
             [](const IpcRecord &r) { return r.kind == MSG_TRAY && r.num[0] == TRAY_ONLINE; }, 30000);
         c.expect(reached, "online reported: " + kinds(w.got));
-        c.expect(client_address().rfind("10.77.0.", 0) == 0, "address: " + client_address());
+        c.expect(e2e_client_address(lab_).rfind("10.77.0.", 0) == 0,
+                 "address: " + e2e_client_address(lab_));
         bool online = false, success_text = false;
         for (const IpcRecord &r : w.got) {
             online = online || status_message(r, STATUS_ONLINE);
@@ -336,15 +331,15 @@ TEST_F(SplitLab, EngineLogsOnDisconnectsAndExitsOnTheWindowsRequests)
 
         w.send(ipc_record(REQ_DISCONNECT));
         w.send(ipc_record(REQ_STOP_DHCP));
-        c.expect(e2e_wait_client_frame(lab, capture, EAPOL_LOGOFF, 5000), "Logoff on disconnect");
+        c.expect(e2e_wait_client_frame(lab_, capture_, EAPOL_LOGOFF, 5000), "Logoff on disconnect");
         c.expect(w.until([](const IpcRecord &r) { return status_message(r, STATUS_IDLE); }, 5000),
                  "idle after the Logoff");
 
         // The tray's exit, after the disconnect: one more Logoff, then the end.
         w.send(ipc_record(REQ_EXIT));
-        c.expect(e2e_wait_client_frame(lab, capture, EAPOL_LOGOFF, 5000), "Logoff on exit");
+        c.expect(e2e_wait_client_frame(lab_, capture_, EAPOL_LOGOFF, 5000), "Logoff on exit");
         int st = -1;
-        c.expect(wait_for([&] { return waitpid(engine, &st, WNOHANG) == engine; }, 7000),
+        c.expect(e2e_wait([&] { return waitpid(engine, &st, WNOHANG) == engine; }, 7000),
                  "engine ended after the exit");
         c.expect(WIFEXITED(st) && WEXITSTATUS(st) == 0, "exit status 0");
         close(fds[0]);
