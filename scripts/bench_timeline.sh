@@ -7,6 +7,10 @@
 #     click of the main window's log-on button: worker start, Start on the
 #     wire, Success on the wire, STATUS_GETTING_IP, first DHCP frame on the
 #     wire, address on the interface, STATUS_ONLINE;
+#   - the same log-on with the installed client itself (window and engine
+#     processes), its log-on button pressed and released through the X
+#     server (XTest): Start, Success, first DHCP frame and address, from the
+#     release;
 #   - start-up of the client and of a bare GTK 2 window started the same way
 #     (exec -> first top-level window mapped), and the client's settings file
 #     opened, after the exec.
@@ -49,6 +53,7 @@ summarise() {
 }
 
 run_case Logon
+run_case ClientLogon
 run_case Startup
 [ -z "${BENCH_LOGS:-}" ] || cp "$OUT"/*.log "$BENCH_LOGS"/
 
@@ -61,6 +66,11 @@ summarise "$OUT/Logon.log" getting_ip "  STATUS_GETTING_IP"
 summarise "$OUT/Logon.log" dhcp_first_frame "  first DHCP frame on the wire"
 summarise "$OUT/Logon.log" address "  address on the interface"
 summarise "$OUT/Logon.log" online "  STATUS_ONLINE"
+echo "Log-on of the installed client, ms after the release of its log-on button:"
+summarise "$OUT/ClientLogon.log" start_sent "  EAPOL-Start on the wire"
+summarise "$OUT/ClientLogon.log" success "  EAP-Success on the wire"
+summarise "$OUT/ClientLogon.log" dhcp_first_frame "  first DHCP frame on the wire"
+summarise "$OUT/ClientLogon.log" address "  address on the interface"
 echo "Start-up, ms after the exec:"
 summarise "$OUT/Startup.log" client_settings_opened "  client: settings file opened"
 summarise "$OUT/Startup.log" client_mapped "  client: main window mapped"
