@@ -84,6 +84,11 @@ void isolate_folders()
     ASSERT_TRUE(write_file(kInstalledEntry, kEntryText));
 }
 
+class ConfigDialog : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(isolate_folders()); }
+};
+
 // The GUI app with the settings file on its real path, holding the first-run text.
 GuiApp &config_app(const char *login_name)
 {
@@ -133,6 +138,14 @@ mode_t file_mode(const char *path)
 {
     struct stat st{};
     return stat(path, &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// Main thread: the message dialog is the error kind with one button.
+void expect_error_dialog(const ClientSettings &s)
+{
+    EXPECT_STREQ(s.msg_title, "错误");
+    EXPECT_EQ(s.msg_kind, 1);
+    EXPECT_EQ(s.msg_buttons, 1);
 }
 
 gboolean click_idle(gpointer button)
@@ -306,10 +319,8 @@ void apply_choice(ConfigWidgets *w, const Choice &c)
     });
 }
 
-TEST(ConfigDialog, SavingRulesOverTheRealStore)
+TEST_F(ConfigDialog, SavingRulesOverTheRealStore)
 {
-    isolate_folders();
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
     GuiApp &app = config_app("nobody");
     run_script([&] {
         for (const SaveRow &row : kRows) {
@@ -360,10 +371,8 @@ void centre(GtkWidget *window, int *x, int *y)
     *y = py + h / 2;
 }
 
-TEST(ConfigDialog, OpensFromTheSettingsButtonInPlaceOfTheMainWindow)
+TEST_F(ConfigDialog, OpensFromTheSettingsButtonInPlaceOfTheMainWindow)
 {
-    isolate_folders();
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
     GuiApp &app = config_app("nobody");
     run_script([&] {
         // A desktop with a notification area: the client's tray icon embeds in it.
@@ -409,10 +418,8 @@ TEST(ConfigDialog, OpensFromTheSettingsButtonInPlaceOfTheMainWindow)
     });
 }
 
-TEST(ConfigDialog, TicksFromTheSettingsMakeTheirEntriesEditable)
+TEST_F(ConfigDialog, TicksFromTheSettingsMakeTheirEntriesEditable)
 {
-    isolate_folders();
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
     GuiApp &app = config_app("nobody");
     app.settings.open_url = 1;
     copy_field(app.settings.url, "http://portal/");
@@ -442,10 +449,8 @@ TEST(ConfigDialog, TicksFromTheSettingsMakeTheirEntriesEditable)
     });
 }
 
-TEST(ConfigDialog, UnreadableFileIsReportedAndNothingChanges)
+TEST_F(ConfigDialog, UnreadableFileIsReportedAndNothingChanges)
 {
-    isolate_folders();
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
     GuiApp &app = config_app("nobody");
     run_script([&] {
         ConfigWidgets *w = open_dialog(app);
@@ -457,15 +462,9 @@ TEST(ConfigDialog, UnreadableFileIsReportedAndNothingChanges)
         });
         on_main([&] { gtk_button_clicked(GTK_BUTTON(bar_button(w, kSave))); });
         EXPECT_TRUE(wait_for(dialog_gone));
-        EXPECT_TRUE(wait_for([&] {
-            const ClientSettings &s = app.settings;
-            return s.msg_dialog && !mutex.load() && gtk_widget_get_visible(s.msg_dialog) &&
-                   std::strcmp(s.msg_text, "读取配置文件失败，设置不能被保存！") == 0;
-        }));
+        EXPECT_TRUE(wait_for([&] { return message_shown(app.settings, "读取配置文件失败，设置不能被保存！"); }));
         on_main([&] {
-            EXPECT_STREQ(app.settings.msg_title, "错误");
-            EXPECT_EQ(app.settings.msg_kind, 1);
-            EXPECT_EQ(app.settings.msg_buttons, 1);
+            expect_error_dialog(app.settings);
             EXPECT_FALSE(main_window_visible(app.ctx));
             EXPECT_EQ(app.settings.private_auth, 0);
             EXPECT_EQ(app.settings.timeout_reconnect, 0);
@@ -511,10 +510,8 @@ bool launcher_offered(GuiApp &app)
     return offered;
 }
 
-TEST(ConfigDialog, LauncherIsOfferedOnlyWhereNoneIsYet)
+TEST_F(ConfigDialog, LauncherIsOfferedOnlyWhereNoneIsYet)
 {
-    isolate_folders();
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
     GuiApp &app = config_app("nobody");
     struct Case {
         const char *name;
@@ -548,10 +545,8 @@ struct stat stat_of(const std::string &path)
     return st;
 }
 
-TEST(ConfigDialog, LauncherIsCopiedWithTheUsersRightsOnly)
+TEST_F(ConfigDialog, LauncherIsCopiedWithTheUsersRightsOnly)
 {
-    isolate_folders();
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
     GuiApp &app = config_app("nobody");
     run_script([&] {
         // Both folders: the launcher lands in each, the user's own file.
@@ -586,10 +581,8 @@ TEST(ConfigDialog, LauncherIsCopiedWithTheUsersRightsOnly)
     });
 }
 
-TEST(ConfigDialog, ProgramLineFromAnOrdinaryUserIsRefused)
+TEST_F(ConfigDialog, ProgramLineFromAnOrdinaryUserIsRefused)
 {
-    isolate_folders();
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
     GuiApp &app = config_app("nobody");
     run_script([&] {
         const std::string before = file_text(kConf);
@@ -602,15 +595,10 @@ TEST(ConfigDialog, ProgramLineFromAnOrdinaryUserIsRefused)
             set_box(w->private_auth_check, true);
             gtk_button_clicked(GTK_BUTTON(bar_button(w, kSave)));
         });
-        EXPECT_TRUE(wait_for([&] {
-            const ClientSettings &s = app.settings;
-            return s.msg_dialog && !mutex.load() && gtk_widget_get_visible(s.msg_dialog);
-        }));
+        EXPECT_TRUE(wait_for([&] { return message_shown(app.settings); }));
         on_main([&] {
             EXPECT_STREQ(app.settings.msg_text, "只有管理员才能设置在认证后运行的程序！");
-            EXPECT_STREQ(app.settings.msg_title, "错误");
-            EXPECT_EQ(app.settings.msg_kind, 1);
-            EXPECT_EQ(app.settings.msg_buttons, 1);
+            expect_error_dialog(app.settings);
             EXPECT_EQ(running_config_dialog(), w) << "the dialog stays open";
             EXPECT_EQ(memory_options(app.settings), memory);
             // OK brings back what was there before: the settings dialog, not the main window.

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -174,6 +175,12 @@ std::vector<GtkWidget *> visible_dialogs()
 bool main_window_visible(const AppContext &ctx)
 {
     return ctx.widgets->window && gtk_widget_get_visible(ctx.widgets->window);
+}
+
+bool message_shown(const ClientSettings &s, const char *text)
+{
+    return s.msg_dialog && !mutex.load() && gtk_widget_get_visible(s.msg_dialog) &&
+           (!text || std::strcmp(s.msg_text, text) == 0);
 }
 
 std::string label_text(GtkWidget *label)

@@ -59,6 +59,9 @@ GuiApp &gui_app();
 // Main thread only. Visible dialog windows (the About box included).
 std::vector<GtkWidget *> visible_dialogs();
 bool main_window_visible(const AppContext &ctx);
+// The message dialog is on screen, its lock released, showing text (any text
+// when text is null).
+bool message_shown(const ClientSettings &s, const char *text = nullptr);
 std::string label_text(GtkWidget *label);
 // The buttons of the current status dialog, by x position in its button bar.
 GtkWidget *dialog_button_at(const ClientSettings &s, int x);

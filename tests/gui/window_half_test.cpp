@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <string>
 
 #include "app/ipc.h"
@@ -37,12 +36,6 @@ void set_entry(GtkWidget *widget, const char *text)
 std::string entry(GtkWidget *widget)
 {
     return gtk_entry_get_text(GTK_ENTRY(widget));
-}
-
-bool dialog_says(const ClientSettings &s, const char *text)
-{
-    return s.msg_dialog && !mutex.load() && gtk_widget_get_visible(s.msg_dialog) &&
-           std::strcmp(s.msg_text, text) == 0;
 }
 
 TEST(WindowHalf, ActionsBecomeRequestsAndMessagesReachTheWidgets)
@@ -102,12 +95,12 @@ TEST(WindowHalf, ActionsBecomeRequestsAndMessagesReachTheWidgets)
         ipc_set_text(m, 1, "密码错误！");
         m.num[0] = 1;
         ASSERT_TRUE(ipc_send(fds[1], m));
-        EXPECT_TRUE(wait_for([&] { return dialog_says(app.settings, "密码错误！"); }));
+        EXPECT_TRUE(wait_for([&] { return message_shown(app.settings, "密码错误！"); }));
         EXPECT_EQ(0, app.settings.msg_buttons);
 
         // The engine's end, unasked for: the error window whose OK ends the client.
         close(fds[1]);
-        EXPECT_TRUE(wait_for([&] { return dialog_says(app.settings, "Corvix认证服务已意外退出！"); }));
+        EXPECT_TRUE(wait_for([&] { return message_shown(app.settings, "Corvix认证服务已意外退出！"); }));
         EXPECT_EQ(STATUS_ERROR, status.load());
         EXPECT_FALSE(on_main([&] { return main_window_visible(app.ctx); }));
         on_main([&] { destroy_msg_dialog(&app.ctx); });
