@@ -23,6 +23,7 @@
 #include "config/settings.h"
 #include "gui_harness.h"
 #include "support/sandbox.h"
+#include "support/scratch.h"
 #include "ui/config_dialog.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
@@ -30,9 +31,7 @@
 namespace {
 
 const char kConf[] = "/usr/share/Corvix2/Corvix.conf";
-const char kInstalledEntry[] = "/usr/share/Corvix2/Corvix.desktop";
 const char kAutostartEntry[] = "/etc/xdg/autostart/Corvix.desktop";
-const char kEntryText[] = "[Desktop Entry]\nName=Corvix\nExec=Corvix\n";
 const uid_t kNobody = 65534;
 
 // The first-run file as the client writes it.
@@ -75,13 +74,8 @@ void isolate_folders()
     scratch_dir = dir;
     std::atexit(leave_scratch);
     ASSERT_EQ(mount("tmpfs", dir, "tmpfs", 0, "mode=0755"), 0);
-    ASSERT_TRUE(mount_overlay("/usr/share", scratch_dir));
-    ASSERT_TRUE(mount_overlay("/etc/xdg", scratch_dir));
+    ASSERT_EQ(private_desktop_layout(scratch_dir), "");
     ASSERT_EQ(mount("tmpfs", "/home", "tmpfs", 0, "mode=0755"), 0);
-    ASSERT_EQ(std::system("rm -rf /usr/share/Corvix2 /etc/xdg/autostart && "
-                          "mkdir -p /usr/share/Corvix2 /etc/xdg/autostart"),
-              0);
-    ASSERT_TRUE(write_file(kInstalledEntry, kEntryText));
 }
 
 class ConfigDialog : public ::testing::Test {
@@ -556,7 +550,7 @@ TEST_F(ConfigDialog, LauncherIsCopiedWithTheUsersRightsOnly)
         on_main([&] { set_box(w->launcher_check, true); });
         end_dialog(w, End::Save);
         for (const char *f : {"/home/nobody/桌面/Corvix.desktop", "/home/nobody/Desktop/Corvix.desktop"}) {
-            EXPECT_EQ(file_text(f), kEntryText) << f;
+            EXPECT_EQ(file_text(f), kDesktopEntryText) << f;
             EXPECT_EQ(stat_of(f).st_uid, kNobody) << f;
         }
         EXPECT_EQ(file_options().find("Launcher"), std::string::npos);

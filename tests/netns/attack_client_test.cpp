@@ -128,17 +128,6 @@ void stop_engine(pid_t engine)
     }
 }
 
-std::string ids_text(const std::vector<ProbeIds> &records)
-{
-    std::string out;
-    for (const ProbeIds &p : records)
-        out += "[pid " + std::to_string(p.pid) + ": " + std::to_string(p.ruid) + " " +
-               std::to_string(p.euid) + " " + std::to_string(p.suid) + " / " +
-               std::to_string(p.rgid) + " " + std::to_string(p.egid) + " " +
-               std::to_string(p.sgid) + "] ";
-    return out;
-}
-
 class ClientAttackBase : public ScratchTest {
 protected:
     void SetUp() override

@@ -27,15 +27,6 @@ protected:
     }
 };
 
-std::string ids_text(const std::vector<ProbeIds> &records)
-{
-    std::string out;
-    for (const ProbeIds &p : records)
-        out += "[" + std::to_string(p.ruid) + " " + std::to_string(p.euid) + " " +
-               std::to_string(p.suid) + "] ";
-    return out;
-}
-
 TEST_P(AttackHarness, ProbeLoadsAndRecordsWhoLoadedIt)
 {
     bool as_theme = GetParam();

@@ -16,6 +16,7 @@
 #include "app/records.h"
 #include "netns/e2e_support.h"
 #include "support/sandbox.h"
+#include "support/scratch.h"
 #include "ui/config_dialog.h"
 #include "ui/main_window.h"
 #include "ui/tray.h"
@@ -40,13 +41,7 @@ void install_layout(std::string &scratch)
     ASSERT_NE(mkdtemp(dir), nullptr);
     scratch = dir;
     ASSERT_EQ(mount("tmpfs", dir, "tmpfs", 0, "mode=0755"), 0);
-    ASSERT_TRUE(mount_overlay("/usr/share", scratch));
-    ASSERT_TRUE(mount_overlay("/etc/xdg", scratch));
-    ASSERT_EQ(std::system("rm -rf /usr/share/Corvix2 /etc/xdg/autostart && "
-                          "mkdir -p /usr/share/Corvix2 /etc/xdg/autostart && "
-                          "printf '[Desktop Entry]\\nName=Corvix\\nExec=Corvix\\n' "
-                          ">/usr/share/Corvix2/Corvix.desktop"),
-              0);
+    ASSERT_EQ(private_desktop_layout(scratch), "");
 }
 
 // The client's real main window, holding the account, password and interface.

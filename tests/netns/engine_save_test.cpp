@@ -49,12 +49,8 @@ TEST_F(EngineSave, StoresTheOptionsAndKeepsTheAutostartEntryInStep)
     std::string scratch = dir_;
     EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
         c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
-        for (const char *dir : {"/usr/share", "/etc/xdg"})
-            c.setup(mount_overlay(dir, scratch), std::string("overlay on ") + dir);
-        c.setup(std::system("rm -rf /usr/share/Corvix2 /etc/xdg/autostart && "
-                            "mkdir -p /usr/share/Corvix2 /etc/xdg/autostart && "
-                            "echo '[Desktop Entry]' >/usr/share/Corvix2/Corvix.desktop") == 0,
-                "installed layout");
+        std::string layout = private_desktop_layout(scratch);
+        c.setup(layout.empty(), "installed layout: " + layout);
         std::string conf = scratch + "/Corvix.conf";
         std::ofstream(conf) << "[OPTION]\nUSER = 0\nOpenUrl = 1\nUrl = /usr/local/bin/portal\n";
         settings_path = conf.c_str();

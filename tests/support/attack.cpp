@@ -206,6 +206,17 @@ std::vector<ProbeIds> probe_records(const std::string &probe_path)
     return out;
 }
 
+std::string ids_text(const std::vector<ProbeIds> &records)
+{
+    std::string out;
+    for (const ProbeIds &p : records)
+        out += "[pid " + std::to_string(p.pid) + ": " + std::to_string(p.ruid) + " " +
+               std::to_string(p.euid) + " " + std::to_string(p.suid) + " / " +
+               std::to_string(p.rgid) + " " + std::to_string(p.egid) + " " +
+               std::to_string(p.sgid) + "] ";
+    return out;
+}
+
 std::vector<ProbeIds> wait_probe_records(const std::string &probe_path, int timeout_ms)
 {
     for (int waited = 0; waited < timeout_ms; waited += 50) {

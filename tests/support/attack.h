@@ -71,6 +71,8 @@ void user_display_down(UserDisplay &d);
 
 // Every load the probe at probe_path has recorded so far.
 std::vector<ProbeIds> probe_records(const std::string &probe_path);
+// The records as text for a failure's report: pid, uids / gids.
+std::string ids_text(const std::vector<ProbeIds> &records);
 // Waits up to timeout_ms for at least one record.
 std::vector<ProbeIds> wait_probe_records(const std::string &probe_path, int timeout_ms);
 

@@ -21,3 +21,11 @@ protected:
     void SetUp() override;
     std::string path_;
 };
+
+// What private_desktop_layout puts in the installed desktop entry.
+extern const char kDesktopEntryText[];
+
+// In a private mount namespace: overlays over /usr/share and /etc/xdg whose
+// changes land under scratch (a tmpfs), the installed folder holding only its
+// desktop entry, and an empty autostart folder. "" when done, else what failed.
+std::string private_desktop_layout(const std::string &scratch);
