@@ -83,8 +83,9 @@ void check_record(const ClientSettings &s, size_t input_size)
     for (GList *l = s.users; l; l = l->next, users++)
         require(l->data && g_utf8_validate(static_cast<const char *>(l->data), -1, nullptr),
                 "account name in the list is no UTF-8");
-    // Every listed account stands on a line of its own in the file.
-    require(users <= input_size / 12 + 1, "more accounts listed than the file can hold");
+    // Every listed account stands on a line of its own ("usernameN" and a
+    // line break but after the last): at least ten bytes each.
+    require(users * 10 <= input_size + 1, "more accounts listed than the file can hold");
 }
 
 }  // namespace
