@@ -170,6 +170,7 @@ StartWaitAction start_wait(AuthSession &s)
         frame = nullptr;
         caplen = 0;
     }
+    checkpoint(s);
     StartWaitAction action = dispatch_start_wait(frame, caplen);
     if (action == StartWaitAction::Failure)
         keep_frame(s, frame, caplen);
@@ -186,6 +187,9 @@ WaitEnd exchange_wait(AuthSession &s)
     const uint8_t *frame = nullptr;
     int caplen = 0;
     while (capture_read(s.handle, s.timeout_ms, &frame, &caplen)) {
+        // A worker retired while it waited answers nothing: after a log-off the
+        // authenticator asks again at once, and an answer would reopen the port.
+        checkpoint(s);
         switch (dispatch_exchange(frame, caplen, status.load())) {
         case ExchangeAction::AnswerKey:
             answer_key(s, frame);

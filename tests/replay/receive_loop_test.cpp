@@ -107,6 +107,7 @@ struct Recorder {
     std::vector<std::string> events;
     int key_checks = 0;
     bool supersede_in_address_step = false;
+    bool supersede_after_start = false;
 };
 Recorder *rec = nullptr;
 
@@ -122,7 +123,11 @@ WorkerLink recording_link()
         record("message " + std::string(title) + "|" + text + "|" + std::to_string(kind) + "|" +
                std::to_string(buttons));
     };
-    link.progress_text = [](void *, const char *text) { record("progress " + std::string(text)); };
+    link.progress_text = [](void *, const char *text) {
+        record("progress " + std::string(text));
+        if (rec->supersede_after_start && std::strstr(text, "start"))
+            thread_auth_num++;
+    };
     link.tray = [](void *, TrayState state) {
         record(state == TrayState::Online ? "tray online" : "tray authenticating");
     };
@@ -305,6 +310,16 @@ TEST_F(AttemptLoop, KeyFramesWhileOnlineGetTheRecordedAnswerPairs)
     EXPECT_TRUE(same_as_live(sent_frames, live, 3));
     EXPECT_EQ(recorder.key_checks, 3);
     EXPECT_EQ(recorder.events.back(), kLinkTimeout);
+}
+
+// A newer worker (a log-off, say) takes over while this one waits for the
+// authenticator: the request that then arrives gets no answer from it.
+TEST_F(AttemptLoop, RetiredWhileWaitingAnswersNothing)
+{
+    recorder.supersede_after_start = true;
+    run(data_path("hostapd_logon.pcap"));
+    EXPECT_FALSE(returned);
+    EXPECT_EQ(sent_frames.size(), 1u);  // the Start alone
 }
 
 // With reconnect on, the silence starts a new cycle on the same handle: the
