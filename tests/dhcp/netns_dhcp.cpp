@@ -191,7 +191,9 @@ TEST_F(DhcpNetns, ExpiredLeaseTakesAddressAndRouteOff)
     lab_stop_dnsmasq(&lab);
     auto bound = [&] { return lab_client_addresses(lab).find("inet 10.66.0.") != std::string::npos; };
     ASSERT_TRUE(bound());
-    EXPECT_TRUE(lab_wait_for([&] { return !bound(); }, 130000)) << "address kept past the lease";
+    // The 120 s lease ends on the renewer's timer; a loaded machine (the whole suite in
+    // parallel) has been seen to need more than 10 s of slack.
+    EXPECT_TRUE(lab_wait_for([&] { return !bound(); }, 150000)) << "address kept past the lease";
     EXPECT_EQ(lab_client_default_routes(lab), "");
     EXPECT_EQ(lab_renewers().size(), 1u) << "the renewer looks for a new lease";
 }
