@@ -52,15 +52,14 @@ bool same_entries(const IniFile *a, const IniFile *b)
 // the input's first bytes taken as an address.
 std::vector<std::string> addresses(const IniFile *ini, const uint8_t *data, size_t size)
 {
-    std::vector<std::string> list = {"OPTION@USER", "@USER", "OPTION@", "", "S@k@x"};
-    list.reserve(12);
-    for (const IniEntry *e : {ini->first_entry, ini->last_entry}) {
-        if (e) {
-            list.push_back(std::string(e->section) + "@" + e->key);
-            list.push_back(std::string(e->section) + "@");
-            list.push_back(e->key);
-        }
+    std::vector<std::string> list = {"OPTION@USER", "@USER", "OPTION@"};
+    list.reserve(8);
+    if (const IniEntry *e = ini->first_entry) {
+        list.push_back(std::string(e->section) + "@" + e->key);
+        list.push_back(e->key);
     }
+    if (const IniEntry *e = ini->last_entry)
+        list.push_back(std::string(e->section) + "@");
     size_t n = 0;
     while (n < size && n < 80 && data[n] != '\0' && data[n] != '\n')
         n++;
