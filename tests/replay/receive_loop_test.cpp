@@ -372,6 +372,10 @@ TEST_F(AttemptLoop, SupersededInTheAddressStepEndsSilently)
 TEST_F(AttemptLoop, TruncatedFramesAreAnsweredOnlyWhenWhole)
 {
     const std::string path = testing::TempDir() + "cut.pcap";
+    struct Remove {
+        const std::string &path;
+        ~Remove() { (void)unlink(path.c_str()); }
+    } remove_cut{path};
     for (const char *file : {"sim_keys.pcap", "sim_failure_303.pcap", "hostapd_logon.pcap"}) {
         for (int cut = 0; cut <= 80; ++cut) {
             SCOPED_TRACE(std::string(file) + " cut at " + std::to_string(cut));
