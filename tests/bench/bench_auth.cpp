@@ -21,22 +21,10 @@
 
 #include "app/records.h"
 #include "auth/auth.h"
+#include "bench/bench_util.h"
 #include "netns/e2e_support.h"
 
 namespace {
-
-int env_int(const char *name, int fallback)
-{
-    const char *v = std::getenv(name);
-    return v && *v ? std::atoi(v) : fallback;
-}
-
-double realtime_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
 
 // Kernel receive time of the next EAP-Success on the client's interface.
 struct SuccessWatch {

@@ -50,6 +50,7 @@
 
 #include "app/records.h"
 #include "auth/worker_link.h"
+#include "bench/bench_util.h"
 #include "config/settings.h"
 #include "netns/e2e_support.h"
 #include "support/lab.h"
@@ -57,19 +58,6 @@
 #include "ui/main_window.h"
 
 namespace {
-
-int env_int(const char *name, int fallback)
-{
-    const char *v = std::getenv(name);
-    return v && *v ? std::atoi(v) : fallback;
-}
-
-double realtime_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
 
 // The marks of the run in progress: first time each name was seen.
 struct Timeline {
