@@ -58,6 +58,7 @@ stop_leftovers() {
   done
 }
 
+# shellcheck disable=SC2317 # run by the EXIT trap, which shellcheck does not follow
 cleanup() {
   stop_leftovers
   if [ -n "$MONITOR_PID" ]; then kill "$MONITOR_PID" 2>/dev/null || true; fi
@@ -145,6 +146,7 @@ sleep 0.2
 # Runs the inner loop as a coprocess; after each run, stops the run's
 # background processes before the next one starts.
 coproc INNER { ip netns exec "$CNS" bash "$WORK/inner.sh" "$RUNS" "$CIF" "$WORK" "$CORVIXDHCP"; }
+# shellcheck disable=SC2153 # INNER_PID is set by coproc
 inner_pid=$INNER_PID
 results=$WORK/results.txt
 : >"$results"

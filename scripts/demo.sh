@@ -88,10 +88,10 @@ stop_client() {
     kill "$CLIENT_PID" 2>/dev/null || true
     wait "$CLIENT_PID" 2>/dev/null || true
     for ((i = 0; i < 100; i++)); do
-        pids=$(pgrep -x Corvix || true)
-        [ -n "$pids" ] || return 0
-        ((i == 40)) && kill $pids 2>/dev/null
-        ((i == 80)) && kill -KILL $pids 2>/dev/null
+        mapfile -t pids < <(pgrep -x Corvix || true)
+        ((${#pids[@]})) || return 0
+        ((i == 40)) && kill "${pids[@]}" 2>/dev/null
+        ((i == 80)) && kill -KILL "${pids[@]}" 2>/dev/null
         sleep 0.05
     done
 }
@@ -115,7 +115,7 @@ inside() {
     mkdir -p /usr/share/applications /etc/xdg/autostart
     (cd "$RUN/pkg" && ./Corvix -install) >"$RUN/install.log" 2>&1 ||
         die "the installer failed: $(cat "$RUN/install.log")"
-    [ -u /usr/share/Corvix2/Corvix ] && [ -L /usr/bin/Corvix ] ||
+    { [ -u /usr/share/Corvix2/Corvix ] && [ -L /usr/bin/Corvix ]; } ||
         die "the installer left no set-user-ID client: $(cat "$RUN/install.log")"
 
     if [ "$MODE" = display ]; then
@@ -155,6 +155,7 @@ inside() {
 
     # 3. A click on the tray icon opens the progress window, as for a user.
     panel=$(wait_x 10 --onlyvisible --name '^panel$') || die "no notification area"
+    # shellcheck disable=SC2034 # the eval below sets all six; local keeps them here
     local X Y WIDTH HEIGHT WINDOW SCREEN
     eval "$(xdotool getwindowgeometry --shell "$panel")"
     xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1 mousemove 0 0
@@ -210,10 +211,12 @@ cleanup() {
     # private PID namespace; that init's end takes every process inside.
     if [ -n "$INSIDE_PID" ]; then
         local init i
+        # shellcheck disable=SC2013 # the file is one line of blank-separated pids
         for init in $(cat "/proc/$INSIDE_PID/task/$INSIDE_PID/children" 2>/dev/null); do
             kill -TERM "$init" 2>/dev/null || true
         done
         for ((i = 0; i < 40; i++)); do kill -0 "$INSIDE_PID" 2>/dev/null || break; sleep 0.05; done
+        # shellcheck disable=SC2013 # the file is one line of blank-separated pids
         for init in $(cat "/proc/$INSIDE_PID/task/$INSIDE_PID/children" 2>/dev/null); do
             kill -KILL "$init" 2>/dev/null || true
         done

@@ -15,7 +15,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # The lab a run used, from its first line "Lab: ... in demoPID-a, ...".
 lab_of() { sed -n 's/^Lab: .* in \(demo[0-9]*\)-a,.*/\1/p' "$1" | head -n 1; }
 
-demo_folders() { ls -d /tmp/corvix-demo-?????? 2>/dev/null | sort; }
+demo_folders() { find /tmp -maxdepth 1 -name 'corvix-demo-??????' | sort; }
 
 # Processes that belong to a demo run: in its lab's namespaces, or naming
 # (in their command line or environment) its lab or its temporary folder.
@@ -67,7 +67,7 @@ check_run() {
     grep -qE '^Address obtained: 10\.77\.0\.(1[0-9]|20)/24 on labc0 ' "$log" || fail "run $n: no lab address"
     local ms
     ms=$(sed -n 's/^Start to online: \([0-9]*\) ms.*/\1/p' "$log")
-    [[ "$ms" =~ ^[0-9]+$ ]] && ((ms > 0 && ms < 20000)) || fail "run $n: start to online [$ms]"
+    { [[ "$ms" =~ ^[0-9]+$ ]] && ((ms > 0 && ms < 20000)); } || fail "run $n: start to online [$ms]"
 
     # The main window and the progress window at their sizes, drawn (not
     # one flat colour); the tray icon with the online picture (green dot),

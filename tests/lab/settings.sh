@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the demo and the package test: writes the client's settings file
 # with one stored account whose password is remembered.
 #   write_client_settings FILE AUTO_LOGON ACCOUNT PASSWORD INTERFACE
@@ -8,6 +9,7 @@ scramble_password() {
     for ((i = 0; i < ${#s}; i++)); do
         printf -v b '%d' "'${s:i:1}"
         if ((b <= 57)); then b=$((b + 49 + i)); else b=$((b - 30)); fi
+        # shellcheck disable=SC2059 # the format is the byte's octal escape
         out+=$(printf "\\$(printf '%03o' "$b")")
     done
     printf '%s' "$out"

@@ -89,9 +89,10 @@ if [ "${1:-}" = --inside ]; then
     kill "$client" 2>/dev/null
     wait "$client" 2>/dev/null
     for i in $(seq 100); do
-        pids=$(pgrep -x Corvix) || break
-        ((i == 40)) && kill $pids
-        ((i == 80)) && kill -KILL $pids
+        mapfile -t pids < <(pgrep -x Corvix)
+        ((${#pids[@]})) || break
+        ((i == 40)) && kill "${pids[@]}"
+        ((i == 80)) && kill -KILL "${pids[@]}"
         sleep 0.05
     done
 
@@ -102,7 +103,7 @@ if [ "${1:-}" = --inside ]; then
         fail "removal did not keep the settings file with the account"
     for f in /usr/share/Corvix2/Corvix /usr/share/Corvix2/CorvixDHCP /usr/bin/Corvix \
         /usr/share/applications/Corvix.desktop /etc/xdg/autostart/Corvix.desktop /usr/share/doc/corvix; do
-        [ ! -e "$f" ] && [ ! -L "$f" ] || fail "removal left $f"
+        { [ ! -e "$f" ] && [ ! -L "$f" ]; } || fail "removal left $f"
     done
     dpkg -P corvix >"$WORK/dpkg-p.log" 2>&1 || fail "dpkg -P: $(tail -n 5 "$WORK/dpkg-p.log")"
     [ ! -e /usr/share/Corvix2 ] || fail "purge left $(ls -A /usr/share/Corvix2)"
