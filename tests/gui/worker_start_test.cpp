@@ -1,6 +1,8 @@
 // The start of a log-on worker, as far as it goes without an interface: the
 // DHCP clients are stopped while the interface is looked for, and the
-// problem is told only after they are gone and the icon is up.
+// problem is told only after they are gone and the icon is up. "Told" is the
+// message window going on screen: the request's fields are stored on the main
+// loop a moment before the icon's build, which runs before the window's.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,6 +64,27 @@ bool ended_by_sigterm(pid_t pid)
            WTERMSIG(wstatus) == SIGTERM;
 }
 
+// What held when the first message window was mapped (on the main thread).
+struct Told {
+    const ClientSettings *settings = nullptr;
+    const std::vector<pid_t> *fakes = nullptr;
+    bool seen = false, fakes_gone = false, icon_up = false;
+    std::string text;
+};
+
+gboolean note_when_told(GSignalInvocationHint *, guint, const GValue *params, gpointer data)
+{
+    auto *told = static_cast<Told *>(data);
+    GtkWidget *widget = GTK_WIDGET(g_value_get_object(&params[0]));
+    if (told->seen || widget != told->settings->msg_dialog)
+        return TRUE;
+    told->seen = true;
+    told->text = label_text(told->settings->msg_label);
+    told->fakes_gone = ended_by_sigterm((*told->fakes)[0]) && ended_by_sigterm((*told->fakes)[1]);
+    told->icon_up = told->settings->tray_icon != nullptr;
+    return TRUE;  // stay installed
+}
+
 TEST(WorkerStart, DhcpClientsAreGoneAndTheIconIsUpBeforeAnInterfaceProblemIsTold)
 {
     ASSERT_TRUE(in_private_pid_namespace()) << "the worker runs killall: run this test in a private PID "
@@ -79,7 +102,12 @@ TEST(WorkerStart, DhcpClientsAreGoneAndTheIconIsUpBeforeAnInterfaceProblemIsTold
     for (int i = 0; i < 500 && !(runs_as(fakes[0], "dhclient") && runs_as(fakes[1], "CorvixDHCP")); ++i)
         g_usleep(2000);
     status = STATUS_IDLE;
-    bool fakes_gone_when_told = false, icon_up_when_told = false;
+    const char *const problem = "没有找到该网卡，可能已经被停用！";
+    Told told;
+    told.settings = &s;
+    told.fakes = &fakes;
+    const guint map_signal = g_signal_lookup("map", GTK_TYPE_WIDGET);
+    const gulong hook = g_signal_add_emission_hook(map_signal, 0, note_when_told, &told, nullptr);
     run_script([&] {
         on_main([&] {
             set_entry(app.widgets.account_combo, "someone");
@@ -87,21 +115,17 @@ TEST(WorkerStart, DhcpClientsAreGoneAndTheIconIsUpBeforeAnInterfaceProblemIsTold
             set_entry(app.widgets.device_combo, "nosuch0");
             start_auth_worker(&app.ctx);
         });
-        // The first look at the message, on the main thread, is the moment it was told.
-        ASSERT_TRUE(wait_for([&] {
-            if (std::strcmp(s.msg_text, "没有找到该网卡，可能已经被停用！") != 0)
-                return false;
-            fakes_gone_when_told = ended_by_sigterm(fakes[0]) && ended_by_sigterm(fakes[1]);
-            icon_up_when_told = s.tray_icon != nullptr;
-            return true;
-        }));
+        ASSERT_TRUE(wait_for([&] { return message_shown(s, problem); }));
         on_main([&] {
             EXPECT_EQ(status.load(), STATUS_ERROR);
             destroy_msg_dialog(&app.ctx);
         });
     });
-    EXPECT_TRUE(fakes_gone_when_told);
-    EXPECT_TRUE(icon_up_when_told);
+    g_signal_remove_emission_hook(map_signal, hook);
+    EXPECT_TRUE(told.seen);
+    EXPECT_EQ(told.text, problem);  // the first window the user sees is this one
+    EXPECT_TRUE(told.fakes_gone);
+    EXPECT_TRUE(told.icon_up);
     for (pid_t pid : fakes) {
         if (waitpid(pid, nullptr, WNOHANG) == 0) {
             kill(pid, SIGKILL);
