@@ -288,6 +288,7 @@ void engine_setup(int fd, ClientSettings *settings, uid_t real_uid)
     engine.settings = settings;
     engine.ctx = AppContext{nullptr, settings};
     g_mutex_init(&engine.lock);
+    set_address_step(AddressStep{stop_dhcp_clients, request_ip});
     set_worker_link(WorkerLink{&engine, link_input, link_address_settings, link_message,
                                link_progress_fields, link_progress, link_tray_state, link_status});
 }

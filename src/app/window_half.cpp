@@ -12,7 +12,7 @@
 #include "app/privilege.h"
 #include "app/startup.h"
 #include "config/config_save.h"
-#include "config/settings.h"
+#include "ui/account_handlers.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"

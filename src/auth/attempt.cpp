@@ -86,7 +86,8 @@ bool pass_start_wait(AuthSession &s)
 // EAP-Success while authenticating: save the account, get the address, narrow the filter.
 void handle_success(AuthSession &s)
 {
-    set_msg(s.account, s.answer_password, s.device, s.ctx);
+    // What is stored is what the user typed, never the private suffix.
+    set_msg(s.account, s.password, s.device, s.ctx);
     checkpoint(s);
     link_set_status(STATUS_GETTING_IP);
     link_progress_text("认证通过！正在获取IP地址……");

@@ -13,7 +13,6 @@
 #include "auth/capture.h"
 #include "auth/ip.h"
 #include "auth/worker_link.h"
-#include "dhcp/request_ip.h"
 
 namespace {
 
@@ -43,9 +42,17 @@ bool input_valid(const WorkerInput &in)
     return true;
 }
 
+AddressStep address_step{};
+
+void stop_dhcp_clients_now()
+{
+    if (address_step.stop_clients)
+        address_step.stop_clients();
+}
+
 gpointer stop_dhcp_clients_thread(gpointer)
 {
-    stop_dhcp_clients();
+    stop_dhcp_clients_now();
     return nullptr;
 }
 
@@ -56,7 +63,7 @@ GThread *begin_stopping_dhcp_clients()
 {
     GThread *helper = g_thread_try_new("dhcp-stop", stop_dhcp_clients_thread, nullptr, nullptr);
     if (!helper)
-        stop_dhcp_clients();
+        stop_dhcp_clients_now();
     return helper;
 }
 
@@ -135,7 +142,7 @@ gpointer authentication(gpointer data)
     AuthSession s{};
     fill_session(s, ctx, in);
     s.after_key_answer = lowercase_process_check;
-    s.acquire_address = request_ip;
+    s.acquire_address = address_step.acquire;
     s.generation = thread_auth_num.fetch_add(1) + 1;
     // A log-off worker neither changes the state nor stops DHCP clients nor shows the icon.
     bool logging_off = status.load() == STATUS_LOGOFF;
@@ -158,6 +165,11 @@ gpointer authentication(gpointer data)
     }
     run_on_capture(s, handle.get());
     return nullptr;
+}
+
+void set_address_step(const AddressStep &step)
+{
+    address_step = step;
 }
 
 void auth_error_handle(AppContext *, const uint8_t failure_code[4])

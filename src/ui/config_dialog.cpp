@@ -8,7 +8,7 @@
 #include "ui/images.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
-#include "ui/ui_text.h"
+#include "app/locale_text.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>
 

@@ -3,11 +3,11 @@
 #include <cstdlib>
 
 #include "app/startup.h"
-#include "config/settings.h"
+#include "ui/account_handlers.h"
 #include "ui/config_dialog.h"
 #include "ui/images.h"
 #include "ui/mainloop.h"
-#include "ui/ui_text.h"
+#include "app/locale_text.h"
 #include "ui/worker_ui.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>

@@ -5,6 +5,7 @@
 #include "auth/auth.h"
 #include "auth/worker_link.h"
 #include "dhcp/request_ip.h"
+#include "ui/main_widgets.h"
 #include "ui/mainloop.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
@@ -126,6 +127,7 @@ AppContext *ui_context()
 void connect_worker_to_ui(AppContext *ctx)
 {
     connected = ctx;
+    set_address_step(AddressStep{stop_dhcp_clients, request_ip});
     // The UI reads `status` where it needs it, so it takes no change reports.
     set_worker_link(WorkerLink{ctx, read_input, read_address_settings, show_message,
                                prepare_progress, progress_text, tray, nullptr});

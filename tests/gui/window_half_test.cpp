@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/ipc.h"
+#include "ui/account_handlers.h"
 #include "app/startup.h"
 #include "app/window_half.h"
 #include "gui_harness.h"

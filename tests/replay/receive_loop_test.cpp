@@ -248,7 +248,13 @@ TEST_F(AttemptLoop, HostapdLogonSendsTheRecordedFramesAndReportsTheWayOnline)
 
 TEST_F(AttemptLoop, PrivateSuffixChangesOnlyTheMd5Answer)
 {
+    settings.remember_password = 1;
     run(data_path("hostapd_logon.pcap"), "labpass1", 1);
+    // What is remembered is what the user typed, never the suffix.
+    char typed[21] = "labpass1";
+    encrypt(typed);
+    EXPECT_NE(settings_text().find(std::string("password1 = ") + typed + "\n"), std::string::npos)
+        << settings_text();
     std::vector<Bytes> live = client_frames(data_path("hostapd_logon.pcap"));
     ASSERT_EQ(sent_frames.size(), 4u);
     EXPECT_EQ(sent_frames[1], live[1]);  // the identity is the same
