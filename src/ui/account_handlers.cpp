@@ -1,6 +1,7 @@
 // The main window's handlers of the stored accounts: what they read from the
 // widgets, and what the settings file's work answers, applied to them.
 #include "ui/account_handlers.h"
+#include "app/texts.h"
 
 #include <cstring>
 #include <string>
@@ -20,10 +21,10 @@ GtkWidget *account_entry(AppContext *ctx)
     return GTK_COMBO(ctx->widgets->account_combo)->entry;
 }
 
-void report_settings_unreadable(AppContext *ctx, const char *text)
+void report_settings_unreadable(AppContext *ctx, TextId text)
 {
     gtk_widget_hide(ctx->widgets->window);
-    show_msg_dialog(ctx, "错误", text, 1, 1);
+    show_msg_dialog(ctx, text_of(T_TITLE_ERROR), text_of(text), 1, 1);
 }
 
 bool toggle_active(GtkWidget *check)
@@ -102,7 +103,7 @@ void on_autologon_check_toggle(GtkWidget *, AppContext *ctx)
     bool on = toggle_active(ctx->widgets->auto_logon_check);
     // The file's owner stores it and reports a failure itself.
     if (!settings_requests.set_auto_logon && !store_auto_logon(on ? 1 : 0)) {
-        report_settings_unreadable(ctx, "读取配置文件失败，当前设置不能被保存！");
+        report_settings_unreadable(ctx, T_SETTING_NOT_SAVED);
         return;
     }
     ctx->settings->auto_logon = on ? 1 : 0;
@@ -137,7 +138,7 @@ gboolean on_lock_clicked(GtkWidget *, GdkEventButton *event, AppContext *ctx)
         std::vector<std::string> names;
         int deleted = delete_stored_account(account, names);
         if (deleted < 0) {
-            report_settings_unreadable(ctx, "读取配置文件失败！");
+            report_settings_unreadable(ctx, T_SETTINGS_UNREADABLE);
             return FALSE;
         }
         if (deleted)

@@ -119,13 +119,14 @@ void record(const std::string &line)
 WorkerLink recording_link()
 {
     WorkerLink link{};
-    link.show_message = [](void *, const char *title, const char *text, int kind, int buttons) {
-        record("message " + std::string(title) + "|" + text + "|" + std::to_string(kind) + "|" +
-               std::to_string(buttons));
+    link.show_message = [](void *, TextId title, const UserText &text, int kind, int buttons) {
+        record("message " + std::string(text_of(title)) + "|" + render_text(text) + "|" +
+               std::to_string(kind) + "|" + std::to_string(buttons));
     };
-    link.progress_text = [](void *, const char *text) {
-        record("progress " + std::string(text));
-        if (rec->supersede_after_start && std::strstr(text, "start"))
+    link.progress_text = [](void *, const UserText &t) {
+        std::string text = render_text(t);
+        record("progress " + text);
+        if (rec->supersede_after_start && text.find("start") != std::string::npos)
             thread_auth_num++;
     };
     link.tray = [](void *, TrayState state) {
