@@ -22,7 +22,7 @@ OUT=$(mktemp -d /tmp/corvix-bench-XXXXXX)
 trap 'rm -rf "$OUT"' EXIT
 
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCORVIX_SANITIZE=OFF -DCORVIX_WERROR=OFF >/dev/null
-cmake --build "$BUILD" -j"$JOBS" --target corvix_core authsim >/dev/null
+cmake --build "$BUILD" -j"$JOBS" --target corvix_window authsim >/dev/null
 cmake -S tests/bench -B "$BUILD/bench" -DCMAKE_BUILD_TYPE=Release -DCORVIX_BUILD="$PWD/$BUILD" >/dev/null
 cmake --build "$BUILD/bench" -j"$JOBS" >/dev/null
 

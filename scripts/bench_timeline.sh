@@ -30,7 +30,7 @@ trap 'rm -rf "$OUT"' EXIT
 
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCORVIX_SANITIZE=OFF -DCORVIX_TSAN=OFF \
   -DCORVIX_WERROR=OFF >/dev/null
-cmake --build "$BUILD" -j"$JOBS" --target corvix_core Corvix CorvixDHCP authsim >/dev/null
+cmake --build "$BUILD" -j"$JOBS" --target corvix_window Corvix CorvixDHCP authsim >/dev/null
 cmake -S tests/bench -B "$BUILD/bench" -DCMAKE_BUILD_TYPE=Release -DCORVIX_BUILD="$PWD/$BUILD" >/dev/null
 cmake --build "$BUILD/bench" -j"$JOBS" --target bench_timeline bare_window >/dev/null
 

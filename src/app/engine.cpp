@@ -47,11 +47,10 @@ void send_record(const IpcRecord &r)
     (void)ipc_send(engine.fd, r);
 }
 
-void send_dialog(const char *title, const char *text, int kind, int buttons, bool hide_main)
+void send_dialog(TextId title, const UserText &text, int kind, int buttons, bool hide_main)
 {
     IpcRecord r = ipc_record(MSG_SHOW_DIALOG);
-    (void)ipc_set_text(r, 0, title);
-    (void)ipc_set_text(r, 1, text);
+    ipc_set_user_text(r, title, text);
     r.num[0] = kind;
     r.num[1] = buttons;
     r.num[2] = hide_main ? 1 : 0;
@@ -75,23 +74,22 @@ AddressSettings link_address_settings(void *)
     return AddressSettings{cs->use_own_dhcp, cs->open_url, cs->url, cs->login_name};
 }
 
-void link_message(void *, const char *title, const char *text, int kind, int buttons)
+void link_message(void *, TextId title, const UserText &text, int kind, int buttons)
 {
     send_dialog(title, text, kind, buttons, false);
 }
 
-void link_progress_fields(void *, const char *title, const char *text)
+void link_progress_fields(void *, TextId title, TextId text)
 {
     IpcRecord r = ipc_record(MSG_DIALOG_FIELDS);
-    (void)ipc_set_text(r, 0, title);
-    (void)ipc_set_text(r, 1, text);
+    ipc_set_user_text(r, title, user_text(text));
     send_record(r);
 }
 
-void link_progress(void *, const char *text)
+void link_progress(void *, const UserText &text)
 {
     IpcRecord r = ipc_record(MSG_UPDATE_INFO);
-    (void)ipc_set_text(r, 1, text);
+    ipc_set_user_text(r, T_NONE, text);
     send_record(r);
 }
 
@@ -130,14 +128,12 @@ void start_logon(const LogonRequest &req)
 // A log-on the worker would refuse at its start is refused here with the same words.
 void refuse_logon(Verdict v)
 {
-    if (v == Verdict::AccountBad) {
-        send_dialog("温馨提示", "帐号不能为空！", 1, 1, false);
-    } else if (v == Verdict::PasswordBad) {
-        send_dialog("温馨提示", "密码长度为6-20位！", 1, 1, false);
-    } else if (v == Verdict::DeviceBad) {
-        link_set_status(STATUS_ERROR);
-        send_dialog("错误", "没有找到该网卡，可能已经被停用！", 1, 1, false);
-    }
+    if (v == Verdict::AccountBad)
+        report_logon_refusal(LogonRefusal::Account);
+    else if (v == Verdict::PasswordBad)
+        report_logon_refusal(LogonRefusal::Password);
+    else if (v == Verdict::DeviceBad)
+        report_logon_refusal(LogonRefusal::Device);
 }
 
 // Sends the Logoff through a worker that then ends the process, as the
@@ -207,7 +203,7 @@ void delete_account(const std::string &account)
     std::vector<std::string> names;
     int deleted = delete_stored_account(account, names);
     if (deleted < 0) {
-        send_dialog("错误", "读取配置文件失败！", 1, 1, true);
+        send_dialog(T_TITLE_ERROR, user_text(T_SETTINGS_UNREADABLE), 1, 1, true);
         return;
     }
     if (deleted == 0)
@@ -244,7 +240,7 @@ void act(const EngineRequest &req)
     case REQ_SET_AUTO_LOGON:
         engine.settings->auto_logon = req.flag;
         if (!store_auto_logon(req.flag))
-            send_dialog("错误", "读取配置文件失败，当前设置不能被保存！", 1, 1, true);
+            send_dialog(T_TITLE_ERROR, user_text(T_SETTING_NOT_SAVED), 1, 1, true);
         break;
     case REQ_DELETE_ACCOUNT:
         delete_account(req.account);
@@ -288,6 +284,7 @@ void engine_setup(int fd, ClientSettings *settings, uid_t real_uid)
     engine.settings = settings;
     engine.ctx = AppContext{nullptr, settings};
     g_mutex_init(&engine.lock);
+    set_address_step(AddressStep{stop_dhcp_clients, request_ip});
     set_worker_link(WorkerLink{&engine, link_input, link_address_settings, link_message,
                                link_progress_fields, link_progress, link_tray_state, link_status});
 }

@@ -28,11 +28,11 @@ Verdict check_logon(const IpcRecord &r, LogonRequest &out)
         return Verdict::BadNumber;
     out.remember_password = r.num[0];
     out.auto_logon = r.num[1];
-    if (out.account.size() < ACCOUNT_MIN_BYTES || out.account.size() > ACCOUNT_MAX_BYTES ||
-        !storable(out.account))
+    // The worker's own limits first, so both refuse the same input alike.
+    LogonRefusal limits = logon_input_refusal(out.account, out.password);
+    if (limits == LogonRefusal::Account || !storable(out.account))
         return Verdict::AccountBad;
-    if (out.password.size() < PASSWORD_MIN_BYTES || out.password.size() > PASSWORD_MAX_BYTES ||
-        !storable(out.password))
+    if (limits == LogonRefusal::Password || !storable(out.password))
         return Verdict::PasswordBad;
     if (!kernel_interface_name(out.device))
         return Verdict::DeviceBad;

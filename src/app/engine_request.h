@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/ipc.h"
+#include "auth/auth.h"
 
 enum class Verdict {
     Accepted,
@@ -48,9 +49,6 @@ struct EngineRequest {
     std::string account;  // REQ_DELETE_ACCOUNT, REQ_ACCOUNT_PASSWORD
 };
 
-// The limits of a log-on's input.
-constexpr size_t ACCOUNT_MIN_BYTES = 1, ACCOUNT_MAX_BYTES = 50;
-constexpr size_t PASSWORD_MIN_BYTES = 6, PASSWORD_MAX_BYTES = 20;
 constexpr size_t URL_MAX_BYTES = 91;
 
 // A name the kernel accepts for a network interface: 1..15 bytes, not "." or

@@ -1,4 +1,5 @@
 #include "app/install.h"
+#include "app/texts.h"
 
 #include <unistd.h>
 
@@ -13,10 +14,6 @@ namespace {
 // Doubled slashes as the installed client has always probed it; the system
 // reads them as single ones.
 const char kInstalledProbe[] = "//usr//share//Corvix2//Corvix";
-const char kNotInstalled[] = "\n温馨提示：Corvix认证客户端2.0尚未安装！\n";
-const char kRootHints[] =
-    "(RedHat/Fedora下使用su命令切换为root)\n"
-    "(Ubuntu/Debian下在命令前添加sudo)\n\n";
 
 const char *const kInstallCommands[] = {
     "mkdir -p /usr/share/Corvix2",
@@ -58,7 +55,7 @@ void say(const char *text)
 [[noreturn]] void refuse_not_root(const char *first_line)
 {
     std::fputs(first_line, stderr);
-    std::fputs(kRootHints, stderr);
+    std::fputs(text_of(T_ROOT_HINTS), stderr);
     std::fflush(stderr);
     std::exit(-1);
 }
@@ -83,7 +80,7 @@ void check_install(int *argc, char **argv)
     if (is_command(*argc, argv, "-uninstall"))
         uninstall();
     if (!is_installed()) {
-        say(kNotInstalled);
+        say(text_of(T_NOT_INSTALLED));
         std::exit(-1);
     }
 }
@@ -91,28 +88,28 @@ void check_install(int *argc, char **argv)
 void install()
 {
     if (getuid() != 0)
-        refuse_not_root("\n抱歉，安装本客户端程序需要root权限！\n");
+        refuse_not_root(text_of(T_INSTALL_NEEDS_ROOT));
     if (is_installed()) {
-        say("\n温馨提示：Corvix认证客户端2.0已经安装！\n");
+        say(text_of(T_ALREADY_INSTALLED));
         std::exit(-1);
     }
-    say("\n正在安装Corvix认证客户端2.0...");
+    say(text_of(T_INSTALLING));
     run_all(kInstallCommands);
-    say("安装结束！\n");
+    say(text_of(T_INSTALL_DONE));
     std::exit(0);
 }
 
 void uninstall()
 {
     if (getuid() != 0)
-        refuse_not_root("\n抱歉，删除本客户端程序需要root权限！\n");
+        refuse_not_root(text_of(T_UNINSTALL_NEEDS_ROOT));
     if (!is_installed()) {
-        say(kNotInstalled);
+        say(text_of(T_NOT_INSTALLED));
         std::exit(-1);
     }
-    say("\n正在删除Corvix认证客户端2.0...");
+    say(text_of(T_UNINSTALLING));
     run_all(kUninstallCommands);
-    say("Corvix 认证客户端已删除！\n");
+    say(text_of(T_UNINSTALL_DONE));
     std::exit(0);
 }
 

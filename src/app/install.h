@@ -1,7 +1,7 @@
 // Command-line installer and the autostart entry.
 #pragma once
 
-#include <gtk/gtk.h>
+#include <glib.h>
 
 // Performs "-install"/"-uninstall" or refuses to go on when not installed.
 void check_install(int *argc, char **argv);

@@ -44,6 +44,25 @@ bool ipc_set_text(IpcRecord &r, size_t i, const char *value)
     return true;
 }
 
+void ipc_set_user_text(IpcRecord &r, TextId title, const UserText &text)
+{
+    r.num[IPC_TITLE_ID] = title;
+    r.num[IPC_TEXT_ID] = text.id;
+    r.num[IPC_TEXT_NUMBER] = text.number;
+    std::memcpy(&r.num[IPC_TEXT_CODE], text.code, sizeof text.code);
+}
+
+bool ipc_user_text(const IpcRecord &r, TextId &title, UserText &text)
+{
+    if (!text_id_valid(r.num[IPC_TITLE_ID]) || !text_id_valid(r.num[IPC_TEXT_ID]))
+        return false;
+    title = static_cast<TextId>(r.num[IPC_TITLE_ID]);
+    text.id = static_cast<TextId>(r.num[IPC_TEXT_ID]);
+    text.number = r.num[IPC_TEXT_NUMBER];
+    std::memcpy(text.code, &r.num[IPC_TEXT_CODE], sizeof text.code);
+    return true;
+}
+
 bool is_message_kind(uint16_t kind)
 {
     return kind >= MSG_SHOW_DIALOG && kind <= MSG_SETTINGS_SAVED;

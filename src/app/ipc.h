@@ -7,11 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/texts.h"
+
 // Engine → window.
 enum MessageKind : uint16_t {
-    MSG_SHOW_DIALOG = 1,       // text 0 title, 1 text; num 0 kind, 1 buttons, 2 hide the main window first
-    MSG_DIALOG_FIELDS = 2,     // text 0 title, 1 text of the progress window, stored without opening it
-    MSG_UPDATE_INFO = 3,       // text 1 the progress text
+    // Texts travel as ids (see ipc_set_user_text): the window renders them.
+    MSG_SHOW_DIALOG = 1,       // num 0 kind, 1 buttons, 2 hide the main window first; title and text
+    MSG_DIALOG_FIELDS = 2,     // title and text of the progress window, stored without opening it
+    MSG_UPDATE_INFO = 3,       // the progress text
     MSG_TRAY = 4,              // num 0: TRAY_SHOW or TRAY_ONLINE
     MSG_STATUS = 5,            // num 0 the run state
     MSG_ACCOUNT_PASSWORD = 6,  // text 0 account, 1 its stored password; num 0 found (1, 0, -1 no file)
@@ -64,10 +67,19 @@ struct IpcRecord {
 static_assert(sizeof(IpcRecord) == 4 + 2 + 2 + 4 * IPC_NUMS + IPC_TEXTS * IPC_TEXT_SIZE,
               "the record has no padding: every byte on the wire is defined");
 
+// Where a message's texts go: num 3 the title's id, 4 the text's id, 5 and 6
+// its arguments (the attempt number; the failure code's four bytes).
+constexpr size_t IPC_TITLE_ID = 3, IPC_TEXT_ID = 4, IPC_TEXT_NUMBER = 5, IPC_TEXT_CODE = 6;
+
 // A record of this kind with every other byte zero.
 IpcRecord ipc_record(uint16_t kind);
 // Stores value in text slot i; false (slot left empty) when it does not fit whole.
 bool ipc_set_text(IpcRecord &r, size_t i, const char *value);
+
+// Stores a title and a text (with its arguments) in r.
+void ipc_set_user_text(IpcRecord &r, TextId title, const UserText &text);
+// The title and text a message carries; false when an id names no text.
+bool ipc_user_text(const IpcRecord &r, TextId &title, UserText &text);
 
 // Whether a kind belongs to the engine's messages or to the window's requests.
 bool is_message_kind(uint16_t kind);

@@ -2,7 +2,15 @@
 #pragma once
 
 #include <atomic>
-#include <gtk/gtk.h>
+#include <cstddef>
+
+#include <glib.h>
+
+// The record keeps the message dialog's and the tray icon's widgets, but the
+// engine never touches them: declared only, so nothing here pulls in GTK.
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkStatusIcon GtkStatusIcon;
+struct MainWidgets;  // the main window's widgets (ui/main_widgets.h)
 
 // The run state held in `status`.
 enum {
@@ -51,39 +59,11 @@ struct ClientSettings {
     int settings_unreadable;
 };
 
-struct MainWidgets {
-    GtkWidget *window;
-    GtkWidget *account_combo;
-    GtkWidget *password_entry;
-    GtkWidget *device_combo;
-    GList *device_list;
-    GList *account_list;
-    GtkWidget *remember_check;
-    GtkWidget *auto_logon_check;
-    GdkPixbuf *scratch_pixbuf;
-    GtkWidget *fixed;
-    GtkWidget *scratch_image;
-    GtkWidget *exit_button;
-    GtkWidget *lock_image;
-    GtkWidget *event_box;
-    GtkTooltips *tooltips;
-    GtkWidget *account_label;
-    GtkWidget *password_label;
-    GtkWidget *device_label;
-    GtkWidget *logon_button;
-    GtkWidget *config_button;
-    GtkWidget *about_button;
-    GdkColor colors[5];
-};
-
 // Handed to every GTK handler and to every authentication worker.
 struct AppContext {
     MainWidgets *widgets;
     ClientSettings *settings;
 };
-
-// Returns a MainWidgets with every pointer null and the five window colours set.
-MainWidgets main_widgets_initial();
 
 // Shared between the main thread and the workers without a lock.
 extern std::atomic<int> status;

@@ -16,6 +16,7 @@
 
 #include "app/environment.h"
 #include "app/shell.h"
+#include "app/texts.h"
 #include "auth/auth.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
@@ -34,10 +35,10 @@ namespace {
 const char kInstancePipeline[] = "ps -C Corvix -o euid= | grep -c -x ' *0 *'";
 
 const StartupMessage kStartupMessages[] = {
-    {STATUS_NIC_LIST_FAILED, STATUS_ERROR, "错误", "列举网卡失败！"},
-    {STATUS_NO_NIC, STATUS_NO_NIC, "错误", "没有找到可用网卡，请确保启用了网卡！"},
-    {STATUS_NOT_ROOT, STATUS_ERROR, "错误", "运行Corvix需要root权限！"},
-    {STATUS_ALREADY_RUNNING, STATUS_ERROR, "温馨提示", "Corvix认证客户端已运行！"},
+    {STATUS_NIC_LIST_FAILED, STATUS_ERROR, T_TITLE_ERROR, T_NIC_LIST_FAILED},
+    {STATUS_NO_NIC, STATUS_NO_NIC, T_TITLE_ERROR, T_NO_NIC},
+    {STATUS_NOT_ROOT, STATUS_ERROR, T_TITLE_ERROR, T_NOT_ROOT},
+    {STATUS_ALREADY_RUNNING, STATUS_ERROR, T_TITLE_REMINDER, T_ALREADY_RUNNING},
 };
 
 bool is_xauthority(const std::string &entry)
@@ -178,7 +179,7 @@ int main_error_handle(AppContext *ctx)
         return 0;
     }
     status = m->status_out;
-    show_msg_dialog(ctx, m->title, m->text, 1, 1);
+    show_msg_dialog(ctx, text_of(m->title), text_of(m->text), 1, 1);
     return 0;
 }
 
@@ -201,7 +202,7 @@ void startup_decision(AppContext *ctx)
     if (status == STATUS_IDLE && ctx->settings->settings_unreadable) {
         // Nothing was loaded, so no automatic log-on either; the OK button
         // brings the window.
-        show_msg_dialog(ctx, "错误", "读取配置文件失败！", 1, 1);
+        show_msg_dialog(ctx, text_of(T_TITLE_ERROR), text_of(T_SETTINGS_UNREADABLE), 1, 1);
         return;
     }
     if (auto_logon && status == STATUS_IDLE) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/records.h"
+#include "app/texts.h"
 
 void check_mul_instance(ClientSettings *settings);
 // Whether the half that does the network work runs as root: 1 or 0 once the
@@ -33,8 +34,8 @@ int instance_check_status(const char *output, int current_status);
 struct StartupMessage {
     int status_in;
     int status_out;
-    const char *title;
-    const char *text;
+    TextId title;
+    TextId text;
 };
 // The row for a status, or null when main_error_handle only resets it to idle.
 const StartupMessage *startup_message(int status_in);

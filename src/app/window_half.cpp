@@ -12,7 +12,7 @@
 #include "app/privilege.h"
 #include "app/startup.h"
 #include "config/config_save.h"
-#include "config/settings.h"
+#include "ui/account_handlers.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
@@ -224,7 +224,7 @@ void split_client(ClientSettings *settings, const RealUser &user)
     if (groups.empty())
         groups = user_groups(settings->login_name, user.gid);
     if (!drop_privileges_permanently(user.uid, user.gid, groups)) {
-        std::fprintf(stderr, "\n错误：Corvix窗口不能放弃root权限！\n");
+        std::fputs(text_of(T_CANNOT_DROP_ROOT), stderr);
         std::exit(-1);
     }
     window_attach(fds[0]);
@@ -245,20 +245,28 @@ void window_attach(int fd)
 void window_apply(AppContext *ctx, const IpcRecord &r)
 {
     ClientSettings *cs = ctx->settings;
+    TextId title = T_NONE;
+    UserText text;
+    bool has_text = ipc_user_text(r, title, text);
     switch (r.kind) {
     case MSG_SHOW_DIALOG:
+        if (!has_text)
+            break;  // no text of ours: nothing to show
         if (r.num[2])
             hide_main_window_widgets(ctx);
-        show_msg_dialog(ctx, r.text[0], r.text[1], r.num[0], r.num[1]);
+        show_msg_dialog(ctx, text_of(title), render_text(text).c_str(), r.num[0], r.num[1]);
         break;
     case MSG_DIALOG_FIELDS:
+        if (!has_text)
+            break;
         cs->msg_kind = 0;
         cs->msg_buttons = 0;
-        copy_field(cs->msg_title, r.text[0]);
-        copy_field(cs->msg_text, r.text[1]);
+        copy_field(cs->msg_title, text_of(title));
+        copy_field(cs->msg_text, render_text(text).c_str());
         break;
     case MSG_UPDATE_INFO:
-        update_info_in_dialog(ctx, r.text[1]);
+        if (has_text)
+            update_info_in_dialog(ctx, render_text(text).c_str());
         break;
     case MSG_TRAY:
         if (r.num[0] == TRAY_ONLINE)
@@ -296,5 +304,5 @@ void window_engine_gone(AppContext *ctx)
     status = STATUS_ERROR;
     hide_tray_icon(ctx);
     hide_main_window_widgets(ctx);
-    show_msg_dialog(ctx, "错误", "Corvix认证服务已意外退出！", 1, 1);
+    show_msg_dialog(ctx, text_of(T_TITLE_ERROR), text_of(T_ENGINE_GONE), 1, 1);
 }

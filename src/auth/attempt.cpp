@@ -48,10 +48,10 @@ void report_failure_frame(AuthSession &s)
     auth_error_handle(s.ctx, failure_code);
 }
 
-void report_link_failure(const char *title, const char *text)
+void report_link_failure(TextId title, TextId text)
 {
     link_set_status(STATUS_FAILED);
-    link_show_message(title, text, 1, 0);
+    link_show_message(title, user_text(text), 1, 0);
 }
 
 // Sends Logoff; the worker of an exit request then ends the whole process.
@@ -78,18 +78,18 @@ bool pass_start_wait(AuthSession &s)
     }
     checkpoint(s);
     SendStartPkt(s.handle, s.local_mac);
-    report_link_failure("认证失败",
-                        "等待服务器响应超时，可能是你没有插好网线\n\n或者选了无线网卡！");
+    report_link_failure(T_TITLE_AUTH_FAILED, T_NO_ANSWER);
     return false;
 }
 
 // EAP-Success while authenticating: save the account, get the address, narrow the filter.
 void handle_success(AuthSession &s)
 {
-    set_msg(s.account, s.answer_password, s.device, s.ctx);
+    // What is stored is what the user typed, never the private suffix.
+    set_msg(s.account, s.password, s.device, s.ctx);
     checkpoint(s);
     link_set_status(STATUS_GETTING_IP);
-    link_progress_text("认证通过！正在获取IP地址……");
+    link_progress_text(user_text(T_PASSED_GETTING_IP));
     if (s.acquire_address)
         (void)s.acquire_address(s.ctx, s.device, &s.generation);
     checkpoint(s);
@@ -124,10 +124,7 @@ bool reconnect_wanted(const AuthSession &s)
 
 void announce_reconnect(AuthSession &s)
 {
-    char notice[sizeof s.ctx->settings->msg_text];
-    std::snprintf(notice, sizeof notice, "%s%s%d%s", "等待超时，", "自动进行第 ",
-                  s.attempt_number, " 次认证！");
-    link_progress_text(notice);
+    link_progress_text(reconnect_text(s.attempt_number));
 }
 
 }  // namespace
@@ -156,10 +153,10 @@ void reset_headers(AuthSession &s)
     std::memcpy(s.eth_header + 12, EAPOL_ETHERTYPE, 2);
 }
 
-void show_progress(const char *text)
+void show_progress(TextId text)
 {
     if (status.load() == STATUS_AUTHENTICATING)
-        link_progress_text(text);
+        link_progress_text(user_text(text));
 }
 
 StartWaitAction start_wait(AuthSession &s)
@@ -177,7 +174,7 @@ StartWaitAction start_wait(AuthSession &s)
     // A first request of another type gets no answer; the exchange wait handles the next.
     if (action == StartWaitAction::Request && is_identity_request(frame, caplen)) {
         SendResponseIdentity(s.handle, frame, s.eth_header, s.identity_extra, s.account);
-        show_progress("正在认证中……（IDENTITY）");
+        show_progress(T_PROGRESS_IDENTITY);
     }
     return action;
 }
@@ -196,11 +193,11 @@ WaitEnd exchange_wait(AuthSession &s)
             break;
         case ExchangeAction::AnswerIdentity:
             SendResponseIdentity(s.handle, frame, s.eth_header, s.identity_extra, s.account);
-            show_progress("正在认证中……（IDENTITY2）");
+            show_progress(T_PROGRESS_IDENTITY2);
             break;
         case ExchangeAction::AnswerMd5:
             SendResponseMD5(s.handle, frame, s.eth_header, s.account, s.answer_password);
-            show_progress("正在认证中……（MD5-Challenge2）");
+            show_progress(T_PROGRESS_MD5);
             break;
         case ExchangeAction::Failure:
             keep_frame(s, frame, caplen);
@@ -236,12 +233,12 @@ void run_attempt_cycles(AuthSession &s)
         }
         checkpoint(s);
         SendStartPkt(s.handle, s.local_mac);
-        show_progress("正在认证中……（start）");
+        show_progress(T_PROGRESS_START);
         if (!pass_start_wait(s) || !exchange_until_silence(s))
             return;
         checkpoint(s);
         if (!reconnect_wanted(s)) {
-            report_link_failure("掉线", "等待服务器响应超时（key）！");
+            report_link_failure(T_TITLE_DROPPED, T_LINK_TIMEOUT);
             return;
         }
         announce_reconnect(s);

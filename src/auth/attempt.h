@@ -44,7 +44,7 @@ void checkpoint(const AuthSession &s);
 // Sets eth_header to the group address, local_mac and the EAPOL EtherType; clears identity_extra.
 void reset_headers(AuthSession &s);
 // Shows a progress text, but only while the run state is STATUS_AUTHENTICATING.
-void show_progress(const char *text);
+void show_progress(TextId text);
 // Reads one frame after EAPOL-Start; answers an Identity request, keeps a Failure frame.
 StartWaitAction start_wait(AuthSession &s);
 // Reads and answers frames until a read brings none, or a Failure or Success is kept.

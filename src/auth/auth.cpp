@@ -13,13 +13,9 @@
 #include "auth/capture.h"
 #include "auth/ip.h"
 #include "auth/worker_link.h"
-#include "dhcp/request_ip.h"
 
 namespace {
 
-constexpr int ACCOUNT_MAX = 50;
-constexpr int PASSWORD_MIN = 6;
-constexpr int PASSWORD_MAX = 20;
 constexpr size_t IFNAME_MAX = 15;  // the kernel's limit; longer names are pseudo-devices
 
 struct PcapCloser {
@@ -32,20 +28,22 @@ using PcapHandle = std::unique_ptr<pcap_t, PcapCloser>;
 
 bool input_valid(const WorkerInput &in)
 {
-    if (in.account.empty() || in.account.size() > ACCOUNT_MAX) {
-        link_show_message("温馨提示", "帐号不能为空！", 1, 1);
-        return false;
-    }
-    if (in.password.size() < PASSWORD_MIN || in.password.size() > PASSWORD_MAX) {
-        link_show_message("温馨提示", "密码长度为6-20位！", 1, 1);
-        return false;
-    }
-    return true;
+    LogonRefusal refusal = logon_input_refusal(in.account, in.password);
+    report_logon_refusal(refusal);
+    return refusal == LogonRefusal::None;
+}
+
+AddressStep address_step{};
+
+void stop_dhcp_clients_now()
+{
+    if (address_step.stop_clients)
+        address_step.stop_clients();
 }
 
 gpointer stop_dhcp_clients_thread(gpointer)
 {
-    stop_dhcp_clients();
+    stop_dhcp_clients_now();
     return nullptr;
 }
 
@@ -56,20 +54,20 @@ GThread *begin_stopping_dhcp_clients()
 {
     GThread *helper = g_thread_try_new("dhcp-stop", stop_dhcp_clients_thread, nullptr, nullptr);
     if (!helper)
-        stop_dhcp_clients();
+        stop_dhcp_clients_now();
     return helper;
 }
 
 // What opening the interface ran into; null text when it worked.
 struct OpenFailure {
     int status;
-    const char *text;
+    TextId text;
 };
 
-void report_error(int new_status, const char *text)
+void report_error(int new_status, TextId text)
 {
     link_set_status(new_status);
-    link_show_message("错误", text, 1, 1);
+    link_show_message(T_TITLE_ERROR, user_text(text), 1, 1);
 }
 
 bool device_listed(const pcap_if_t *list, const char *device)
@@ -87,13 +85,13 @@ OpenFailure check_device_listed(const AuthSession &s)
     pcap_if_t *raw = nullptr;
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     if (pcap_findalldevs(&raw, errbuf) == -1)
-        return {STATUS_ERROR, "列举网卡失败！"};
+        return {STATUS_ERROR, T_NIC_LIST_FAILED};
     std::unique_ptr<pcap_if_t, DevListFreer> list(raw);
     if (!list)
-        return {STATUS_NO_NIC, "没有找到可用网卡，请确保启用了网卡！"};
+        return {STATUS_NO_NIC, T_NO_NIC};
     if (!device_listed(list.get(), s.device))
-        return {STATUS_ERROR, "没有找到该网卡，可能已经被停用！"};
-    return {0, nullptr};
+        return {STATUS_ERROR, T_NIC_MISSING};
+    return {0, T_NONE};
 }
 
 // Opens the capture and reads local_mac, reporting nothing yet. An interface
@@ -101,12 +99,12 @@ OpenFailure check_device_listed(const AuthSession &s)
 PcapHandle open_interface(AuthSession &s, OpenFailure &failure)
 {
     failure = check_device_listed(s);
-    if (failure.text)
+    if (failure.text != T_NONE)
         return nullptr;
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     PcapHandle handle(capture_open(s.device, errbuf));
     if (!handle || std::strlen(s.device) > IFNAME_MAX || !GetMacFromDevice(s.local_mac, s.device)) {
-        failure = {STATUS_ERROR, "不能打开网卡，可能是网卡不支持LibPcap！"};
+        failure = {STATUS_ERROR, T_NIC_OPEN_FAILED};
         return nullptr;
     }
     return handle;
@@ -135,7 +133,7 @@ gpointer authentication(gpointer data)
     AuthSession s{};
     fill_session(s, ctx, in);
     s.after_key_answer = lowercase_process_check;
-    s.acquire_address = request_ip;
+    s.acquire_address = address_step.acquire;
     s.generation = thread_auth_num.fetch_add(1) + 1;
     // A log-off worker neither changes the state nor stops DHCP clients nor shows the icon.
     bool logging_off = status.load() == STATUS_LOGOFF;
@@ -151,7 +149,7 @@ gpointer authentication(gpointer data)
         (void)g_thread_join(stopping);
     if (!logging_off)
         link_tray(TrayState::Authenticating);
-    link_prepare_progress("提示", "正在认证中……");
+    link_prepare_progress(T_TITLE_NOTICE, T_AUTHENTICATING);
     if (!handle) {
         report_error(failure.status, failure.text);
         return nullptr;
@@ -160,10 +158,41 @@ gpointer authentication(gpointer data)
     return nullptr;
 }
 
+LogonRefusal logon_input_refusal(const std::string &account, const std::string &password)
+{
+    if (account.size() < ACCOUNT_MIN_BYTES || account.size() > ACCOUNT_MAX_BYTES)
+        return LogonRefusal::Account;
+    if (password.size() < PASSWORD_MIN_BYTES || password.size() > PASSWORD_MAX_BYTES)
+        return LogonRefusal::Password;
+    return LogonRefusal::None;
+}
+
+void report_logon_refusal(LogonRefusal refusal)
+{
+    switch (refusal) {
+    case LogonRefusal::None:
+        break;
+    case LogonRefusal::Account:
+        link_show_message(T_TITLE_REMINDER, user_text(T_ACCOUNT_EMPTY), 1, 1);
+        break;
+    case LogonRefusal::Password:
+        link_show_message(T_TITLE_REMINDER, user_text(T_PASSWORD_LENGTH), 1, 1);
+        break;
+    case LogonRefusal::Device:
+        report_error(STATUS_ERROR, T_NIC_MISSING);
+        break;
+    }
+}
+
+void set_address_step(const AddressStep &step)
+{
+    address_step = step;
+}
+
 void auth_error_handle(AppContext *, const uint8_t failure_code[4])
 {
     link_set_status(STATUS_FAILED);
-    link_show_message("认证失败", failure_message(failure_code), 1, 0);
+    link_show_message(T_TITLE_AUTH_FAILED, server_failure_text(failure_code), 1, 0);
 }
 
 void start_auth_worker(AppContext *ctx)

@@ -27,8 +27,6 @@ bool is_identity_request(const uint8_t *frame, int caplen);
 ExchangeAction dispatch_exchange(const uint8_t *frame, int caplen, int run_status);
 // Copies bytes 30..33 of an EAP-Failure into out; zeros (the default message) when shorter.
 void read_failure_code(const uint8_t *frame, int caplen, uint8_t out[4]);
-// The message for a failure code (bytes 30..33 of an EAP-Failure).
-const char *failure_message(const uint8_t failure_code[4]);
 
 // The password MD5 answers use: password, followed by the private suffix when private_auth is set.
 void build_answer_password(char out[30], const char *password, int private_auth);

@@ -32,19 +32,19 @@ AddressSettings link_read_address_settings()
                                            : AddressSettings{};
 }
 
-void link_show_message(const char *title, const char *text, int kind, int buttons)
+void link_show_message(TextId title, const UserText &text, int kind, int buttons)
 {
     if (installed.show_message)
         installed.show_message(installed.ui, title, text, kind, buttons);
 }
 
-void link_prepare_progress(const char *title, const char *text)
+void link_prepare_progress(TextId title, TextId text)
 {
     if (installed.prepare_progress)
         installed.prepare_progress(installed.ui, title, text);
 }
 
-void link_progress_text(const char *text)
+void link_progress_text(const UserText &text)
 {
     if (installed.progress_text)
         installed.progress_text(installed.ui, text);

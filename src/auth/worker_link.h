@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "app/texts.h"
+
 // What the log-on reads at its start: the entries and two settings.
 struct WorkerInput {
     std::string account;
@@ -35,12 +37,12 @@ struct WorkerLink {
     WorkerInput (*read_input)(void *ui);
     AddressSettings (*read_address_settings)(void *ui);
     // Replaces the message window: kind 0 information, 1 error; buttons as
-    // the window's layouts define them.
-    void (*show_message)(void *ui, const char *title, const char *text, int kind, int buttons);
+    // the window's layouts define them. Texts go as ids, rendered by the filler.
+    void (*show_message)(void *ui, TextId title, const UserText &text, int kind, int buttons);
     // What the progress window shows when the tray opens it later, without opening it now.
-    void (*prepare_progress)(void *ui, const char *title, const char *text);
+    void (*prepare_progress)(void *ui, TextId title, TextId text);
     // The message text, and the label of the window that is open.
-    void (*progress_text)(void *ui, const char *text);
+    void (*progress_text)(void *ui, const UserText &text);
     void (*tray)(void *ui, TrayState state);
     // Every run-state change the worker makes, after `status` holds it.
     void (*status_changed)(void *ui, int status);
@@ -53,9 +55,9 @@ const WorkerLink &worker_link();
 // Calls into the installed record; each does nothing when its function is null.
 WorkerInput link_read_input();
 AddressSettings link_read_address_settings();
-void link_show_message(const char *title, const char *text, int kind, int buttons);
-void link_prepare_progress(const char *title, const char *text);
-void link_progress_text(const char *text);
+void link_show_message(TextId title, const UserText &text, int kind, int buttons);
+void link_prepare_progress(TextId title, TextId text);
+void link_progress_text(const UserText &text);
 void link_tray(TrayState state);
 // Sets `status` and reports the change.
 void link_set_status(int new_status);

@@ -13,10 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "app/locale_text.h"
 #include "config/ini.h"
-#include "ui/mainloop.h"
-#include "ui/ui_text.h"
-#include "ui/msg_dialog.h"
 
 const char *settings_path = "/usr/share/Corvix2/Corvix.conf";
 
@@ -49,8 +47,6 @@ const FirstRunKey kFirstRunKeys[] = {
 };
 
 const int kDefaultTimeout = 800;
-
-SettingsRequests settings_requests{};
 
 std::string numbered(const char *key, int n)
 {
@@ -209,17 +205,6 @@ void load_device_list(ClientSettings *s)
         status = STATUS_NO_NIC;
 }
 
-std::string password_entry_text(AppContext *ctx)
-{
-    // Without a window (the engine's side) the password of the log-on
-    // request stands in for the entry's text.
-    std::string text = ctx->widgets ? "" : ctx->settings->last_password;
-    GtkWidget *entry = ctx->widgets ? ctx->widgets->password_entry : nullptr;
-    if (entry)
-        main_call_sync([&] { text = gtk_entry_get_text(GTK_ENTRY(entry)); });
-    return text.substr(0, 20);
-}
-
 // Records the account under its number, adding it when it is new.
 void store_account(IniFile *ini, const char *account, const char *stored)
 {
@@ -237,27 +222,6 @@ void store_account(IniFile *ini, const char *account, const char *stored)
     ini_set_int(ini, "OPTION@USER", count + 1);
 }
 
-GtkWidget *account_entry(AppContext *ctx)
-{
-    return GTK_COMBO(ctx->widgets->account_combo)->entry;
-}
-
-void report_settings_unreadable(AppContext *ctx, const char *text)
-{
-    gtk_widget_hide(ctx->widgets->window);
-    show_msg_dialog(ctx, "错误", text, 1, 1);
-}
-
-bool toggle_active(GtkWidget *check)
-{
-    return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(check)) != FALSE;
-}
-
-void set_toggle(GtkWidget *check, bool active)
-{
-    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), active ? TRUE : FALSE);
-}
-
 // Moves the accounts after number n down by one and drops the last pair.
 void remove_account(IniFile *ini, int n, int count)
 {
@@ -270,13 +234,6 @@ void remove_account(IniFile *ini, int n, int count)
     ini_set_int(ini, "OPTION@USER", count - 1);
     ini_remove(ini, numbered("username", count).c_str());
     ini_remove(ini, numbered("password", count).c_str());
-}
-
-void free_names(GList *list)
-{
-    for (GList *l = list; l; l = l->next)
-        g_free(l->data);
-    g_list_free(list);
 }
 
 // The stored account names, count..1: the order of the drop-down.
@@ -338,10 +295,10 @@ void decrypt(char *text)
     }
 }
 
-void set_msg(const char *account, const char *, const char *device, AppContext *ctx)
+void set_msg(const char *account, const char *password, const char *device, AppContext *ctx)
 {
     char scrambled[21];
-    copy_field(scrambled, password_entry_text(ctx).c_str());
+    copy_field(scrambled, password);
     encrypt(scrambled);
     const char *stored = ctx->settings->remember_password ? scrambled : "";
     IniPtr ini(ini_open(settings_path));
@@ -397,106 +354,4 @@ int delete_stored_account(const std::string &account, std::vector<std::string> &
     }
     (void)ini_save(ini.get());
     return n != 0 ? 1 : 0;
-}
-
-void set_settings_requests(const SettingsRequests &requests)
-{
-    settings_requests = requests;
-}
-
-void apply_stored_password(AppContext *ctx, const char *account, int found, const char *clear)
-{
-    // An answer for an account the entry no longer shows is stale.
-    if (std::strcmp(account, gtk_entry_get_text(GTK_ENTRY(account_entry(ctx)))) != 0)
-        return;
-    GtkWidget *password = ctx->widgets->password_entry;
-    if (found != 1) {
-        if (found == 0)
-            gtk_entry_set_text(GTK_ENTRY(password), "");
-        return;
-    }
-    gtk_entry_set_text(GTK_ENTRY(password), clear);
-    set_toggle(ctx->widgets->remember_check, clear[0] != '\0');
-}
-
-void apply_account_list(AppContext *ctx, const std::vector<std::string> &names)
-{
-    GList *list = nullptr;
-    for (const std::string &name : names) {
-        if (gchar *converted = _(name.c_str()))
-            list = g_list_append(list, converted);
-    }
-    GtkCombo *combo = GTK_COMBO(ctx->widgets->account_combo);
-    if (list)
-        gtk_combo_set_popdown_strings(combo, list);
-    else
-        gtk_list_clear_items(GTK_LIST(combo->list), 0, -1);
-    // The first list is the settings' own; later ones are ours to free.
-    if (ctx->widgets->account_list != ctx->settings->users)
-        free_names(ctx->widgets->account_list);
-    ctx->widgets->account_list = list;
-}
-
-void on_username_combo_changed(GtkWidget *, AppContext *ctx)
-{
-    ClientSettings *s = ctx->settings;
-    copy_field(s->last_user, gtk_entry_get_text(GTK_ENTRY(account_entry(ctx))));
-    if (settings_requests.lookup_password) {
-        settings_requests.lookup_password(s->last_user);
-        return;
-    }
-    char clear[21] = "";
-    int found = stored_password(s->last_user, clear);
-    apply_stored_password(ctx, s->last_user, found, clear);
-}
-
-void on_autologon_check_toggle(GtkWidget *, AppContext *ctx)
-{
-    bool on = toggle_active(ctx->widgets->auto_logon_check);
-    // The file's owner stores it and reports a failure itself.
-    if (!settings_requests.set_auto_logon && !store_auto_logon(on ? 1 : 0)) {
-        report_settings_unreadable(ctx, "读取配置文件失败，当前设置不能被保存！");
-        return;
-    }
-    ctx->settings->auto_logon = on ? 1 : 0;
-    if (on)
-        set_toggle(ctx->widgets->remember_check, true);
-    if (settings_requests.set_auto_logon)
-        settings_requests.set_auto_logon(on ? 1 : 0);
-}
-
-void on_remember_passwd_check_toggle(GtkWidget *, AppContext *ctx)
-{
-    if (toggle_active(ctx->widgets->remember_check)) {
-        ctx->settings->remember_password = 1;
-        return;
-    }
-    ctx->settings->remember_password = 0;
-    // Automatic log-on needs the password: the box comes back at once.
-    if (toggle_active(ctx->widgets->auto_logon_check)) {
-        set_toggle(ctx->widgets->remember_check, true);
-        ctx->settings->remember_password = 1;
-    }
-}
-
-gboolean on_lock_clicked(GtkWidget *, GdkEventButton *event, AppContext *ctx)
-{
-    if (!event || event->button != 1)
-        return FALSE;
-    std::string account = gtk_entry_get_text(GTK_ENTRY(account_entry(ctx)));
-    if (settings_requests.delete_account) {
-        settings_requests.delete_account(account.c_str());
-    } else {
-        std::vector<std::string> names;
-        int deleted = delete_stored_account(account, names);
-        if (deleted < 0) {
-            report_settings_unreadable(ctx, "读取配置文件失败！");
-            return FALSE;
-        }
-        if (deleted)
-            apply_account_list(ctx, names);
-    }
-    gtk_entry_set_text(GTK_ENTRY(account_entry(ctx)), "");
-    gtk_entry_set_text(GTK_ENTRY(ctx->widgets->password_entry), "");
-    return FALSE;
 }

@@ -15,10 +15,10 @@ constexpr char DISCARD_OUTPUT[] = ">/dev/null 2>/dev/null";
 constexpr char DHCLIENT_PATH[] = "/sbin/dhclient";
 constexpr char OWN_DHCP_PATH[] = "/usr/share/Corvix2/CorvixDHCP";
 
-[[noreturn]] void fail(const char *title, const char *text)
+[[noreturn]] void fail(TextId title, TextId text)
 {
     link_set_status(STATUS_FAILED);
-    link_show_message(title, text, 1, 0);
+    link_show_message(title, user_text(text), 1, 0);
     end_worker_thread();
 }
 
@@ -97,16 +97,16 @@ int request_ip(AppContext *, const char *device, int *generation)
         !as.use_own_dhcp && shell_run(std::string("test -e ") + DHCLIENT_PATH) == 0;
     AddressCommand command = choose_address_command(as, device, dhclient_present);
     if (command.line.empty())
-        fail("获取ip失败", "没有找到系统的dhcp客户端，请尝试程序的\n\ndhcp客户端！");
+        fail(T_TITLE_NO_ADDRESS, T_NO_DHCP_CLIENT);
     if (!run_and_wait(command.line))
-        fail("提示", "popen错误，获取ip失败！");
+        fail(T_TITLE_NOTICE, T_POPEN_FAILED);
     retire_if_superseded(*generation);
     uint8_t ip[4];
     GetIpFromDevice(ip, device);
     if (!address_obtained(ip))
-        fail("失败", "动态获取ip不成功！");
+        fail(T_TITLE_FAILED, T_DHCP_FAILED);
     link_set_status(STATUS_ONLINE);
-    link_progress_text("认证成功！");
+    link_progress_text(user_text(T_AUTH_SUCCEEDED));
     link_tray(TrayState::Online);
     if (as.open_url && !command.url_used)
         run_post_login(as, generation);

@@ -1,4 +1,5 @@
 #include "ui/config_dialog.h"
+#include "app/texts.h"
 
 #include <cstdio>
 
@@ -8,7 +9,7 @@
 #include "ui/images.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
-#include "ui/ui_text.h"
+#include "app/locale_text.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>
 
@@ -23,8 +24,6 @@ const GtkStateType kCaptionStates[] = {GTK_STATE_NORMAL, GTK_STATE_ACTIVE, GTK_S
 // Shown, greyed out, while no post-login page is chosen.
 const char kDefaultPage[] = "http://www.example.com/";
 const char kDefaultTimeout[] = "800";
-const char kProgramRefused[] = "只有管理员才能设置在认证后运行的程序！";
-const char kUnreadable[] = "读取配置文件失败，设置不能被保存！";
 
 // One dialog at a time; its records live in show_config_dialog's frame.
 ConfigWidgets *running = nullptr;
@@ -102,7 +101,7 @@ GtkWidget *new_entry(GtkWidget *fixed, int max_chars, int x, int y, int w, int h
 
 GtkWidget *new_dialog_window()
 {
-    Utf8Text title = utf8("设置");
+    Utf8Text title = utf8(text_of(T_TITLE_SETTINGS));
     GtkWidget *dialog = gtk_dialog_new_with_buttons(text_or_empty(title), nullptr, GtkDialogFlags(0), nullptr);
     gtk_dialog_set_has_separator(GTK_DIALOG(dialog), FALSE);
     if (GdkPixbuf *icon = pixbuf_from_inline(tray_inline)) {
@@ -131,16 +130,16 @@ GtkWidget *new_panel(GtkWidget *dialog)
 
 void build_controls(ConfigWidgets *w, GtkWidget *fixed, GtkTooltips *tips)
 {
-    w->open_url_check = new_check(fixed, "认证成功后打开以下网页或程序：", 30, 20);
+    w->open_url_check = new_check(fixed, text_of(T_OPEN_URL), 30, 20);
     w->url_entry = new_entry(fixed, 60, 53, 46, 230, 20);
-    w->own_dhcp_check = new_check(fixed, "使用程序的dhcp客户端", 30, 82);
-    w->auto_start_check = new_check(fixed, "开机自动运行", 30, 150);
-    w->launcher_check = new_check(fixed, "创建桌面启动器", 190, 82);
-    w->private_auth_check = new_check(fixed, "私有认证", 170, 150);
-    w->reconnect_check = new_check(fixed, "超时重新认证", 30, 116);
-    Utf8Text tip = utf8("正常情况下不需要启用该项！");
+    w->own_dhcp_check = new_check(fixed, text_of(T_OWN_DHCP), 30, 82);
+    w->auto_start_check = new_check(fixed, text_of(T_AUTO_START), 30, 150);
+    w->launcher_check = new_check(fixed, text_of(T_LAUNCHER), 190, 82);
+    w->private_auth_check = new_check(fixed, text_of(T_PRIVATE_AUTH), 170, 150);
+    w->reconnect_check = new_check(fixed, text_of(T_TIMEOUT_RECONNECT), 30, 116);
+    Utf8Text tip = utf8(text_of(T_PRIVATE_AUTH_TIP));
     gtk_tooltips_set_tip(tips, w->reconnect_check, text_or_empty(tip), nullptr);
-    Utf8Text caption = utf8("超时时间（秒）：");
+    Utf8Text caption = utf8(text_of(T_TIMEOUT_CAPTION));
     GtkWidget *label = gtk_label_new(text_or_empty(caption));
     for (GtkStateType state : kCaptionStates)
         gtk_widget_modify_fg(label, state, &kBlack);
@@ -279,7 +278,7 @@ void on_ok_button_clicked(GtkWidget *, ConfigContext *cc)
     switch (save_config(read_choice(w), s, login_is_root(s->login_name))) {
     case ConfigSave::ProgramRefused:
         // The dialog stays open for a correction.
-        show_msg_dialog(ctx, "错误", kProgramRefused, 1, 1);
+        show_msg_dialog(ctx, text_of(T_TITLE_ERROR), text_of(T_PROGRAM_REFUSED), 1, 1);
         return;
     case ConfigSave::FileUnreadable: {
         // Given up: the message's OK brings the main window back.
@@ -287,7 +286,7 @@ void on_ok_button_clicked(GtkWidget *, ConfigContext *cc)
         w->dialog = nullptr;
         gtk_widget_destroy(dialog);
         release_main_window(ctx);
-        show_msg_dialog(ctx, "错误", kUnreadable, 1, 1);
+        show_msg_dialog(ctx, text_of(T_TITLE_ERROR), text_of(T_SETTINGS_NOT_SAVED), 1, 1);
         return;
     }
     case ConfigSave::Saved:

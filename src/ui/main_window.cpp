@@ -1,13 +1,14 @@
 #include "ui/main_window.h"
+#include "app/texts.h"
 
 #include <cstdlib>
 
 #include "app/startup.h"
-#include "config/settings.h"
+#include "ui/account_handlers.h"
 #include "ui/config_dialog.h"
 #include "ui/images.h"
 #include "ui/mainloop.h"
-#include "ui/ui_text.h"
+#include "app/locale_text.h"
 #include "ui/worker_ui.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>
@@ -104,7 +105,7 @@ void build_toplevel(MainWidgets *w)
     gtk_window_set_resizable(window, FALSE);
     gtk_window_set_default_size(window, 334, 220);
     gtk_window_set_position(window, GTK_WIN_POS_CENTER);
-    Utf8Text title = utf8("Corvix认证客户端");
+    Utf8Text title = utf8(text_of(T_APP_NAME));
     gtk_window_set_title(window, text_or_empty(title));
     gtk_widget_modify_bg(w->window, GTK_STATE_NORMAL, &w->colors[0]);
     if (GdkPixbuf *icon = pixbuf_from_inline(tray_inline)) {
@@ -126,7 +127,7 @@ void build_lock(AppContext *ctx)
     gtk_container_add(GTK_CONTAINER(w->event_box), w->lock_image);
     w->tooltips = gtk_tooltips_new();
     gtk_tooltips_set_delay(w->tooltips, 0);
-    Utf8Text tip = utf8("删除当前帐号的相关信息！");
+    Utf8Text tip = utf8(text_of(T_DELETE_ACCOUNT_TIP));
     gtk_tooltips_set_tip(w->tooltips, w->event_box, text_or_empty(tip), nullptr);
     g_signal_connect(w->event_box, "button_press_event", G_CALLBACK(on_lock_clicked), ctx);
     put(w, w->event_box, LOCK);
@@ -136,7 +137,7 @@ void build_account_fields(AppContext *ctx)
 {
     MainWidgets *w = ctx->widgets;
     ClientSettings *s = ctx->settings;
-    w->account_label = new_label(w, "帐号:", ACCOUNT_LABEL);
+    w->account_label = new_label(w, text_of(T_ACCOUNT_LABEL), ACCOUNT_LABEL);
     w->account_combo = new_combo(w, w->account_list, ACCOUNT_COMBO);
     GtkWidget *account = GTK_COMBO(w->account_combo)->entry;
     gtk_entry_set_text(GTK_ENTRY(account), s->last_user);
@@ -144,7 +145,7 @@ void build_account_fields(AppContext *ctx)
     // Connected after the text is set, so building the window does not run it.
     g_signal_connect(account, "changed", G_CALLBACK(on_username_combo_changed), ctx);
 
-    w->password_label = new_label(w, "密码:", PASSWORD_LABEL);
+    w->password_label = new_label(w, text_of(T_PASSWORD_LABEL), PASSWORD_LABEL);
     w->password_entry = gtk_entry_new();
     gtk_entry_set_max_length(GTK_ENTRY(w->password_entry), 60);
     gtk_entry_set_visibility(GTK_ENTRY(w->password_entry), FALSE);
@@ -154,7 +155,7 @@ void build_account_fields(AppContext *ctx)
     g_signal_connect(w->password_entry, "activate", G_CALLBACK(on_logon_button_clicked), ctx);
     put(w, w->password_entry, PASSWORD_ENTRY);
 
-    w->device_label = new_label(w, "网卡:", DEVICE_LABEL);
+    w->device_label = new_label(w, text_of(T_DEVICE_LABEL), DEVICE_LABEL);
     w->device_combo = new_combo(w, w->device_list, DEVICE_COMBO);
     GtkWidget *device = GTK_COMBO(w->device_combo)->entry;
     if (s->device_found)
@@ -181,11 +182,11 @@ void build_checks(AppContext *ctx)
 {
     MainWidgets *w = ctx->widgets;
     ClientSettings *s = ctx->settings;
-    w->remember_check = new_check(w, "记住密码", REMEMBER_CHECK);
+    w->remember_check = new_check(w, text_of(T_REMEMBER_PASSWORD), REMEMBER_CHECK);
     g_signal_connect(w->remember_check, "toggled", G_CALLBACK(on_remember_passwd_check_toggle), ctx);
     if (s->last_password[0])
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w->remember_check), TRUE);
-    w->auto_logon_check = new_check(w, "自动认证", AUTO_LOGON_CHECK);
+    w->auto_logon_check = new_check(w, text_of(T_AUTO_LOGON), AUTO_LOGON_CHECK);
     g_signal_connect(w->auto_logon_check, "toggled", G_CALLBACK(on_autologon_check_toggle), ctx);
     if (s->auto_logon)
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w->auto_logon_check), TRUE);
@@ -264,12 +265,11 @@ void show_about_dlg(GtkWidget *, MainWidgets *widgets)
     gtk_widget_modify_bg(about, GTK_STATE_NORMAL, &kAboutBackground);
     gtk_window_set_transient_for(GTK_WINDOW(about), nullptr);
     gtk_window_set_position(GTK_WINDOW(about), GTK_WIN_POS_CENTER);
-    Utf8Text name = utf8("Corvix认证客户端");
+    Utf8Text name = utf8(text_of(T_APP_NAME));
     gtk_about_dialog_set_program_name(dialog, text_or_empty(name));
     gtk_about_dialog_set_version(dialog, "2.0");
     gtk_about_dialog_set_copyright(dialog, "2011-05-03");
-    Utf8Text comments = utf8("作者：Corvix 开发者（联系方式见 readme）\n"
-                             "使用：选择网卡，输入帐号和密码，点击“认证”。");
+    Utf8Text comments = utf8(text_of(T_ABOUT_COMMENTS));
     gtk_about_dialog_set_comments(dialog, text_or_empty(comments));
     gtk_about_dialog_set_logo(dialog, pixbuf);
     if (pixbuf)

@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 
 #include "app/records.h"
+#include "ui/main_widgets.h"
 
 // Initialises GTK, builds the window, makes the start-up decision and runs the
 // main loop; does not return while the process lives.

@@ -7,7 +7,7 @@
 #include "ui/main_window.h"
 #include "ui/mainloop.h"
 #include "ui/tray.h"
-#include "ui/ui_text.h"
+#include "app/locale_text.h"
 #include "ui/worker_ui.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>

@@ -1,4 +1,5 @@
 #include "ui/tray.h"
+#include "app/texts.h"
 
 #include "auth/auth.h"
 #include "dhcp/request_ip.h"
@@ -6,7 +7,7 @@
 #include "ui/main_window.h"
 #include "ui/mainloop.h"
 #include "ui/msg_dialog.h"
-#include "ui/ui_text.h"
+#include "app/locale_text.h"
 #include "ui/worker_ui.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>
@@ -17,15 +18,15 @@ using MenuHandler = int (*)(GtkWidget *, AppContext *);
 
 struct MenuRow {
     const guint8 *image;  // null: a separator
-    const char *label;
+    TextId label;
     MenuHandler handler;
 };
 
 const MenuRow kMenuRows[] = {
-    {popmenu_status_inline, "已认证成功！（隐藏）", on_menu_item_hide_clicked},
-    {nullptr, nullptr, nullptr},
-    {popmenu_disconnect_inline, "断开", on_menu_item_disconnect_clicked},
-    {popmenu_exit_inline, "退出", on_menu_item_exit_clicked},
+    {popmenu_status_inline, T_MENU_HIDE, on_menu_item_hide_clicked},
+    {nullptr, T_NONE, nullptr},
+    {popmenu_disconnect_inline, T_MENU_DISCONNECT, on_menu_item_disconnect_clicked},
+    {popmenu_exit_inline, T_MENU_EXIT, on_menu_item_exit_clicked},
 };
 
 const char *const kMenuKey = "corvix-tray-menu";
@@ -45,7 +46,7 @@ GtkWidget *new_menu_item(const MenuRow &row, AppContext *ctx)
     GtkWidget *item = gtk_menu_item_new();
     GtkWidget *box = gtk_hbox_new(FALSE, 0);
     gtk_box_pack_start(GTK_BOX(box), image_from_inline(row.image), FALSE, FALSE, 0);
-    Utf8Text label = utf8(row.label);
+    Utf8Text label = utf8(text_of(row.label));
     gtk_box_pack_start(GTK_BOX(box), gtk_label_new(text_or_empty(label)), FALSE, FALSE, 0);
     gtk_container_add(GTK_CONTAINER(item), box);
     g_signal_connect(item, "activate", G_CALLBACK(row.handler), ctx);
@@ -126,7 +127,7 @@ gboolean create_tray_icon(gpointer data)
     gtk_status_icon_set_visible(icon, TRUE);
     ctx->settings->tray_icon = icon;
     g_signal_connect(icon, "activate", G_CALLBACK(on_tray_icon_activated), ctx);
-    Utf8Text tooltip = utf8("Corvix认证客户端");
+    Utf8Text tooltip = utf8(text_of(T_APP_NAME));
     gtk_status_icon_set_tooltip_text(icon, text_or_empty(tooltip));
     GtkWidget *menu = new_tray_menu(ctx);
     // The menu goes when the icon is released.
@@ -146,7 +147,7 @@ int on_tray_icon_activated(GtkStatusIcon *, AppContext *ctx)
     }
     if (mutex.load())
         return 0;  // a window is on its way
-    request_message_dialog(ctx, "提示", nullptr, 0, 0);
+    request_message_dialog(ctx, text_of(T_TITLE_NOTICE), nullptr, 0, 0);
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include "auth/auth.h"
 #include "auth/worker_link.h"
 #include "dhcp/request_ip.h"
+#include "ui/main_widgets.h"
 #include "ui/mainloop.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
@@ -59,9 +60,9 @@ AddressSettings read_address_settings(void *ui)
     return as;
 }
 
-void show_message(void *ui, const char *title, const char *text, int kind, int buttons)
+void show_message(void *ui, TextId title, const UserText &text, int kind, int buttons)
 {
-    show_msg_dialog(context_of(ui), title, text, kind, buttons);
+    show_msg_dialog(context_of(ui), text_of(title), render_text(text).c_str(), kind, buttons);
 }
 
 // Reports that need no answer are queued for the main loop without waiting
@@ -69,10 +70,10 @@ void show_message(void *ui, const char *title, const char *text, int kind, int b
 // before them (a window whose creation is pending is built first).
 
 // What the tray icon's handler opens later.
-void prepare_progress(void *ui, const char *title, const char *text)
+void prepare_progress(void *ui, TextId title, TextId text)
 {
     AppContext *ctx = context_of(ui);
-    main_call_async([ctx, t = std::string(title), m = std::string(text)] {
+    main_call_async([ctx, t = std::string(text_of(title)), m = std::string(text_of(text))] {
         ClientSettings *cs = ctx->settings;
         cs->msg_kind = 0;
         cs->msg_buttons = 0;
@@ -81,10 +82,10 @@ void prepare_progress(void *ui, const char *title, const char *text)
     });
 }
 
-void progress_text(void *ui, const char *text)
+void progress_text(void *ui, const UserText &text)
 {
     AppContext *ctx = context_of(ui);
-    main_call_async([ctx, t = std::string(text)] { set_info_text_now(ctx, t.c_str()); });
+    main_call_async([ctx, t = render_text(text)] { set_info_text_now(ctx, t.c_str()); });
 }
 
 void tray(void *ui, TrayState state)
@@ -126,6 +127,7 @@ AppContext *ui_context()
 void connect_worker_to_ui(AppContext *ctx)
 {
     connected = ctx;
+    set_address_step(AddressStep{stop_dhcp_clients, request_ip});
     // The UI reads `status` where it needs it, so it takes no change reports.
     set_worker_link(WorkerLink{ctx, read_input, read_address_settings, show_message,
                                prepare_progress, progress_text, tray, nullptr});

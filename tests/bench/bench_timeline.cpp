@@ -108,16 +108,16 @@ void tray_mark(void *ui, TrayState state)
     ui_link.tray(ui, state);
 }
 
-void prepare_mark(void *ui, const char *title, const char *text)
+void prepare_mark(void *ui, TextId title, TextId text)
 {
     timeline.mark("prepare_progress_call", realtime_ms());
     ui_link.prepare_progress(ui, title, text);
     timeline.mark("prepare_progress_done", realtime_ms());
 }
 
-void progress_mark(void *ui, const char *text)
+void progress_mark(void *ui, const UserText &text)
 {
-    timeline.mark(std::string("progress ") + text, realtime_ms());
+    timeline.mark("progress " + render_text(text), realtime_ms());
     ui_link.progress_text(ui, text);
 }
 

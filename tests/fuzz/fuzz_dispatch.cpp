@@ -156,12 +156,12 @@ void whole_exchange(const uint8_t *data, size_t size)
 WorkerLink counting_link()
 {
     WorkerLink link{};
-    link.show_message = [](void *, const char *, const char *, int, int) {
+    link.show_message = [](void *, TextId, const UserText &, int, int) {
         messages++;
         message_was_last = true;
     };
-    link.progress_text = [](void *, const char *text) {
-        if (std::strlen(text) >= sizeof(ClientSettings::msg_text))
+    link.progress_text = [](void *, const UserText &text) {
+        if (render_text(text).size() >= sizeof(ClientSettings::msg_text))
             std::abort();  // every text fits the dialog's field
         message_was_last = false;
     };

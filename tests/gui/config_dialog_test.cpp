@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "config/ini.h"
+#include "ui/account_handlers.h"
 #include "config/settings.h"
 #include "gui_harness.h"
 #include "support/sandbox.h"

@@ -17,6 +17,7 @@
 #include <gtk/gtk.h>
 
 #include "app/records.h"
+#include "ui/main_widgets.h"
 #include "ui/mainloop.h"
 
 // GTK on this thread in a UTF-8 locale, once per process; FAILS without a display.

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "config/ini.h"
+#include "ui/account_handlers.h"
 #include "config/settings.h"
 #include "gui_harness.h"
 #include "ui/msg_dialog.h"
@@ -217,17 +218,18 @@ TEST(SettingsGui, ForgettingTheLastAccountEmptiesTheDropDown)
     g_list_free(items);
 }
 
-TEST(SettingsGui, LogonFromAWorkerStoresThePasswordOfTheEntry)
+TEST(SettingsGui, LogonFromAWorkerStoresThePasswordItIsHanded)
 {
     GuiApp &app = fresh_app();
     write_settings("[OPTION]\nUSER = 0\nAutoLogon = 0\nLassUserName = \nLassPassWord = \n"
                    "LassDeviceName = \n");
     run_script([&] {
-        on_main([&] { gtk_entry_set_text(GTK_ENTRY(app.widgets.password_entry), "secret12"); });
+        // The entry no longer matters: the worker hands over what was typed.
+        on_main([&] { gtk_entry_set_text(GTK_ENTRY(app.widgets.password_entry), "other123"); });
         app.settings.remember_password = 1;
         app.settings.auto_logon = 1;
-        // This thread plays the worker: the entry is read on the main thread.
-        set_msg("alice", "secret12suffix", "eth0", &app.ctx);
+        // This thread plays the worker.
+        set_msg("alice", "secret12", "eth0", &app.ctx);
         EXPECT_EQ("[OPTION]\nUSER = 1\nAutoLogon = 1\nLassUserName = alice\nLassPassWord = " +
                       scrambled("secret12") + "\nLassDeviceName = eth0\nusername1 = alice\n"
                       "password1 = " + scrambled("secret12") + "\n",
@@ -292,9 +294,8 @@ TEST(SettingsGui, TypedAccountsAndPasswordsRoundTripThroughTheFile)
         app.settings.remember_password = 1;
         int count = 0;
         for (const auto &[account, password] : cases) {
-            on_main([&] { gtk_entry_set_text(GTK_ENTRY(app.widgets.password_entry), password.c_str()); });
-            set_msg(account.c_str(), "", "eth0", &app.ctx);
-            set_msg(account.c_str(), "", "eth0", &app.ctx);  // the same account again: no copy
+            set_msg(account.c_str(), password.c_str(), "eth0", &app.ctx);
+            set_msg(account.c_str(), password.c_str(), "eth0", &app.ctx);  // the same account again: no copy
             count++;
             std::string n = std::to_string(count);
             ASSERT_EQ(stored("OPTION@USER"), n) << account;

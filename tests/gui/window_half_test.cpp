@@ -10,12 +10,14 @@
 #include <string>
 
 #include "app/ipc.h"
+#include "ui/account_handlers.h"
 #include "app/startup.h"
 #include "app/window_half.h"
 #include "gui_harness.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
 #include "ui/worker_ui.h"
+#include "support/message_text.h"
 
 namespace {
 
@@ -91,8 +93,8 @@ TEST(WindowHalf, ActionsBecomeRequestsAndMessagesReachTheWidgets)
         EXPECT_EQ(REQ_STOP_DHCP, r.kind);
 
         m = ipc_record(MSG_SHOW_DIALOG);
-        ipc_set_text(m, 0, "认证失败");
-        ipc_set_text(m, 1, "密码错误！");
+        const uint8_t wrong_password[4] = {'3', '0', '3', ':'};
+        ipc_set_user_text(m, T_TITLE_AUTH_FAILED, server_failure_text(wrong_password));
         m.num[0] = 1;
         ASSERT_TRUE(ipc_send(fds[1], m));
         EXPECT_TRUE(wait_for([&] { return message_shown(app.settings, "密码错误！"); }));

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "auth/auth.h"
+#include "ui/account_handlers.h"
 #include "gui_harness.h"
 #include "ui/msg_dialog.h"
 

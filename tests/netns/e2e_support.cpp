@@ -1,4 +1,5 @@
 #include "netns/e2e_support.h"
+#include "ui/account_handlers.h"
 
 #include <gtest/gtest.h>
 

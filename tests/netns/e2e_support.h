@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/records.h"
+#include "ui/main_widgets.h"
 #include "support/lab.h"
 
 struct E2eClient {

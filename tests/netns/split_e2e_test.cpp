@@ -30,6 +30,7 @@
 #include "support/lab.h"
 #include "support/sandbox.h"
 #include "support/scratch.h"
+#include "support/message_text.h"
 
 namespace {
 
@@ -284,7 +285,7 @@ std::string kinds(const std::vector<IpcRecord> &got)
 {
     std::string out;
     for (const IpcRecord &r : got)
-        out += std::to_string(r.kind) + ":" + std::to_string(r.num[0]) + ":" + r.text[1] + " ";
+        out += std::to_string(r.kind) + ":" + std::to_string(r.num[0]) + ":" + message_text(r) + " ";
     return out;
 }
 
@@ -325,7 +326,7 @@ TEST_F(SplitLab, EngineLogsOnDisconnectsAndExitsOnTheWindowsRequests)
         for (const IpcRecord &r : w.got) {
             online = online || status_message(r, STATUS_ONLINE);
             success_text = success_text || (r.kind == MSG_UPDATE_INFO &&
-                                             std::string(r.text[1]) == "认证成功！");
+                                             message_text(r) == "认证成功！");
         }
         c.expect(online && success_text, "state and progress text reported: " + kinds(w.got));
 

@@ -119,13 +119,14 @@ void record(const std::string &line)
 WorkerLink recording_link()
 {
     WorkerLink link{};
-    link.show_message = [](void *, const char *title, const char *text, int kind, int buttons) {
-        record("message " + std::string(title) + "|" + text + "|" + std::to_string(kind) + "|" +
-               std::to_string(buttons));
+    link.show_message = [](void *, TextId title, const UserText &text, int kind, int buttons) {
+        record("message " + std::string(text_of(title)) + "|" + render_text(text) + "|" +
+               std::to_string(kind) + "|" + std::to_string(buttons));
     };
-    link.progress_text = [](void *, const char *text) {
-        record("progress " + std::string(text));
-        if (rec->supersede_after_start && std::strstr(text, "start"))
+    link.progress_text = [](void *, const UserText &t) {
+        std::string text = render_text(t);
+        record("progress " + text);
+        if (rec->supersede_after_start && text.find("start") != std::string::npos)
             thread_auth_num++;
     };
     link.tray = [](void *, TrayState state) {
@@ -248,7 +249,13 @@ TEST_F(AttemptLoop, HostapdLogonSendsTheRecordedFramesAndReportsTheWayOnline)
 
 TEST_F(AttemptLoop, PrivateSuffixChangesOnlyTheMd5Answer)
 {
+    settings.remember_password = 1;
     run(data_path("hostapd_logon.pcap"), "labpass1", 1);
+    // What is remembered is what the user typed, never the suffix.
+    char typed[21] = "labpass1";
+    encrypt(typed);
+    EXPECT_NE(settings_text().find(std::string("password1 = ") + typed + "\n"), std::string::npos)
+        << settings_text();
     std::vector<Bytes> live = client_frames(data_path("hostapd_logon.pcap"));
     ASSERT_EQ(sent_frames.size(), 4u);
     EXPECT_EQ(sent_frames[1], live[1]);  // the identity is the same

@@ -8,6 +8,7 @@
 
 #include "app/records.h"
 #include "auth/auth.h"
+#include "app/texts.h"
 #include "auth/dispatch.h"
 
 namespace {

@@ -17,6 +17,7 @@
 #include "config/settings.h"
 #include "support/sandbox.h"
 #include "support/scratch.h"
+#include "support/message_text.h"
 
 namespace {
 
@@ -118,8 +119,8 @@ TEST_F(Engine, LogonOutsideTheLimitsIsRefusedInTheWorkersWords)
         ASSERT_FALSE(got.empty()) << row.text;
         const IpcRecord &dialog = got.back();
         EXPECT_EQ(MSG_SHOW_DIALOG, dialog.kind);
-        EXPECT_STREQ(row.title, dialog.text[0]);
-        EXPECT_STREQ(row.text, dialog.text[1]);
+        EXPECT_EQ(row.title, message_title(dialog));
+        EXPECT_EQ(row.text, message_text(dialog));
         EXPECT_EQ(1, dialog.num[0]);
         EXPECT_EQ(1, dialog.num[1]);
         EXPECT_EQ(row.status_after, status.load()) << row.text;
@@ -174,7 +175,7 @@ TEST_F(Engine, StoredPasswordLookupAndAccountDeletion)
     handle(del);
     got = answers();
     ASSERT_EQ(1u, got.size());
-    EXPECT_STREQ("读取配置文件失败！", got[0].text[1]);
+    EXPECT_EQ("读取配置文件失败！", message_text(got[0]));
     EXPECT_EQ(1, got[0].num[2]);  // the main window is hidden first
 }
 

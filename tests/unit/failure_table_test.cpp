@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/records.h"
+#include "app/texts.h"
 #include "auth/dispatch.h"
 
 namespace {

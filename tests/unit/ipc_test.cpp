@@ -12,6 +12,7 @@
 
 #include "app/engine_request.h"
 #include "app/ipc.h"
+#include "app/records.h"
 
 namespace {
 
@@ -203,6 +204,47 @@ TEST(EngineRequest, KindsDirectionAndOrder)
     r = ipc_record(REQ_SET_AUTO_LOGON);
     r.num[0] = 7;
     EXPECT_EQ(Verdict::BadNumber, verdict_of(r));
+}
+
+// Texts travel as ids with their arguments; the window renders what the
+// worker would have said, and a number that names no text is not shown.
+TEST(IpcCodec, TextsTravelAsIdsAndRenderAsTheWorkerSaidThem)
+{
+    const uint8_t code[4] = {'3', '0', '3', ':'};
+    const uint8_t odd_code[4] = {0x00, 0xff, '3', ':'};
+    struct Row {
+        TextId title;
+        UserText text;
+        const char *shown;
+    };
+    const Row rows[] = {
+        {T_TITLE_AUTH_FAILED, server_failure_text(code), "密码错误！"},
+        {T_TITLE_AUTH_FAILED, server_failure_text(odd_code), "该错误不存在提示信息！"},
+        {T_NONE, reconnect_text(12), "等待超时，自动进行第 12 次认证！"},
+        {T_TITLE_DROPPED, user_text(T_LINK_TIMEOUT), "等待服务器响应超时（key）！"},
+    };
+    for (const Row &row : rows) {
+        IpcRecord r = ipc_record(MSG_SHOW_DIALOG);
+        ipc_set_user_text(r, row.title, row.text);
+        IpcRecord back;
+        ASSERT_TRUE(ipc_decode(reinterpret_cast<const uint8_t *>(&r), sizeof r, back));
+        TextId title;
+        UserText text;
+        ASSERT_TRUE(ipc_user_text(back, title, text));
+        EXPECT_EQ(row.title, title);
+        EXPECT_EQ(row.shown, render_text(text));
+        EXPECT_LT(render_text(text).size(), sizeof(ClientSettings{}.msg_text));
+    }
+    for (int32_t bad : {-1, static_cast<int32_t>(TEXT_COUNT), 1 << 30}) {
+        IpcRecord r = ipc_record(MSG_SHOW_DIALOG);
+        r.num[IPC_TEXT_ID] = bad;
+        TextId title;
+        UserText text;
+        EXPECT_FALSE(ipc_user_text(r, title, text)) << bad;
+        r = ipc_record(MSG_SHOW_DIALOG);
+        r.num[IPC_TITLE_ID] = bad;
+        EXPECT_FALSE(ipc_user_text(r, title, text)) << bad;
+    }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "app/environment.h"
 #include "app/records.h"
+#include "app/texts.h"
 #include "app/startup.h"
 
 namespace {
@@ -194,10 +195,10 @@ TEST(StartupMessage, TableOfStatesAndTexts)
         const StartupMessage *m = startup_message(r.in);
         ASSERT_NE(nullptr, m) << r.in;
         EXPECT_EQ(r.out, m->status_out);
-        EXPECT_STREQ(r.title, m->title);
-        EXPECT_STREQ(r.text, m->text);
-        EXPECT_LT(std::strlen(m->text), sizeof(ClientSettings{}.msg_text));
-        EXPECT_LT(std::strlen(m->title), sizeof(ClientSettings{}.msg_title));
+        EXPECT_STREQ(r.title, text_of(m->title));
+        EXPECT_STREQ(r.text, text_of(m->text));
+        EXPECT_LT(std::strlen(text_of(m->text)), sizeof(ClientSettings{}.msg_text));
+        EXPECT_LT(std::strlen(text_of(m->title)), sizeof(ClientSettings{}.msg_title));
     }
     for (int s : {0, 1, 2, 3, 4, 5, 6, 11, -1})
         EXPECT_EQ(nullptr, startup_message(s)) << s;

@@ -1,4 +1,4 @@
-#include "ui/ui_text.h"
+#include "app/locale_text.h"
 
 gchar *_(const char *text)
 {

@@ -1,0 +1,150 @@
+// The main window's handlers of the stored accounts: what they read from the
+// widgets, and what the settings file's work answers, applied to them.
+#include "ui/account_handlers.h"
+#include "app/texts.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/locale_text.h"
+#include "config/settings.h"
+#include "ui/main_widgets.h"
+#include "ui/msg_dialog.h"
+
+namespace {
+
+SettingsRequests settings_requests{};
+
+GtkWidget *account_entry(AppContext *ctx)
+{
+    return GTK_COMBO(ctx->widgets->account_combo)->entry;
+}
+
+void report_settings_unreadable(AppContext *ctx, TextId text)
+{
+    gtk_widget_hide(ctx->widgets->window);
+    show_msg_dialog(ctx, text_of(T_TITLE_ERROR), text_of(text), 1, 1);
+}
+
+bool toggle_active(GtkWidget *check)
+{
+    return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(check)) != FALSE;
+}
+
+void set_toggle(GtkWidget *check, bool active)
+{
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), active ? TRUE : FALSE);
+}
+
+
+void free_names(GList *list)
+{
+    for (GList *l = list; l; l = l->next)
+        g_free(l->data);
+    g_list_free(list);
+}
+
+}  // namespace
+
+void set_settings_requests(const SettingsRequests &requests)
+{
+    settings_requests = requests;
+}
+
+void apply_stored_password(AppContext *ctx, const char *account, int found, const char *clear)
+{
+    // An answer for an account the entry no longer shows is stale.
+    if (std::strcmp(account, gtk_entry_get_text(GTK_ENTRY(account_entry(ctx)))) != 0)
+        return;
+    GtkWidget *password = ctx->widgets->password_entry;
+    if (found != 1) {
+        if (found == 0)
+            gtk_entry_set_text(GTK_ENTRY(password), "");
+        return;
+    }
+    gtk_entry_set_text(GTK_ENTRY(password), clear);
+    set_toggle(ctx->widgets->remember_check, clear[0] != '\0');
+}
+
+void apply_account_list(AppContext *ctx, const std::vector<std::string> &names)
+{
+    GList *list = nullptr;
+    for (const std::string &name : names) {
+        if (gchar *converted = _(name.c_str()))
+            list = g_list_append(list, converted);
+    }
+    GtkCombo *combo = GTK_COMBO(ctx->widgets->account_combo);
+    if (list)
+        gtk_combo_set_popdown_strings(combo, list);
+    else
+        gtk_list_clear_items(GTK_LIST(combo->list), 0, -1);
+    // The first list is the settings' own; later ones are ours to free.
+    if (ctx->widgets->account_list != ctx->settings->users)
+        free_names(ctx->widgets->account_list);
+    ctx->widgets->account_list = list;
+}
+
+void on_username_combo_changed(GtkWidget *, AppContext *ctx)
+{
+    ClientSettings *s = ctx->settings;
+    copy_field(s->last_user, gtk_entry_get_text(GTK_ENTRY(account_entry(ctx))));
+    if (settings_requests.lookup_password) {
+        settings_requests.lookup_password(s->last_user);
+        return;
+    }
+    char clear[21] = "";
+    int found = stored_password(s->last_user, clear);
+    apply_stored_password(ctx, s->last_user, found, clear);
+}
+
+void on_autologon_check_toggle(GtkWidget *, AppContext *ctx)
+{
+    bool on = toggle_active(ctx->widgets->auto_logon_check);
+    // The file's owner stores it and reports a failure itself.
+    if (!settings_requests.set_auto_logon && !store_auto_logon(on ? 1 : 0)) {
+        report_settings_unreadable(ctx, T_SETTING_NOT_SAVED);
+        return;
+    }
+    ctx->settings->auto_logon = on ? 1 : 0;
+    if (on)
+        set_toggle(ctx->widgets->remember_check, true);
+    if (settings_requests.set_auto_logon)
+        settings_requests.set_auto_logon(on ? 1 : 0);
+}
+
+void on_remember_passwd_check_toggle(GtkWidget *, AppContext *ctx)
+{
+    if (toggle_active(ctx->widgets->remember_check)) {
+        ctx->settings->remember_password = 1;
+        return;
+    }
+    ctx->settings->remember_password = 0;
+    // Automatic log-on needs the password: the box comes back at once.
+    if (toggle_active(ctx->widgets->auto_logon_check)) {
+        set_toggle(ctx->widgets->remember_check, true);
+        ctx->settings->remember_password = 1;
+    }
+}
+
+gboolean on_lock_clicked(GtkWidget *, GdkEventButton *event, AppContext *ctx)
+{
+    if (!event || event->button != 1)
+        return FALSE;
+    std::string account = gtk_entry_get_text(GTK_ENTRY(account_entry(ctx)));
+    if (settings_requests.delete_account) {
+        settings_requests.delete_account(account.c_str());
+    } else {
+        std::vector<std::string> names;
+        int deleted = delete_stored_account(account, names);
+        if (deleted < 0) {
+            report_settings_unreadable(ctx, T_SETTINGS_UNREADABLE);
+            return FALSE;
+        }
+        if (deleted)
+            apply_account_list(ctx, names);
+    }
+    gtk_entry_set_text(GTK_ENTRY(account_entry(ctx)), "");
+    gtk_entry_set_text(GTK_ENTRY(ctx->widgets->password_entry), "");
+    return FALSE;
+}
