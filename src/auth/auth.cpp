@@ -1,5 +1,5 @@
 // The authentication worker: one detached thread per attempt. It checks the
-// user's input, opens the chosen interface and runs the attempt cycles on it;
+// user's input, opens the chosen interface and drives the log-on machine on it;
 // it reports what happened through the worker link and `status`.
 #include "auth/auth.h"
 
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/shell.h"
-#include "auth/attempt.h"
+#include "auth/logon_driver.h"
 #include "auth/capture.h"
 #include "auth/ip.h"
 #include "auth/worker_link.h"

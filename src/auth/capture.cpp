@@ -74,21 +74,29 @@ int capture_set_filter(pcap_t *handle, const char *text)
     return ok;
 }
 
+int capture_next(pcap_t *handle, const uint8_t **frame, int *caplen)
+{
+    pcap_pkthdr *header = nullptr;
+    const u_char *data = nullptr;
+    int rc = pcap_next_ex(handle, &header, &data);
+    if (rc == 1) {
+        *frame = data;
+        *caplen = static_cast<int>(header->caplen);
+        return 1;
+    }
+    return rc == 0 ? 0 : -1;
+}
+
 int capture_read(pcap_t *handle, int timeout_ms, const uint8_t **frame, int *caplen)
 {
     gint64 deadline = timeout_ms > 0 ? g_get_monotonic_time() + gint64(timeout_ms) * 1000 : -1;
     int fd = pcap_get_selectable_fd(handle);
     for (;;) {
-        pcap_pkthdr *header = nullptr;
-        const u_char *data = nullptr;
-        int rc = pcap_next_ex(handle, &header, &data);
-        if (rc == 1) {
-            *frame = data;
-            *caplen = static_cast<int>(header->caplen);
-            return 1;
-        }
-        // Errors, the end of a recording and a handle that can't be polled end the wait.
-        if (rc != 0 || fd < 0 || !wait_readable(fd, deadline))
+        int got = capture_next(handle, frame, caplen);
+        if (got != 0)
+            return got > 0 ? 1 : 0;
+        // A handle that can't be polled ends the wait.
+        if (fd < 0 || !wait_readable(fd, deadline))
             return 0;
     }
 }

@@ -1,6 +1,6 @@
 // What the worker does with received frames: pure decisions over the
-// captured bytes, each length checked before the byte is read. The waits that
-// read frames and carry the decisions out are in attempt.h.
+// captured bytes, each length checked before the byte is read. The log-on
+// machine (logon_machine.h) turns them into steps.
 #pragma once
 
 #include <cstdint>

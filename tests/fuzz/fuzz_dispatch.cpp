@@ -1,30 +1,28 @@
 // Received frames of any content and length through the worker's decisions
-// and the answers they lead to, and whole exchanges through the worker's real
-// attempt cycles.
+// and the answers they lead to, and whole exchanges through the log-on
+// machine, without a capture.
 //
 // The input is read twice. First as one frame, in a heap block of exactly its
 // length (any read past the captured bytes is caught), through the decisions
-// and the answer builders. Then as an exchange: one byte of options
-// (bit 0 reconnect, bit 1 private suffix, bit 2 start as a log-off worker),
-// then records of a length byte and that many bytes, each the part after the
-// Ethernet header of a frame from the authenticator to the client. The
-// exchange becomes a recording that the attempt cycles read, as the replay
-// tests do; its end is the silence of a read time-out.
+// and the answer builders. Then as an exchange: one byte of options (bit 0
+// reconnect, bit 1 private suffix, bit 2 start as a log-off worker, bit 3 an
+// empty record is a read time-out, bit 4 a log-off request after the last
+// record), then records of a length byte and that many bytes, each the part
+// after the Ethernet header of a frame from the authenticator to the client.
+// The exchange's end is the silence of a read time-out; the steps the machine
+// answers with are checked as the worker would carry them out.
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 #include <vector>
 
 #include "app/records.h"
-#include "auth/attempt.h"
+#include "app/texts.h"
 #include "auth/dispatch.h"
 #include "auth/key.h"
+#include "auth/logon_machine.h"
 #include "auth/packets.h"
-#include "auth/wire.h"
-#include "auth/worker_link.h"
-#include "config/settings.h"
 
 namespace {
 
@@ -70,129 +68,145 @@ void one_frame(const uint8_t *data, size_t size)
         answer(dispatch_exchange(f, len, run_status), f, len);
 }
 
-// What the loop told the user.
-int messages = 0;
-bool message_was_last = false;
-size_t frames_sent = 0;
+// What the worker would do with the machine's steps, without doing it: the
+// run state, the messages, the frames. The address step always works.
+struct World {
+    int status;
+    int messages = 0;
+    bool message_was_last = false;
+    size_t frames_sent = 0;
+    size_t timeouts = 0;     // read time-outs fed: each may begin a cycle
+    size_t addresses = 0;
+    bool getting_address = false;
+    bool ended = false;
+    bool logged_off = false;
+};
 
-void put_u32(std::vector<uint8_t> &out, uint32_t v)
+void carry_out(World &w, const LogonActions &a)
 {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-// A little-endian pcap file of Ethernet frames sent by the authenticator to the client.
-std::vector<uint8_t> recording_of(const uint8_t *data, size_t size, size_t *frame_count)
-{
-    std::vector<uint8_t> out;
-    for (uint32_t v : {0xa1b2c3d4u, 0x00040002u, 0u, 0u, 65535u, 1u})
-        put_u32(out, v);
-    *frame_count = 0;
-    size_t i = 0;
-    while (i < size) {
-        size_t len = std::min<size_t>(data[i], size - i - 1);
-        ++i;
-        put_u32(out, 0);
-        put_u32(out, static_cast<uint32_t>(*frame_count));
-        put_u32(out, static_cast<uint32_t>(14 + len));
-        put_u32(out, static_cast<uint32_t>(14 + len));
-        out.insert(out.end(), kMac, kMac + 6);
-        out.insert(out.end(), kServer, kServer + 6);
-        out.push_back(0x88);
-        out.push_back(0x8e);
-        out.insert(out.end(), data + i, data + i + len);
-        i += len;
-        ++*frame_count;
+    for (int i = 0; i < a.count; ++i) {
+        const LogonStep &step = a.steps[i];
+        bool last = i == a.count - 1;
+        switch (step.kind) {
+        case StepKind::Send:
+            // Every frame is whole, fits its buffer and comes from us.
+            if (step.len < 18 || step.len > LOGON_FRAME_BUFSIZE ||
+                std::memcmp(step.frame + 6, kMac, 6) != 0)
+                std::abort();
+            w.frames_sent++;
+            break;
+        case StepKind::SetStatus:
+            w.status = step.value;
+            w.message_was_last = false;
+            break;
+        case StepKind::Progress:
+            if (render_text(step.text).size() >= sizeof(ClientSettings::msg_text))
+                std::abort();  // every text fits the dialog's field
+            w.message_was_last = false;
+            break;
+        case StepKind::ServerFailure:
+            w.status = STATUS_FAILED;  // what auth_error_handle does before its message
+            [[fallthrough]];
+        case StepKind::Message:
+            w.messages++;
+            w.message_was_last = true;
+            break;
+        case StepKind::ObtainAddress:
+            if (!last)
+                std::abort();
+            w.getting_address = true;
+            break;
+        case StepKind::End:
+            if (!last)
+                std::abort();
+            w.ended = true;
+            w.logged_off = step.value != 0;
+            break;
+        default:
+            break;
+        }
     }
-    return out;
 }
 
-int address_step(AppContext *, const char *, int *)
+LogonInput input(const World &w, LogonEvent event, bool reconnect, int64_t now)
 {
-    link_set_status(STATUS_ONLINE);
-    return 0;
+    return LogonInput{event, now, now / 1000, w.status, reconnect};
+}
+
+// Feeds one input; a finished address step goes first, as the worker runs it.
+void feed(LogonMachine &m, World &w, LogonInput in)
+{
+    if (w.getting_address) {
+        w.getting_address = false;
+        w.status = STATUS_ONLINE;
+        w.addresses++;
+        carry_out(w, logon_step(&m, input(w, LogonEvent::AddressObtained, in.reconnect, in.now_ms)));
+    }
+    if (w.ended)
+        return;
+    in.run_status = w.status;
+    w.timeouts += in.event == LogonEvent::ReadTimeout;
+    carry_out(w, logon_step(&m, in));
 }
 
 void whole_exchange(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return;
-    static ClientSettings settings{};
-    static AppContext ctx{nullptr, &settings};
     uint8_t options = data[0];
-    settings.timeout_reconnect = options & 1;
+    bool reconnect = options & 1;
+    bool empty_is_silence = options & 8;
+    LogonMachine m;
+    char answer_password[30];
+    build_answer_password(answer_password, "password", (options >> 1) & 1);
+    logon_init(&m, "account", answer_password, kMac, 1000);
+    World w;
+    w.status = options & 4 ? STATUS_LOGOFF : STATUS_AUTHENTICATING;
+    int64_t now = 0;
+    carry_out(w, logon_step(&m, input(w, LogonEvent::Begin, reconnect, now)));
     size_t frame_count = 0;
-    std::vector<uint8_t> file = recording_of(data + 1, size - 1, &frame_count);
-    FILE *stream = fmemopen(file.data(), file.size(), "rb");
-    if (!stream)
-        std::abort();
-    char err[PCAP_ERRBUF_SIZE];
-    pcap_t *handle = pcap_fopen_offline(stream, err);
-    if (!handle)
-        std::abort();  // we wrote it ourselves
-    AuthSession s{};
-    fill_session(s, &ctx, WorkerInput{"account", "password", "lab0", 1, (options >> 1) & 1});
-    std::memcpy(s.local_mac, kMac, 6);
-    s.generation = thread_auth_num;
-    s.acquire_address = address_step;
-    messages = 0;
-    message_was_last = false;
-    frames_sent = 0;
-    status = options & 4 ? STATUS_LOGOFF : STATUS_AUTHENTICATING;
-    run_on_capture(s, handle);
-    pcap_close(handle);
+    for (size_t i = 1; i < size && !w.ended; ++frame_count) {
+        size_t len = std::min<size_t>(data[i], size - i - 1);
+        ++i;
+        now += 10;
+        if (len == 0 && empty_is_silence) {
+            feed(m, w, input(w, LogonEvent::ReadTimeout, reconnect, now));
+            continue;
+        }
+        // In a heap block of exactly its length: a read past it is caught.
+        std::vector<uint8_t> frame(kMac, kMac + 6);
+        frame.insert(frame.end(), kServer, kServer + 6);
+        frame.push_back(0x88);
+        frame.push_back(0x8e);
+        frame.insert(frame.end(), data + i, data + i + len);
+        i += len;
+        LogonInput in = input(w, LogonEvent::Frame, reconnect, now);
+        in.frame = frame.data();
+        in.caplen = static_cast<int>(frame.size());
+        feed(m, w, in);
+    }
+    if (options & 16)
+        feed(m, w, input(w, LogonEvent::Logoff, reconnect, now));
+    // The end of the exchange is silence for good: at most a cycle more, and
+    // its unanswered Start.
+    for (int rounds = 0; !w.ended; ++rounds) {
+        if (rounds > 3)
+            std::abort();
+        feed(m, w, input(w, LogonEvent::ReadTimeout, reconnect, now + m.timeout_ms));
+    }
+    if (logon_reading(m) || logon_step(&m, input(w, LogonEvent::Begin, reconnect, now)).count != 0)
+        std::abort();  // an ended machine takes nothing more
     // Every end of an attempt is told once, as its last word; a log-off tells nothing.
-    bool logged_off = options & 4;
-    if (logged_off ? status != STATUS_IDLE || messages != 0
-                   : status != STATUS_FAILED || messages != 1 || !message_was_last)
+    if (w.logged_off ? w.status != STATUS_IDLE || w.messages != 0
+                     : w.status != STATUS_FAILED || w.messages != 1 || !w.message_was_last)
         std::abort();
-    // At most: two Starts per cycle, an answer or two per frame, the post-success
-    // frame. A recording's end is silence for good, so a reconnect ends the next cycle.
-    size_t cycles = settings.timeout_reconnect ? 2 : 1;
-    if (frames_sent > 2 * cycles + 2 * frame_count + 1)
+    // At most: two Starts per cycle, two answers per frame, the post-success
+    // frame after each address step, a Logoff.
+    if (w.frames_sent > 2 * (1 + w.timeouts) + 2 * frame_count + w.addresses + 1)
         std::abort();
-}
-
-WorkerLink counting_link()
-{
-    WorkerLink link{};
-    link.show_message = [](void *, TextId, const UserText &, int, int) {
-        messages++;
-        message_was_last = true;
-    };
-    link.progress_text = [](void *, const UserText &text) {
-        if (render_text(text).size() >= sizeof(ClientSettings::msg_text))
-            std::abort();  // every text fits the dialog's field
-        message_was_last = false;
-    };
-    link.status_changed = [](void *, int) { message_was_last = false; };
-    return link;
 }
 
 }  // namespace
-
-// The fuzzer's wire: frames are counted, not sent.
-int wire_send(pcap_t *, const unsigned char *, int len)
-{
-    if (len <= 0)
-        std::abort();
-    frames_sent++;
-    return 1;
-}
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    // The account is saved after each Success: into a scratch file, never the installed one.
-    static char path[] = "/tmp/corvix-fuzz-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0)
-        std::abort();
-    close(fd);
-    settings_path = path;
-    std::atexit([] { (void)unlink(path); });
-    set_worker_link(counting_link());
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

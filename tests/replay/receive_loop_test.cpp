@@ -1,9 +1,9 @@
-// The worker's attempt cycles over exchanges recorded in the lab (both
-// directions, EAPOL only): the real loop runs on a pcap_open_offline handle
-// with the worker's own filters, on a thread of its own as a worker does. It
-// must send exactly the answers the live client sent, and tell the user what
-// the live client told, in the same order; a recording's end is the silence
-// of a read time-out.
+// The worker's log-on over exchanges recorded in the lab (both directions,
+// EAPOL only): the recorded frames that pass the filter the worker last
+// installed are fed to its machine and driver, without a capture, on a thread
+// of its own as a worker does. It must send exactly the answers the live
+// client sent, and tell the user what the live client told, in the same
+// order; a recording's end is the silence of a read time-out.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/records.h"
-#include "auth/attempt.h"
+#include "auth/logon_driver.h"
 #include "auth/worker_link.h"
 #include "config/settings.h"
 #include "replay/wire_fake.h"
@@ -153,15 +153,52 @@ int fake_address_step(AppContext *, const char *device, int *)
     return 0;
 }
 
+// The filter the worker installed last, compiled as the capture compiles it.
+struct RecordingFilter {
+    bpf_program program{};
+    bool set = false;
+    ~RecordingFilter() { clear(); }
+    void clear()
+    {
+        if (set)
+            pcap_freecode(&program);
+        set = false;
+    }
+};
+RecordingFilter *filter = nullptr;
+
+int install_recording_filter(pcap_t *, const char *text)
+{
+    Handle dead(pcap_open_dead(DLT_EN10MB, 65536), pcap_close);
+    filter->clear();
+    filter->set = pcap_compile(dead.get(), &filter->program, text, 1, 0xff) == 0;
+    return filter->set ? 1 : 0;
+}
+
+bool passes_filter(const pcap_pkthdr *hdr, const u_char *data)
+{
+    return !filter->set || pcap_offline_filter(&filter->program, hdr, data) != 0;
+}
+
 struct LoopRun {
     AuthSession *s;
+    pcap_t *recording;
     bool returned = false;  // false: the thread ended at a checkpoint
 };
 
 gpointer loop_thread(gpointer data)
 {
     auto *run = static_cast<LoopRun *>(data);
-    run_on_capture(*run->s, run->s->handle);
+    bool going = logon_begin(*run->s);
+    pcap_pkthdr *hdr;
+    const u_char *frame;
+    while (going && pcap_next_ex(run->recording, &hdr, &frame) == 1) {
+        if (passes_filter(hdr, frame))
+            going = logon_feed(*run->s, LogonEvent::Frame, frame, static_cast<int>(hdr->caplen));
+    }
+    // The end of the recording is silence for good.
+    while (going)
+        going = logon_feed(*run->s, LogonEvent::ReadTimeout);
     run->returned = true;
     return nullptr;
 }
@@ -173,12 +210,14 @@ class AttemptLoop : public ::testing::Test {
     AppContext ctx{nullptr, &settings};
     AuthSession s{};
     Handle handle{nullptr, pcap_close};
+    RecordingFilter recording_filter;
     std::string settings_file;
     bool returned = false;
 
     void SetUp() override
     {
         rec = &recorder;
+        filter = &recording_filter;
         set_worker_link(recording_link());
         sent_frames.clear();
         thread_auth_num = 0;
@@ -193,8 +232,8 @@ class AttemptLoop : public ::testing::Test {
 
     void TearDown() override { (void)unlink(settings_file.c_str()); }
 
-    // The worker's session for the recorded client, then its attempt cycles
-    // on the recording, run to their end on a thread of their own.
+    // The worker's session for the recorded client, then its log-on over the
+    // recording, run to its end on a thread of its own.
     void run(const std::string &path, const char *password = "labpass1", int private_auth = 0)
     {
         handle = open_recording(path);
@@ -206,8 +245,9 @@ class AttemptLoop : public ::testing::Test {
         s.generation = thread_auth_num;
         s.after_key_answer = count_key_check;
         s.acquire_address = fake_address_step;
-        s.handle = handle.get();
-        LoopRun loop{&s};
+        s.install_filter = install_recording_filter;
+        recording_filter.clear();
+        LoopRun loop{&s, handle.get()};
         GThread *thread = g_thread_new("attempt", loop_thread, &loop);
         g_thread_join(thread);
         returned = loop.returned;

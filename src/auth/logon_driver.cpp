@@ -1,0 +1,216 @@
+#include "auth/logon_driver.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <glib.h>
+#include <poll.h>
+
+#include "auth/auth.h"
+#include "auth/capture.h"
+#include "auth/dispatch.h"
+#include "auth/wire.h"
+#include "config/settings.h"
+
+namespace {
+
+// Seconds from the settings file to a read time-out that can't overflow.
+int timeout_ms_from(int seconds)
+{
+    if (seconds <= 0)
+        return 0;
+    return seconds > INT_MAX / 1000 ? INT_MAX / 1000 * 1000 : seconds * 1000;
+}
+
+int64_t monotonic_ms()
+{
+    return g_get_monotonic_time() / 1000;
+}
+
+// Milliseconds a wait may last before deadline; -1 without one. Rounded up,
+// so the wait never ends before the deadline has come.
+int wait_ms(int64_t deadline)
+{
+    if (deadline == LOGON_NEVER)
+        return -1;
+    int64_t left = deadline - monotonic_ms();
+    if (left <= 0)
+        return 0;
+    return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+bool reconnect_wanted(const AuthSession &s)
+{
+    // Read afresh each time: the settings dialog may change it meanwhile.
+    return __atomic_load_n(&s.ctx->settings->timeout_reconnect, __ATOMIC_RELAXED) != 0;
+}
+
+void install_filter(AuthSession &s, const char *text)
+{
+    if (s.install_filter)
+        (void)s.install_filter(s.handle, text);
+    else
+        (void)capture_set_filter(s.handle, text);
+}
+
+// After Logoff the worker of an exit ends the whole process.
+void end_after(int logged_off)
+{
+    if (logged_off && thread_auth_num.load() < 0)
+        std::exit(0);
+}
+
+enum class Outcome { GoOn, Ended, AddressObtained };
+
+Outcome carry_out_step(AuthSession &s, const LogonStep &step)
+{
+    switch (step.kind) {
+    case StepKind::Checkpoint:
+        retire_if_superseded(s.generation);
+        break;
+    case StepKind::Send:
+        (void)wire_send(s.handle, step.frame, step.len);
+        break;
+    case StepKind::SetFilter:
+        install_filter(s, step.filter);
+        break;
+    case StepKind::SetStatus:
+        link_set_status(step.value);
+        break;
+    case StepKind::Progress:
+        link_progress_text(step.text);
+        break;
+    case StepKind::Message:
+        link_show_message(step.title, step.text, step.msg_kind, step.buttons);
+        break;
+    case StepKind::ServerFailure:
+        auth_error_handle(s.ctx, step.failure_code);
+        break;
+    case StepKind::KeyCheck:
+        if (s.after_key_answer)
+            s.after_key_answer();
+        break;
+    case StepKind::SaveAccount:
+        // What is stored is what the user typed, never the private suffix.
+        set_msg(s.account, s.password, s.device, s.ctx);
+        break;
+    case StepKind::ObtainAddress:
+        if (s.acquire_address)
+            (void)s.acquire_address(s.ctx, s.device, &s.generation);
+        return Outcome::AddressObtained;
+    case StepKind::End:
+        end_after(step.value);
+        return Outcome::Ended;
+    }
+    return Outcome::GoOn;
+}
+
+Outcome carry_out(AuthSession &s, const LogonActions &a)
+{
+    for (int i = 0; i < a.count; ++i) {
+        Outcome outcome = carry_out_step(s, a.steps[i]);
+        if (outcome != Outcome::GoOn)
+            return outcome;  // End and ObtainAddress are a list's last step
+    }
+    return Outcome::GoOn;
+}
+
+// The capture's frames, as long as it holds any; a read error or the end of
+// a recording is a read that brought none.
+bool take_frames(AuthSession &s)
+{
+    for (;;) {
+        const uint8_t *frame = nullptr;
+        int caplen = 0;
+        int got = capture_next(s.handle, &frame, &caplen);
+        if (got == 0)
+            return true;
+        bool going = got > 0 ? logon_feed(s, LogonEvent::Frame, frame, caplen)
+                             : logon_feed(s, LogonEvent::ReadTimeout);
+        if (!going)
+            return false;
+    }
+}
+
+bool take_all(AuthSession &s)
+{
+    for (int i = 0; i < s.source_count; ++i) {
+        if (!s.sources[i].take(s))
+            return false;
+    }
+    return true;
+}
+
+// Waits until a source is readable or the machine's deadline has come, which
+// it feeds as a read time-out; false when the worker has ended.
+bool wait_once(AuthSession &s)
+{
+    int ms = wait_ms(s.machine.deadline);
+    if (ms == 0)
+        return logon_feed(s, LogonEvent::ReadTimeout);
+    pollfd fds[MAX_WAIT_SOURCES];
+    for (int i = 0; i < s.source_count; ++i)
+        fds[i] = pollfd{s.sources[i].fd, POLLIN, 0};
+    int n = poll(fds, static_cast<nfds_t>(s.source_count), ms);
+    if (n < 0 && errno != EINTR)
+        return logon_feed(s, LogonEvent::ReadTimeout);  // a wait that failed is a read error
+    return true;
+}
+
+}  // namespace
+
+void fill_session(AuthSession &s, AppContext *ctx, const WorkerInput &in)
+{
+    s.ctx = ctx;
+    copy_field(s.account, in.account.c_str());
+    copy_field(s.password, in.password.c_str());
+    // A name too long for the field can't match any interface, so keep it empty.
+    copy_field(s.device, in.device.size() < sizeof s.device ? in.device.c_str() : "");
+    build_answer_password(s.answer_password, s.password, in.private_auth);
+    s.timeout_ms = timeout_ms_from(in.timeout);
+}
+
+bool add_wait_source(AuthSession &s, const WaitSource &source)
+{
+    if (s.source_count >= MAX_WAIT_SOURCES)
+        return false;
+    s.sources[s.source_count++] = source;
+    return true;
+}
+
+bool logon_begin(AuthSession &s)
+{
+    logon_init(&s.machine, s.account, s.answer_password, s.local_mac, s.timeout_ms);
+    return logon_feed(s, LogonEvent::Begin);
+}
+
+bool logon_feed(AuthSession &s, LogonEvent event, const uint8_t *frame, int caplen)
+{
+    LogonInput in{event, 0, 0, 0, false, frame, caplen};
+    for (;;) {
+        in.now_ms = monotonic_ms();
+        in.wall_s = static_cast<int64_t>(std::time(nullptr));
+        in.run_status = status.load();
+        in.reconnect = reconnect_wanted(s);
+        switch (carry_out(s, logon_step(&s.machine, in))) {
+        case Outcome::GoOn:
+            return logon_reading(s.machine);
+        case Outcome::Ended:
+            return false;
+        case Outcome::AddressObtained:
+            in = LogonInput{LogonEvent::AddressObtained, 0, 0, 0, false};
+            break;
+        }
+    }
+}
+
+void run_on_capture(AuthSession &s, pcap_t *handle)
+{
+    s.handle = handle;
+    (void)add_wait_source(s, WaitSource{pcap_get_selectable_fd(handle), take_frames});
+    if (!logon_begin(s))
+        return;
+    while (take_all(s) && wait_once(s)) {
+    }
+}

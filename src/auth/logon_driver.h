@@ -1,0 +1,61 @@
+// The worker's driver: the log-on machine (logon_machine.h) joined to the
+// capture, the clock, the worker link, the settings file and the address
+// step. It waits on its sources' descriptors until the machine's deadline,
+// feeds what comes to the machine and carries out the steps it answers with,
+// ending the thread at a checkpoint when a newer worker has taken over.
+#pragma once
+
+#include <cstdint>
+#include <pcap/pcap.h>
+
+#include "app/records.h"
+#include "auth/logon_machine.h"
+#include "auth/worker_link.h"
+
+struct AuthSession;
+
+// A descriptor the worker waits on, and how it takes what that holds: take()
+// reads without blocking and feeds the machine, and answers false once the
+// worker has ended. Every source's take() runs before each wait as well, so
+// nothing already held is waited for. A negative fd is taken from but never
+// waited on.
+struct WaitSource {
+    int fd;
+    bool (*take)(AuthSession &s);
+};
+
+constexpr int MAX_WAIT_SOURCES = 4;
+
+// One worker's values, private to its thread.
+struct AuthSession {
+    AppContext *ctx;
+    pcap_t *handle;
+    int generation;
+    int timeout_ms;  // 0: a read waits until a frame arrives
+    char account[51];
+    char password[21];
+    char answer_password[30];  // what MD5 answers use: password, or with the private suffix
+    char device[64];
+    uint8_t local_mac[6];
+    LogonMachine machine;
+    WaitSource sources[MAX_WAIT_SOURCES];
+    int source_count;
+    // The lower-case process check, the address step (request_ip) and the
+    // filter's installation (capture_set_filter when null); tests may replace them.
+    void (*after_key_answer)();
+    int (*acquire_address)(AppContext *ctx, const char *device, int *generation);
+    int (*install_filter)(pcap_t *handle, const char *text);
+};
+
+// Account, passwords, interface and read time-out from what the user entered.
+void fill_session(AuthSession &s, AppContext *ctx, const WorkerInput &in);
+// Adds a descriptor to wait on; false when the session has no room left.
+bool add_wait_source(AuthSession &s, const WaitSource &source);
+// Sets up the machine for local_mac and begins it; false when the worker has ended.
+bool logon_begin(AuthSession &s);
+// Feeds one input, stamped with the clocks, `status` and the reconnect
+// setting as they are now, and carries out the steps; false when the worker has ended.
+bool logon_feed(AuthSession &s, LogonEvent event, const uint8_t *frame = nullptr, int caplen = 0);
+// On handle, whose local_mac is known: the whole log-on, until the worker
+// has logged off or an attempt has ended with a reported failure.
+void run_on_capture(AuthSession &s, pcap_t *handle);

@@ -1,0 +1,300 @@
+#include "auth/logon_machine.h"
+
+#include <cstring>
+#include <glib.h>
+
+#include "app/check.h"
+#include "app/records.h"
+#include "auth/dispatch.h"
+#include "auth/key.h"
+
+namespace {
+
+constexpr uint8_t EAPOL_ETHERTYPE[2] = {0x88, 0x8e};
+constexpr int FIRST_ATTEMPT_NUMBER = 2;  // the first reconnect is the second attempt
+
+LogonStep &add(LogonActions &a, StepKind kind)
+{
+    CHECK(a.count < LOGON_MAX_STEPS);
+    LogonStep &step = a.steps[a.count++];
+    step.kind = kind;
+    return step;
+}
+
+// Two checkpoints in a row are one.
+void checkpoint(LogonActions &a)
+{
+    if (a.count == 0 || a.steps[a.count - 1].kind != StepKind::Checkpoint)
+        add(a, StepKind::Checkpoint);
+}
+
+LogonStep &send(LogonActions &a)
+{
+    return add(a, StepKind::Send);
+}
+
+void set_status(LogonActions &a, int value)
+{
+    add(a, StepKind::SetStatus).value = value;
+}
+
+void progress(LogonActions &a, const UserText &text)
+{
+    add(a, StepKind::Progress).text = text;
+}
+
+// Progress texts of the exchange are shown only while authenticating.
+void progress_while_authenticating(LogonActions &a, const LogonInput &in, TextId text)
+{
+    if (in.run_status == STATUS_AUTHENTICATING)
+        progress(a, user_text(text));
+}
+
+void message(LogonActions &a, TextId title, TextId text, int buttons)
+{
+    LogonStep &step = add(a, StepKind::Message);
+    step.title = title;
+    step.text = user_text(text);
+    step.msg_kind = 1;
+    step.buttons = buttons;
+}
+
+void end(LogonMachine *m, LogonActions &a, int logged_off)
+{
+    add(a, StepKind::End).value = logged_off;
+    m->phase = LogonPhase::Ended;
+    m->deadline = LOGON_NEVER;
+}
+
+// Each read waits at most the read time-out, counted from when it began.
+void read_from(LogonMachine *m, const LogonInput &in, LogonPhase phase)
+{
+    m->phase = phase;
+    m->deadline = m->timeout_ms > 0 ? in.now_ms + m->timeout_ms : LOGON_NEVER;
+}
+
+void reset_headers(LogonMachine *m)
+{
+    std::memset(m->identity_extra, 0, sizeof m->identity_extra);
+    std::memcpy(m->eth_header, MultcastAddr, 6);
+    std::memcpy(m->eth_header + 6, m->local_mac, 6);
+    std::memcpy(m->eth_header + 12, EAPOL_ETHERTYPE, 2);
+}
+
+void send_identity(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    LogonStep &step = send(a);
+    step.len = build_response_identity(step.frame, in.frame, m->eth_header, m->identity_extra,
+                                       m->account);
+}
+
+void log_off(LogonMachine *m, LogonActions &a)
+{
+    LogonStep &step = send(a);
+    step.len = build_logoff_pkt(step.frame, m->local_mac);
+    set_status(a, STATUS_IDLE);
+    checkpoint(a);
+    end(m, a, 1);
+}
+
+// A cycle sends Start and waits for the first request; a log-off worker logs off instead.
+void begin_cycle(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    if (in.run_status == STATUS_LOGOFF) {
+        log_off(m, a);
+        return;
+    }
+    checkpoint(a);
+    LogonStep &step = send(a);
+    step.len = build_start_pkt(step.frame, m->local_mac);
+    progress_while_authenticating(a, in, T_PROGRESS_START);
+    read_from(m, in, LogonPhase::StartWait);
+}
+
+void on_begin(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    LogonStep &filter = add(a, StepKind::SetFilter);
+    format_filter_before(filter.filter, sizeof filter.filter, m->local_mac);
+    reset_headers(m);
+    checkpoint(a);
+    m->attempt_number = FIRST_ATTEMPT_NUMBER;
+    begin_cycle(m, a, in);
+}
+
+void server_failure(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    checkpoint(a);
+    read_failure_code(in.frame, in.caplen, add(a, StepKind::ServerFailure).failure_code);
+    end(m, a, 0);
+}
+
+// No request came: Start once more, then the failure.
+void no_answer(LogonMachine *m, LogonActions &a)
+{
+    checkpoint(a);
+    LogonStep &step = send(a);
+    step.len = build_start_pkt(step.frame, m->local_mac);
+    set_status(a, STATUS_FAILED);
+    message(a, T_TITLE_AUTH_FAILED, T_NO_ANSWER, 0);
+    end(m, a, 0);
+}
+
+void on_start_wait_frame(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    switch (dispatch_start_wait(in.frame, in.caplen)) {
+    case StartWaitAction::Request:
+        // A first request of another type gets no answer; the exchange handles the next.
+        if (is_identity_request(in.frame, in.caplen)) {
+            send_identity(m, a, in);
+            progress_while_authenticating(a, in, T_PROGRESS_IDENTITY);
+        }
+        read_from(m, in, LogonPhase::Exchange);
+        return;
+    case StartWaitAction::Failure:
+        server_failure(m, a, in);
+        return;
+    case StartWaitAction::NoAnswer:
+        no_answer(m, a);
+        return;
+    }
+}
+
+void answer_key(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    checkpoint(a);
+    LogonStep &first = send(a);
+    first.len = build_packet_key1(first.frame, in.frame, m->local_mac);
+    LogonStep &second = send(a);
+    second.len = build_packet_key2(second.frame, in.frame, m->local_mac);
+    add(a, StepKind::KeyCheck);
+}
+
+// Save the account, then the address; the exchange goes on once that has returned.
+void success(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    std::memcpy(m->server_mac, in.frame + 6, 6);
+    add(a, StepKind::SaveAccount);
+    checkpoint(a);
+    set_status(a, STATUS_GETTING_IP);
+    progress(a, user_text(T_PASSED_GETTING_IP));
+    add(a, StepKind::ObtainAddress);
+    m->phase = LogonPhase::GettingAddress;
+    m->deadline = LOGON_NEVER;
+}
+
+void on_exchange_frame(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    read_from(m, in, LogonPhase::Exchange);
+    switch (dispatch_exchange(in.frame, in.caplen, in.run_status)) {
+    case ExchangeAction::AnswerKey:
+        answer_key(m, a, in);
+        return;
+    case ExchangeAction::AnswerIdentity:
+        send_identity(m, a, in);
+        progress_while_authenticating(a, in, T_PROGRESS_IDENTITY2);
+        return;
+    case ExchangeAction::AnswerMd5: {
+        LogonStep &step = send(a);
+        step.len = build_response_md5(step.frame, in.frame, m->eth_header, m->account,
+                                      m->answer_password);
+        progress_while_authenticating(a, in, T_PROGRESS_MD5);
+        return;
+    }
+    case ExchangeAction::Failure:
+        server_failure(m, a, in);
+        return;
+    case ExchangeAction::Success:
+        success(m, a, in);
+        return;
+    case ExchangeAction::Ignore:
+        return;
+    }
+}
+
+void on_frame(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    // A worker retired while it waited answers nothing: after a log-off the
+    // authenticator asks again at once, and an answer would reopen the port.
+    checkpoint(a);
+    if (m->phase == LogonPhase::StartWait)
+        on_start_wait_frame(m, a, in);
+    else
+        on_exchange_frame(m, a, in);
+}
+
+// The link is silent: dropped, or a new cycle on the same capture and filter.
+void on_exchange_silence(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    checkpoint(a);
+    if (!in.reconnect) {
+        set_status(a, STATUS_FAILED);
+        message(a, T_TITLE_DROPPED, T_LINK_TIMEOUT, 0);
+        end(m, a, 0);
+        return;
+    }
+    // Shown in every state, and `status` stays as it is.
+    progress(a, reconnect_text(m->attempt_number));
+    reset_headers(m);
+    m->attempt_number++;
+    checkpoint(a);
+    begin_cycle(m, a, in);
+}
+
+void on_address_obtained(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    checkpoint(a);
+    LogonStep &key = send(a);
+    key.len = build_packet_key(key.frame, m->local_mac, static_cast<time_t>(in.wall_s));
+    LogonStep &filter = add(a, StepKind::SetFilter);
+    format_filter_after(filter.filter, sizeof filter.filter, m->server_mac, m->local_mac);
+    read_from(m, in, LogonPhase::Exchange);
+}
+
+}  // namespace
+
+void logon_init(LogonMachine *m, const char *account, const char *answer_password,
+                const uint8_t local_mac[6], int timeout_ms)
+{
+    *m = LogonMachine{};
+    m->phase = LogonPhase::NotStarted;
+    m->timeout_ms = timeout_ms > 0 ? timeout_ms : 0;
+    m->deadline = LOGON_NEVER;
+    g_strlcpy(m->account, account, sizeof m->account);
+    g_strlcpy(m->answer_password, answer_password, sizeof m->answer_password);
+    std::memcpy(m->local_mac, local_mac, 6);
+}
+
+LogonActions logon_step(LogonMachine *m, const LogonInput &in)
+{
+    LogonActions a{};
+    switch (in.event) {
+    case LogonEvent::Begin:
+        if (m->phase == LogonPhase::NotStarted)
+            on_begin(m, a, in);
+        break;
+    case LogonEvent::Frame:
+        if (logon_reading(*m))
+            on_frame(m, a, in);
+        break;
+    case LogonEvent::ReadTimeout:
+        if (m->phase == LogonPhase::StartWait)
+            no_answer(m, a);
+        else if (m->phase == LogonPhase::Exchange)
+            on_exchange_silence(m, a, in);
+        break;
+    case LogonEvent::Logoff:
+        if (m->phase != LogonPhase::Ended)
+            log_off(m, a);
+        break;
+    case LogonEvent::AddressObtained:
+        if (m->phase == LogonPhase::GettingAddress)
+            on_address_obtained(m, a, in);
+        break;
+    }
+    return a;
+}
+
+bool logon_reading(const LogonMachine &m)
+{
+    return m.phase == LogonPhase::StartWait || m.phase == LogonPhase::Exchange;
+}
