@@ -209,8 +209,12 @@ void run_on_capture(AuthSession &s, pcap_t *handle)
 {
     s.handle = handle;
     (void)add_wait_source(s, WaitSource{pcap_get_selectable_fd(handle), take_frames});
-    if (!logon_begin(s))
-        return;
+    if (logon_begin(s))
+        logon_drive(s);
+}
+
+void logon_drive(AuthSession &s)
+{
     while (take_all(s) && wait_once(s)) {
     }
 }

@@ -56,6 +56,9 @@ bool logon_begin(AuthSession &s);
 // Feeds one input, stamped with the clocks, `status` and the reconnect
 // setting as they are now, and carries out the steps; false when the worker has ended.
 bool logon_feed(AuthSession &s, LogonEvent event, const uint8_t *frame = nullptr, int caplen = 0);
+// Waits on the sources and feeds what they bring, and the deadline's silences,
+// until the worker has ended. The machine must have begun.
+void logon_drive(AuthSession &s);
 // On handle, whose local_mac is known: the whole log-on, until the worker
 // has logged off or an attempt has ended with a reported failure.
 void run_on_capture(AuthSession &s, pcap_t *handle);
