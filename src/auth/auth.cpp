@@ -9,9 +9,9 @@
 #include <string>
 
 #include "app/shell.h"
-#include "auth/logon_driver.h"
 #include "auth/capture.h"
 #include "auth/ip.h"
+#include "auth/logon_driver.h"
 #include "auth/worker_link.h"
 
 namespace {

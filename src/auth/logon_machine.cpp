@@ -10,6 +10,8 @@
 
 namespace {
 
+static_assert(LOGON_FRAME_BUFSIZE >= KEY_FRAME_BUFSIZE, "a step holds every frame the worker sends");
+
 constexpr uint8_t EAPOL_ETHERTYPE[2] = {0x88, 0x8e};
 constexpr int FIRST_ATTEMPT_NUMBER = 2;  // the first reconnect is the second attempt
 
