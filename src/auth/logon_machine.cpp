@@ -52,6 +52,7 @@ void progress_while_authenticating(LogonActions &a, const LogonInput &in, TextId
         progress(a, user_text(text));
 }
 
+// Every message the machine asks for is an error (kind 1).
 void message(LogonActions &a, TextId title, TextId text, int buttons)
 {
     LogonStep &step = add(a, StepKind::Message);
