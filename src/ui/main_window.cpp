@@ -78,10 +78,10 @@ GtkWidget *new_combo(MainWidgets *w, GList *items, Slot slot)
     return combo;
 }
 
-GtkWidget *new_image_button(MainWidgets *w, const guint8 *caption, Slot slot)
+GtkWidget *new_image_button(MainWidgets *w, Caption caption, Slot slot)
 {
     GtkWidget *button = gtk_button_new();
-    w->scratch_image = image_from_inline(caption);
+    w->scratch_image = image_from_inline(caption_picture(caption));
     gtk_container_add(GTK_CONTAINER(button), w->scratch_image);
     put(w, button, slot);
     return button;
@@ -108,10 +108,7 @@ void build_toplevel(MainWidgets *w)
     Utf8Text title = utf8(text_of(T_APP_NAME));
     gtk_window_set_title(window, text_or_empty(title));
     gtk_widget_modify_bg(w->window, GTK_STATE_NORMAL, &w->colors[0]);
-    if (GdkPixbuf *icon = pixbuf_from_inline(tray_inline)) {
-        gtk_window_set_icon(window, icon);
-        g_object_unref(icon);
-    }
+    set_window_icons(window);
     g_signal_connect(w->window, "destroy", G_CALLBACK(exit_client), nullptr);
     w->fixed = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(w->window), w->fixed);
@@ -166,15 +163,15 @@ void build_account_fields(AppContext *ctx)
 void build_buttons(AppContext *ctx)
 {
     MainWidgets *w = ctx->widgets;
-    w->exit_button = new_image_button(w, exit_inline, EXIT_BUTTON);
+    w->exit_button = new_image_button(w, CAPTION_EXIT, EXIT_BUTTON);
     g_signal_connect(w->exit_button, "clicked", G_CALLBACK(exit_client), nullptr);
-    w->logon_button = new_image_button(w, logon_inline, LOGON_BUTTON);
+    w->logon_button = new_image_button(w, CAPTION_LOGON, LOGON_BUTTON);
     gtk_widget_modify_bg(w->scratch_image, GTK_STATE_NORMAL, &w->colors[4]);
     gtk_widget_grab_focus(w->logon_button);
     g_signal_connect(w->logon_button, "clicked", G_CALLBACK(on_logon_button_clicked), ctx);
-    w->config_button = new_image_button(w, config_inline, CONFIG_BUTTON);
+    w->config_button = new_image_button(w, CAPTION_CONFIG, CONFIG_BUTTON);
     g_signal_connect(w->config_button, "clicked", G_CALLBACK(show_config_dialog), ctx);
-    w->about_button = new_image_button(w, about_inline, ABOUT_BUTTON);
+    w->about_button = new_image_button(w, CAPTION_ABOUT, ABOUT_BUTTON);
     g_signal_connect(w->about_button, "clicked", G_CALLBACK(show_about_dlg), w);
 }
 
@@ -239,6 +236,9 @@ void build_main_window(AppContext *ctx)
 void show_main_window(int *argc, char ***argv, ClientSettings *settings)
 {
     mainloop_init();
+    // The texts' language, from the locale that main() set; the window shows
+    // its texts and caption pictures in it.
+    choose_text_language();
     // Both live as long as the process: workers and handlers keep pointers.
     static MainWidgets widgets = main_widgets_initial();
     static AppContext ctx{&widgets, settings};
@@ -260,8 +260,7 @@ void show_about_dlg(GtkWidget *, MainWidgets *widgets)
     GdkPixbuf *pixbuf = pixbuf_from_inline(tray_inline);
     GtkWidget *about = gtk_about_dialog_new();
     GtkAboutDialog *dialog = GTK_ABOUT_DIALOG(about);
-    if (pixbuf)
-        gtk_window_set_icon(GTK_WINDOW(about), pixbuf);
+    set_window_icons(GTK_WINDOW(about));
     gtk_widget_modify_bg(about, GTK_STATE_NORMAL, &kAboutBackground);
     gtk_window_set_transient_for(GTK_WINDOW(about), nullptr);
     gtk_window_set_position(GTK_WINDOW(about), GTK_WIN_POS_CENTER);
