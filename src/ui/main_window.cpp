@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 #include "app/texts.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/startup.h"
@@ -53,12 +54,41 @@ void put(MainWidgets *w, GtkWidget *widget, Slot slot)
     gtk_fixed_put(GTK_FIXED(w->fixed), widget, p.x, p.y);
 }
 
+// Puts a widget at its slot when its natural width ends by right_edge there
+// (the Chinese texts always do), else further left, not beyond min_x, so that
+// a longer text does not run into its neighbour. Measured in the window,
+// with the resource file's font.
+// What still does not fit from min_x gets a smaller font (the label is the
+// widget itself or its child), half a point at a time.
+void put_ending_by(MainWidgets *w, GtkWidget *widget, Slot slot, int right_edge, int min_x)
+{
+    put(w, widget, slot);
+    GtkWidget *label = GTK_IS_LABEL(widget) ? widget : gtk_bin_get_child(GTK_BIN(widget));
+    GtkRequisition size;
+    gtk_widget_size_request(widget, &size);
+    PangoFontDescription *font = pango_font_description_copy(gtk_widget_get_style(label)->font_desc);
+    int points = pango_font_description_get_size(font);
+    while (size.width > right_edge - min_x && points > 6 * PANGO_SCALE) {
+        points -= PANGO_SCALE / 2;
+        pango_font_description_set_size(font, points);
+        gtk_widget_modify_font(label, font);
+        gtk_widget_size_request(widget, &size);
+    }
+    pango_font_description_free(font);
+    const Place &p = kPlaces[slot];
+    if (p.x + size.width > right_edge)
+        gtk_fixed_move(GTK_FIXED(w->fixed), widget, std::max(min_x, right_edge - size.width), p.y);
+}
+
+// The labels end before the fields at x 60.
+constexpr int kLabelsEnd = 58, kWindowWidth = 334;
+
 GtkWidget *new_label(MainWidgets *w, const char *text, Slot slot)
 {
     Utf8Text converted = utf8(text);
     GtkWidget *label = gtk_label_new(text_or_empty(converted));
     gtk_widget_modify_fg(label, GTK_STATE_NORMAL, &w->colors[1]);
-    put(w, label, slot);
+    put_ending_by(w, label, slot, kLabelsEnd, 2);
     return label;
 }
 
@@ -94,7 +124,8 @@ GtkWidget *new_check(MainWidgets *w, const char *caption, Slot slot)
     GtkWidget *label = gtk_bin_get_child(GTK_BIN(check));
     for (GtkStateType state : kCheckStates)
         gtk_widget_modify_fg(label, state, &w->colors[4]);
-    put(w, check, slot);
+    // Right of the lock at x 220..240, inside the window.
+    put_ending_by(w, check, slot, kWindowWidth - 2, 242);
     return check;
 }
 

@@ -13,6 +13,7 @@
 #include "support/locales.h"
 #include "ui/config_dialog.h"
 #include "ui/images.h"
+#include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
 
@@ -68,6 +69,30 @@ std::string want(TextId id, const LocaleCase &c)
     return text;
 }
 
+// With CORVIX_SHOTS_DIR set, a window's picture goes to
+// DIR/<locale>/<name>.png once it is drawn (scripts/screenshots.sh). From the
+// script thread.
+void save_shot(GtkWidget *window, const std::string &name, const LocaleCase &c)
+{
+    const char *dir = getenv("CORVIX_SHOTS_DIR");
+    if (!dir || !*dir)
+        return;
+    g_usleep(300000);  // mapped, then drawn by the main loop
+    on_main([&] {
+        GdkWindow *w = gtk_widget_get_window(window);
+        gdk_window_process_updates(w, TRUE);
+        gdk_flush();
+        int width = 0, height = 0;
+        gdk_drawable_get_size(GDK_DRAWABLE(w), &width, &height);
+        GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(nullptr, GDK_DRAWABLE(w), nullptr, 0, 0, 0, 0, width, height);
+        std::string folder = std::string(dir) + "/" + locale_case_name(c);
+        g_mkdir_with_parents(folder.c_str(), 0755);
+        ASSERT_NE(shot, nullptr);
+        EXPECT_TRUE(gdk_pixbuf_save(shot, (folder + "/" + name + ".png").c_str(), "png", nullptr, nullptr));
+        g_object_unref(shot);
+    });
+}
+
 class Windows : public testing::TestWithParam<LocaleCase> {
 protected:
     void SetUp() override
@@ -75,6 +100,8 @@ protected:
         gui_init();
         ASSERT_TRUE(enter_locale(GetParam())) << GetParam().lang << " is not generated: run scripts/packages.sh";
         choose_text_language(CORVIX_BINARY_DIR "/locale");
+        // The client's own look (its buttons' borders decide the captions' room).
+        gtk_rc_parse(CORVIX_SOURCE_DIR "/data/Corvixrc");
     }
     const char *lang() const { return GetParam().english ? "en" : "zh"; }
 };
@@ -106,35 +133,116 @@ TEST_P(Windows, MainWindowTitleLabelsAndCaptions)
         sizes.push_back(gdk_pixbuf_get_width(GDK_PIXBUF(l->data)));
     g_list_free(icons);
     EXPECT_EQ(sizes, (std::vector<int>{16, 22, 24, 32, 48, 64, 128, 256}));
+    // Every text fits its place: labels end before the fields (x 60), the
+    // check boxes inside the window, right of the lock (x 240).
+    std::vector<GtkAllocation> labels, checks;
+    run_script([&] {
+        on_main([&] { gtk_widget_show_all(w.window); });
+        ASSERT_TRUE(wait_for([&] { return w.account_label->allocation.width > 1; }));
+        save_shot(w.window, "main-window", c);
+        on_main([&] {
+            for (GtkWidget *l : {w.account_label, w.password_label, w.device_label})
+                labels.push_back(l->allocation);
+            for (GtkWidget *b : {w.remember_check, w.auto_logon_check})
+                checks.push_back(b->allocation);
+            gtk_widget_hide(w.window);
+        });
+    });
+    for (const GtkAllocation &a : labels)
+        EXPECT_LE(a.x + a.width, 60) << a.x << "+" << a.width;
+    for (const GtkAllocation &a : checks) {
+        EXPECT_GE(a.x, 240);
+        EXPECT_LE(a.x + a.width, 334) << a.x << "+" << a.width;
+    }
 }
 
-TEST_P(Windows, FailureDialogShowsTheServersMessage)
+namespace {
+
+// The three message windows: their title, text and the captions of the
+// buttons at the right (x 260) and the left (x 10).
+struct DialogCase {
+    const char *shot;
+    int kind, buttons;
+    TextId title;
+    UserText text;
+    Caption right, left;
+};
+
+const uint8_t kWrongPassword[4] = {'3', '0', '3', ':'};
+
+const DialogCase kDialogs[] = {
+    {"progress-window", 0, 0, T_TITLE_NOTICE, user_text(T_PASSED_GETTING_IP), CAPTION_HIDE, CAPTION_DISCONNECT},
+    {"failure-window", 1, 0, T_TITLE_AUTH_FAILED, server_failure_text(kWrongPassword), CAPTION_RECONNECT,
+     CAPTION_RETURN},
+    {"notice-window", 1, 1, T_TITLE_ERROR, user_text(T_NO_ANSWER), CAPTION_OK, CAPTION_NONE},
+};
+
+}  // namespace
+
+TEST_P(Windows, MessageDialogs)
 {
     const LocaleCase &c = GetParam();
     AppContext *ctx = &gui_app().ctx;
-    const uint8_t code[4] = {'3', '0', '3', ':'};
-    std::string title, text, right, left, icons;
-    run_script([&] {
-        show_msg_dialog(ctx, text_of(T_TITLE_AUTH_FAILED), render_text(server_failure_text(code)).c_str(), 1, 0);
-        ASSERT_TRUE(wait_for([&] { return message_shown(ctx->settings[0]); }));
-        on_main([&] {
-            ClientSettings &s = *ctx->settings;
-            title = gtk_window_get_title(GTK_WINDOW(s.msg_dialog));
-            text = label_text(s.msg_label);
-            right = caption_language(dialog_button_at(s, 260), CAPTION_RECONNECT);
-            left = caption_language(dialog_button_at(s, 10), CAPTION_RETURN);
-            GList *list = gtk_window_get_icon_list(GTK_WINDOW(s.msg_dialog));
-            icons = std::to_string(g_list_length(list));
-            g_list_free(list);
+    for (const DialogCase &d : kDialogs) {
+        SCOPED_TRACE(d.shot);
+        std::string title, text, right, left;
+        guint icons = 0;
+        run_script([&] {
+            show_msg_dialog(ctx, text_of(d.title), render_text(d.text).c_str(), d.kind, d.buttons);
+            ASSERT_TRUE(wait_for([&] { return message_shown(ctx->settings[0]); }));
+            save_shot(ctx->settings->msg_dialog, d.shot, c);
+            on_main([&] {
+                ClientSettings &s = *ctx->settings;
+                title = gtk_window_get_title(GTK_WINDOW(s.msg_dialog));
+                text = label_text(s.msg_label);
+                right = caption_language(dialog_button_at(s, 260), d.right);
+                left = d.left == CAPTION_NONE ? lang() : caption_language(dialog_button_at(s, 10), d.left);
+                GList *list = gtk_window_get_icon_list(GTK_WINDOW(s.msg_dialog));
+                icons = g_list_length(list);
+                g_list_free(list);
+            });
+            destroy_msg_dialog(ctx);
         });
-        destroy_msg_dialog(ctx);
+        EXPECT_EQ(title, want(d.title, c));
+        const char *source = d.text.id == T_SERVER_FAILURE ? failure_source(d.text.code) : source_text(d.text.id);
+        EXPECT_EQ(text, expected_text(source, c));
+        EXPECT_FALSE(text.empty());
+        EXPECT_EQ(right, lang());
+        EXPECT_EQ(left, lang());
+        EXPECT_EQ(icons, 8u);
+    }
+}
+
+TEST_P(Windows, AboutBox)
+{
+    const LocaleCase &c = GetParam();
+    GuiApp &app = gui_app();
+    std::string name, comments;
+    run_script([&] {
+        on_main([&] {
+            g_idle_add([](gpointer w) -> gboolean {
+                show_about_dlg(nullptr, static_cast<MainWidgets *>(w));
+                return FALSE;
+            }, &app.widgets);
+        });
+        GtkWidget *about = nullptr;
+        ASSERT_TRUE(wait_for([&] {
+            for (GtkWidget *d : visible_dialogs())
+                if (GTK_IS_ABOUT_DIALOG(d))
+                    about = d;
+            return about != nullptr;
+        }));
+        save_shot(about, "about-box", c);
+        on_main([&] {
+            name = gtk_about_dialog_get_program_name(GTK_ABOUT_DIALOG(about));
+            comments = gtk_about_dialog_get_comments(GTK_ABOUT_DIALOG(about));
+            gtk_dialog_response(GTK_DIALOG(about), GTK_RESPONSE_CANCEL);
+        });
+        ASSERT_TRUE(wait_for([&] { return visible_dialogs().empty(); }));
+        on_main([&] { gtk_widget_hide(app.widgets.window); });
     });
-    EXPECT_EQ(title, want(T_TITLE_AUTH_FAILED, c));
-    EXPECT_EQ(text, expected_text(failure_source(code), c));
-    EXPECT_FALSE(text.empty());
-    EXPECT_EQ(right, lang());
-    EXPECT_EQ(left, lang());
-    EXPECT_EQ(icons, "8");
+    EXPECT_EQ(name, want(T_APP_NAME, c));
+    EXPECT_EQ(comments, want(T_ABOUT_COMMENTS, c));
 }
 
 TEST_P(Windows, TrayTooltipAndMenu)
@@ -157,8 +265,22 @@ TEST_P(Windows, TrayTooltipAndMenu)
                     collect_labels(child, &labels);
             }
             g_list_free(windows);
-            hide_tray_icon(ctx);
         });
+        if (getenv("CORVIX_SHOTS_DIR")) {
+            GtkWidget *menu = nullptr;
+            on_main([&] {
+                menu = static_cast<GtkWidget *>(g_object_get_data(G_OBJECT(ctx->settings->tray_icon), "corvix-tray-menu"));
+                if (menu)
+                    gtk_menu_popup(GTK_MENU(menu), nullptr, nullptr, nullptr, nullptr, 0, 0);
+            });
+            if (menu)
+                save_shot(gtk_widget_get_toplevel(menu), "tray-menu", c);
+            on_main([&] {
+                if (menu)
+                    gtk_menu_popdown(GTK_MENU(menu));
+            });
+        }
+        on_main([&] { hide_tray_icon(ctx); });
     });
     EXPECT_EQ(tooltip, want(T_APP_NAME, c));
     EXPECT_EQ(labels, (std::vector<std::string>{want(T_MENU_HIDE, c), want(T_MENU_DISCONNECT, c),
@@ -182,6 +304,7 @@ TEST_P(Windows, SettingsDialogTexts)
             dialog = running ? running->dialog : nullptr;
             return dialog && gtk_widget_get_visible(dialog);
         }));
+        save_shot(dialog, "settings-dialog", c);
         on_main([&] {
             title = gtk_window_get_title(GTK_WINDOW(dialog));
             collect_labels(dialog, &labels);
