@@ -2,6 +2,8 @@
 #include "app/texts.h"
 
 #include <algorithm>
+#include <initializer_list>
+#include <utility>
 #include <cstdlib>
 
 #include "app/startup.h"
@@ -54,30 +56,49 @@ void put(MainWidgets *w, GtkWidget *widget, Slot slot)
     gtk_fixed_put(GTK_FIXED(w->fixed), widget, p.x, p.y);
 }
 
-// Puts a widget at its slot when its natural width ends by right_edge there
-// (the Chinese texts always do), else further left, not beyond min_x, so that
-// a longer text does not run into its neighbour. Measured in the window,
-// with the resource file's font.
-// What still does not fit from min_x gets a smaller font (the label is the
-// widget itself or its child), half a point at a time.
-void put_ending_by(MainWidgets *w, GtkWidget *widget, Slot slot, int right_edge, int min_x)
+// The text of a label, or of a check box's label.
+GtkWidget *text_of_widget(GtkWidget *widget)
 {
-    put(w, widget, slot);
-    GtkWidget *label = GTK_IS_LABEL(widget) ? widget : gtk_bin_get_child(GTK_BIN(widget));
+    return GTK_IS_LABEL(widget) ? widget : gtk_bin_get_child(GTK_BIN(widget));
+}
+
+int natural_width(GtkWidget *widget)
+{
     GtkRequisition size;
     gtk_widget_size_request(widget, &size);
-    PangoFontDescription *font = pango_font_description_copy(gtk_widget_get_style(label)->font_desc);
+    return size.width;
+}
+
+// A group of texts in one column (the labels, the check boxes) stays at its
+// slots when every one ends by right_edge there. A longer one moves left, not beyond min_x, so that it does not run into its
+// neighbour; if one still does not fit, the whole group takes a smaller font,
+// half a point at a time, so that the column keeps one size. Measured in the
+// window, with the resource file's font.
+void fit_column(MainWidgets *w, std::initializer_list<std::pair<GtkWidget *, Slot>> column, int right_edge,
+                int min_x)
+{
+    auto widest = [&] {
+        int most = 0;
+        for (const auto &[widget, slot] : column)
+            most = std::max(most, natural_width(widget));
+        return most;
+    };
+    GtkWidget *first = text_of_widget(column.begin()->first);
+    PangoFontDescription *font = pango_font_description_copy(gtk_widget_get_style(first)->font_desc);
     int points = pango_font_description_get_size(font);
-    while (size.width > right_edge - min_x && points > 6 * PANGO_SCALE) {
+    while (widest() > right_edge - min_x && points > 6 * PANGO_SCALE) {
         points -= PANGO_SCALE / 2;
         pango_font_description_set_size(font, points);
-        gtk_widget_modify_font(label, font);
-        gtk_widget_size_request(widget, &size);
+        for (const auto &[widget, slot] : column)
+            gtk_widget_modify_font(text_of_widget(widget), font);
     }
     pango_font_description_free(font);
-    const Place &p = kPlaces[slot];
-    if (p.x + size.width > right_edge)
-        gtk_fixed_move(GTK_FIXED(w->fixed), widget, std::max(min_x, right_edge - size.width), p.y);
+    for (const auto &[widget, slot] : column) {
+        const Place &p = kPlaces[slot];
+        int width = natural_width(widget);
+        if (p.x + width > right_edge)
+            gtk_fixed_move(GTK_FIXED(w->fixed), widget, std::max(min_x, right_edge - width), p.y);
+    }
 }
 
 // The labels end before the fields at x 60.
@@ -88,7 +109,7 @@ GtkWidget *new_label(MainWidgets *w, const char *text, Slot slot)
     Utf8Text converted = utf8(text);
     GtkWidget *label = gtk_label_new(text_or_empty(converted));
     gtk_widget_modify_fg(label, GTK_STATE_NORMAL, &w->colors[1]);
-    put_ending_by(w, label, slot, kLabelsEnd, 2);
+    put(w, label, slot);
     return label;
 }
 
@@ -124,8 +145,7 @@ GtkWidget *new_check(MainWidgets *w, const char *caption, Slot slot)
     GtkWidget *label = gtk_bin_get_child(GTK_BIN(check));
     for (GtkStateType state : kCheckStates)
         gtk_widget_modify_fg(label, state, &w->colors[4]);
-    // Right of the lock at x 220..240, inside the window.
-    put_ending_by(w, check, slot, kWindowWidth - 2, 242);
+    put(w, check, slot);
     return check;
 }
 
@@ -260,6 +280,14 @@ void build_main_window(AppContext *ctx)
     build_account_fields(ctx);
     build_buttons(ctx);
     build_checks(ctx);
+    // The Chinese texts keep their places; the English ones are longer.
+    if (text_language() == TextLanguage::English) {
+        fit_column(w, {{w->account_label, ACCOUNT_LABEL}, {w->password_label, PASSWORD_LABEL}, {w->device_label, DEVICE_LABEL}},
+                   kLabelsEnd, 2);
+        // Right of the lock at x 220..240, inside the window.
+        fit_column(w, {{w->remember_check, REMEMBER_CHECK}, {w->auto_logon_check, AUTO_LOGON_CHECK}},
+                   kWindowWidth - 2, 242);
+    }
     build_footer(w);
 }
 
