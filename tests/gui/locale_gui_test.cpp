@@ -10,6 +10,7 @@
 
 #include "app/texts.h"
 #include "gui_harness.h"
+#include "support/pixels.h"
 #include "support/locales.h"
 #include "ui/config_dialog.h"
 #include "ui/images.h"
@@ -18,16 +19,6 @@
 #include "ui/tray.h"
 
 namespace {
-
-bool same_pixels(GdkPixbuf *a, GdkPixbuf *b)
-{
-    if (!a || !b || gdk_pixbuf_get_width(a) != gdk_pixbuf_get_width(b) ||
-        gdk_pixbuf_get_height(a) != gdk_pixbuf_get_height(b) ||
-        gdk_pixbuf_get_rowstride(a) != gdk_pixbuf_get_rowstride(b))
-        return false;
-    size_t size = size_t(gdk_pixbuf_get_rowstride(a)) * size_t(gdk_pixbuf_get_height(a));
-    return std::memcmp(gdk_pixbuf_get_pixels(a), gdk_pixbuf_get_pixels(b), size) == 0;
-}
 
 // Which language's caption a button shows: "zh", "en", or "?" for neither.
 std::string caption_language(GtkWidget *button, Caption caption)
