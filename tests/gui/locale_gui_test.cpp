@@ -4,7 +4,6 @@
 // blank and never garbled; the window and its dialogs carry the icon list.
 #include <algorithm>
 #include <cstring>
-#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -42,13 +41,26 @@ std::string button_label(GtkWidget *check)
     return label_text(gtk_bin_get_child(GTK_BIN(check)));
 }
 
-// Texts of the labels found under a widget, in tree order.
-void collect_labels(GtkWidget *widget, gpointer out)
+// The widgets under a widget whose type is `type` (not looking inside them), in tree order.
+void collect(GtkWidget *widget, GType type, std::vector<GtkWidget *> &out)
 {
-    if (GTK_IS_LABEL(widget))
-        static_cast<std::vector<std::string> *>(out)->push_back(gtk_label_get_text(GTK_LABEL(widget)));
-    else if (GTK_IS_CONTAINER(widget))
-        gtk_container_forall(GTK_CONTAINER(widget), collect_labels, out);
+    if (G_TYPE_CHECK_INSTANCE_TYPE(widget, type)) {
+        out.push_back(widget);
+    } else if (GTK_IS_CONTAINER(widget)) {
+        GList *children = gtk_container_get_children(GTK_CONTAINER(widget));
+        for (GList *l = children; l; l = l->next)
+            collect(GTK_WIDGET(l->data), type, out);
+        g_list_free(children);
+    }
+}
+
+// Texts of the labels found under a widget, in tree order.
+void collect_labels(GtkWidget *widget, std::vector<std::string> *out)
+{
+    std::vector<GtkWidget *> labels;
+    collect(widget, GTK_TYPE_LABEL, labels);
+    for (GtkWidget *label : labels)
+        out->push_back(gtk_label_get_text(GTK_LABEL(label)));
 }
 
 // The expected text, checked not to be empty itself (a text missing from the
@@ -300,19 +312,11 @@ TEST_P(Windows, SettingsDialogTexts)
             title = gtk_window_get_title(GTK_WINDOW(dialog));
             collect_labels(dialog, &labels);
             std::vector<GtkWidget *> buttons;
-            std::function<void(GtkWidget *)> walk = [&](GtkWidget *wd) {
-                if (GTK_IS_BUTTON(wd) && !GTK_IS_TOGGLE_BUTTON(wd))
-                    buttons.push_back(wd);
-                else if (GTK_IS_CONTAINER(wd)) {
-                    GList *kids = gtk_container_get_children(GTK_CONTAINER(wd));
-                    for (GList *k = kids; k; k = k->next)
-                        walk(GTK_WIDGET(k->data));
-                    g_list_free(kids);
-                }
-            };
-            walk(dialog);
+            collect(dialog, GTK_TYPE_BUTTON, buttons);
             GtkWidget *cancel_button = nullptr;
             for (GtkWidget *b : buttons) {
+                if (GTK_IS_TOGGLE_BUTTON(b))
+                    continue;
                 std::string save = caption_language(b, CAPTION_SAVE), cancel = caption_language(b, CAPTION_CANCEL);
                 captions.push_back(save != "?" ? "save:" + save : "cancel:" + cancel);
                 if (cancel != "?")
