@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -269,14 +270,27 @@ Inside unplugged(double cx, double cy, double s)
                    rounded_rect(cx + 1.6 * s, cy - 2.8 * s, cx + 4 * s, cy + 2.8 * s, 0.6 * s), capsule(cx + 4 * s, cy, cx + 9 * s, cy, 0.8 * s)});
 }
 
-// --- Button captions: text in the CJK font's 12-pixel bitmap strike. ---
+// --- Button captions: one set per language, each in the face meant for it. ---
+
+struct CaptionFace {
+    const char *family;
+    double pixels;
+    bool smooth;          // grey-level edges (outline faces) or none (bitmap strikes)
+    const char *package;  // named when the face is missing
+};
 
 // The Sharp face carries hand-tuned bitmaps at 12 px: each character is 11
 // pixels high, so a caption fills the 11-pixel image exactly, crisp (no
 // smoothing, no blur at this size) where the outline faces smear.
-const char kCaptionFont[] = "WenQuanYi Zen Hei Sharp";
-constexpr double kCaptionPixels = 12;
+const CaptionFace kChineseFace{"WenQuanYi Zen Hei Sharp", 12, false, "fonts-wqy-zenhei"};
+// Latin captions in the desktop's own sans face; at 11 px its capitals and
+// descenders stay inside the 11 rows, and grey edges keep them legible.
+const CaptionFace kEnglishFace{"DejaVu Sans", 11, true, "fonts-dejavu-core"};
 constexpr int kCaptionHeight = 11;
+// Nine rows above the baseline of a Latin caption (ascenders), two for descenders.
+constexpr int kLatinBaseline = 9;
+// What a 60x20 button leaves its child with the resource file's borders.
+constexpr int kEnglishCaptionWidth = 50;
 constexpr Rgba kCaptionInk{0x1a / 255.0, 0x26 / 255.0, 0x33 / 255.0, 1};
 
 [[noreturn]] void fail(const std::string &why)
@@ -288,24 +302,25 @@ constexpr Rgba kCaptionInk{0x1a / 255.0, 0x26 / 255.0, 0x33 / 255.0, 1};
 // Coverage (0..1) of the text set without smoothing, cropped to its ink.
 struct Ink {
     int w = 0, h = 0;
+    int baseline = 0;  // row of the ink that sits on the text's baseline
     std::vector<double> cover;  // row-major
 };
 
-Ink set_text(const char *text)
+Ink set_text(const char *text, const CaptionFace &face)
 {
     const int kRoom = 128;
     cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_A8, kRoom, kRoom / 4);
     cairo_t *cr = cairo_create(surface);
     PangoLayout *layout = pango_cairo_create_layout(cr);
     cairo_font_options_t *options = cairo_font_options_create();
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_NONE);
+    cairo_font_options_set_antialias(options, face.smooth ? CAIRO_ANTIALIAS_GRAY : CAIRO_ANTIALIAS_NONE);
     cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_FULL);
     cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
     pango_cairo_context_set_font_options(pango_layout_get_context(layout), options);
     cairo_font_options_destroy(options);
     PangoFontDescription *desc = pango_font_description_new();
-    pango_font_description_set_family(desc, kCaptionFont);
-    pango_font_description_set_absolute_size(desc, kCaptionPixels * PANGO_SCALE);
+    pango_font_description_set_family(desc, face.family);
+    pango_font_description_set_absolute_size(desc, face.pixels * PANGO_SCALE);
     pango_layout_set_font_description(layout, desc);
     pango_layout_set_text(layout, text, -1);
 
@@ -314,9 +329,9 @@ Ink set_text(const char *text)
     PangoFont *font = pango_context_load_font(pango_layout_get_context(layout), desc);
     PangoFontDescription *got = font ? pango_font_describe(font) : nullptr;
     std::string family = got && pango_font_description_get_family(got) ? pango_font_description_get_family(got) : "";
-    if (family != kCaptionFont)
-        fail(std::string("caption font \"") + kCaptionFont + "\" not found (got \"" + family +
-             "\"): install fonts-wqy-zenhei");
+    if (family != face.family)
+        fail(std::string("caption font \"") + face.family + "\" not found (got \"" + family +
+             "\"): install " + face.package);
     if (pango_layout_get_unknown_glyphs_count(layout) != 0)
         fail(std::string("caption font lacks a character of \"") + text + "\"");
 
@@ -335,6 +350,7 @@ Ink set_text(const char *text)
                 y0 = std::min(y0, y), y1 = std::max(y1, y);
             }
     Ink ink;
+    ink.baseline = 2 + pango_layout_get_baseline(layout) / PANGO_SCALE - y0;
     if (x1 >= 0) {
         ink.w = x1 - x0 + 1;
         ink.h = y1 - y0 + 1;
@@ -388,16 +404,19 @@ bool drop_repeated_column(Ink &ink)
 }
 
 // A caption image of w x 11: the text, centred, in the caption ink.
-Canvas caption(int w, const char *text)
+Canvas caption(int w, const char *text, const CaptionFace &face = kChineseFace)
 {
-    Ink ink = set_text(text);
+    Ink ink = set_text(text, face);
     while (ink.w > w && drop_repeated_column(ink)) {
     }
-    if (ink.w > w || ink.h > kCaptionHeight || ink.w == 0)
+    // Latin captions share one baseline (descenders hang below it); a
+    // Chinese one is centred, as its characters fill the square.
+    int left = (w - ink.w) / 2;
+    int top = face.smooth ? kLatinBaseline - ink.baseline : (kCaptionHeight - ink.h) / 2;
+    if (ink.w > w || ink.w == 0 || top < 0 || top + ink.h > kCaptionHeight)
         fail(std::string("caption \"") + text + "\" does not fit " + std::to_string(w) + "x11: " +
              std::to_string(ink.w) + "x" + std::to_string(ink.h));
     Canvas c = canvas(w, kCaptionHeight);
-    int left = (w - ink.w) / 2, top = (kCaptionHeight - ink.h) / 2;
     for (int y = 0; y < ink.h; ++y)
         for (int x = 0; x < ink.w; ++x)
             blend(c.px[size_t(top + y) * size_t(w) + size_t(left + x)], kCaptionInk, ink.cover[size_t(y * ink.w + x)]);
@@ -528,6 +547,89 @@ void write_footer_xpm(FILE *f)
     std::fprintf(f, "};\n");
 }
 
+// The sizes of the client's icon: the hicolor theme's usual ones.
+constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+
+// The emblem as the icon theme's PNG (cairo wants premultiplied ARGB).
+void write_png(const Canvas &c, const std::string &path)
+{
+    cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, c.w, c.h);
+    unsigned char *px = cairo_image_surface_get_data(surface);
+    int stride = cairo_image_surface_get_stride(surface);
+    for (int y = 0; y < c.h; ++y)
+        for (int x = 0; x < c.w; ++x) {
+            const Rgba &p = c.px[size_t(y) * size_t(c.w) + size_t(x)];
+            uint32_t a = byte_of(p.a);
+            uint32_t argb = a << 24 | uint32_t(byte_of(p.r * p.a)) << 16 | uint32_t(byte_of(p.g * p.a)) << 8 |
+                            byte_of(p.b * p.a);
+            std::memcpy(px + y * stride + x * 4, &argb, 4);
+        }
+    cairo_surface_mark_dirty(surface);
+    cairo_status_t st = cairo_surface_write_to_png(surface, path.c_str());
+    cairo_surface_destroy(surface);
+    if (st != CAIRO_STATUS_SUCCESS)
+        fail("cannot write " + path + ": " + cairo_status_to_string(st));
+}
+
+std::string hex(Rgba c)
+{
+    char out[8];
+    std::snprintf(out, sizeof out, "#%02x%02x%02x", byte_of(c.r), byte_of(c.g), byte_of(c.b));
+    return out;
+}
+
+// The same emblem as vector art, in the 20-unit grid emblem() draws on.
+std::string emblem_svg(Rgba body, Rgba dot)
+{
+    // The open ring: a stroke along the middle of its band, open 40 degrees
+    // either side of the right-hand axis.
+    const double cx = 9.4, cy = 10, r = (5.6 + 3.5) / 2, band = 5.6 - 3.5;
+    const double ex = cx + r * std::cos(40 * M_PI / 180), ey = r * std::sin(40 * M_PI / 180);
+    char ring[160];
+    std::snprintf(ring, sizeof ring, "M %.3f %.3f A %.3f %.3f 0 1 1 %.3f %.3f", ex, cy + ey, r, r, ex, cy - ey);
+    return std::string("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" viewBox=\"0 0 20 20\">\n") +
+           "  <defs><linearGradient id=\"body\" x1=\"0\" y1=\"1\" x2=\"0\" y2=\"19\" gradientUnits=\"userSpaceOnUse\">" +
+           "<stop offset=\"0\" stop-color=\"" + hex(lighter(body, 0.35)) + "\"/><stop offset=\"1\" stop-color=\"" +
+           hex(body) + "\"/></linearGradient></defs>\n" +
+           "  <circle cx=\"10\" cy=\"10\" r=\"9.3\" fill=\"url(#body)\"/>\n" +
+           "  <path d=\"" + ring + "\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"" + std::to_string(band) + "\"/>\n" +
+           "  <circle cx=\"15\" cy=\"15\" r=\"4.4\" fill=\"#ffffff\"/>\n" +
+           "  <circle cx=\"15\" cy=\"15\" r=\"3.3\" fill=\"" + hex(dot) + "\"/>\n</svg>\n";
+}
+
+// The window's icon list: the emblem at every size of the icon theme, in a
+// header of its own (only the picture loader includes it: it is large).
+void write_icon_list(FILE *f)
+{
+    std::fprintf(f, "// Generated by data/mkimages.cpp: do not edit.\n#pragma once\n\n#include <glib.h>\n\n");
+    for (int size : kIconSizes)
+        write_rgba(f, ("icon_" + std::to_string(size) + "_inline").c_str(), emblem(size, kBlue, kGreen));
+    std::fprintf(f, "static const guint8 *const icon_list_inline[] = {");
+    for (int size : kIconSizes)
+        std::fprintf(f, "icon_%d_inline, ", size);
+    std::fprintf(f, "nullptr};\n");
+}
+
+// The icon theme's files under dir: NxN/apps/corvix.png and scalable/apps/corvix.svg.
+void write_icon_theme(const std::string &dir)
+{
+    for (int size : kIconSizes) {
+        std::string sub = dir + "/" + std::to_string(size) + "x" + std::to_string(size) + "/apps";
+        if (g_mkdir_with_parents(sub.c_str(), 0755) != 0)
+            fail("cannot make " + sub);
+        write_png(emblem(size, kBlue, kGreen), sub + "/corvix.png");
+    }
+    std::string sub = dir + "/scalable/apps";
+    if (g_mkdir_with_parents(sub.c_str(), 0755) != 0)
+        fail("cannot make " + sub);
+    FILE *f = std::fopen((sub + "/corvix.svg").c_str(), "w");
+    if (!f)
+        fail("cannot write " + sub + "/corvix.svg");
+    std::fputs(emblem_svg(kBlue, kGreen).c_str(), f);
+    if (std::fclose(f) != 0)
+        fail("cannot write " + sub + "/corvix.svg");
+}
+
 void write_images(FILE *f)
 {
     std::fprintf(f, "// Generated by data/mkimages.cpp: do not edit.\n#pragma once\n\n#include <glib.h>\n\n");
@@ -555,7 +657,28 @@ void write_images(FILE *f)
     write_rgba(f, "popmenu_exit_inline", off);
     write_rgba(f, "saveit_inline", caption(23, "保存"));
     write_rgba(f, "cancel_inline", caption(22, "取消"));
+    // The same buttons in English, for a window whose texts are English.
+    const std::pair<const char *, const char *> english[] = {
+        {"exit_en_inline", "Exit"},     {"logon_en_inline", "Log on"},   {"config_en_inline", "Settings"},
+        {"about_en_inline", "About"},   {"hide_en_inline", "Hide"},      {"disconnect_en_inline", "Log off"},
+        {"reconnect_en_inline", "Retry"}, {"return_en_inline", "Back"}, {"ok_en_inline", "OK"},
+        {"saveit_en_inline", "Save"},   {"cancel_en_inline", "Cancel"},
+    };
+    for (const auto &[name, text] : english)
+        write_rgba(f, name, caption(kEnglishCaptionWidth, text, kEnglishFace));
     write_footer_xpm(f);
+}
+
+// Writes a generated file whole or not at all: only a complete one replaces the old.
+void write_file(const std::string &path, void (*write)(FILE *))
+{
+    std::string tmp = path + ".tmp";
+    FILE *f = std::fopen(tmp.c_str(), "w");
+    if (!f)
+        fail("cannot write " + tmp);
+    write(f);
+    if (std::fclose(f) != 0 || std::rename(tmp.c_str(), path.c_str()) != 0)
+        fail("cannot write " + path);
 }
 
 }  // namespace
@@ -570,21 +693,14 @@ extern "C" const char *__asan_default_options()
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: mkimages OUTPUT.h\n");
+    if (argc != 2 && argc != 4) {
+        std::fprintf(stderr, "usage: mkimages IMAGES.h [ICONS.h ICON_THEME_DIR]\n");
         return 2;
     }
-    std::string tmp = std::string(argv[1]) + ".tmp";
-    FILE *f = std::fopen(tmp.c_str(), "w");
-    if (!f) {
-        std::perror(tmp.c_str());
-        return 1;
+    if (argc == 4) {
+        write_icon_theme(argv[3]);
+        write_file(argv[2], write_icon_list);
     }
-    write_images(f);
-    // Only a complete header replaces the old one.
-    if (std::fclose(f) != 0 || std::rename(tmp.c_str(), argv[1]) != 0) {
-        std::perror(argv[1]);
-        return 1;
-    }
+    write_file(argv[1], write_images);
     return 0;
 }

@@ -18,7 +18,8 @@
 #
 # Exit status 0 when the client went online, non-zero with the reason
 # otherwise. Everything started is stopped by its PID on every way out.
-# Needs root (namespaces, mounts). DEMO_OUT=DIR puts the screenshots elsewhere.
+# Needs root (namespaces, mounts). DEMO_OUT=DIR puts the screenshots elsewhere;
+# DEMO_LANG=en_US.UTF-8 (or another locale) runs the client in that locale.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -117,6 +118,10 @@ inside() {
         die "the installer failed: $(cat "$RUN/install.log")"
     { [ -u /usr/share/Corvix2/Corvix ] && [ -L /usr/bin/Corvix ]; } ||
         die "the installer left no set-user-ID client: $(cat "$RUN/install.log")"
+    # The message catalogues and the icon, where the package installs them.
+    mkdir -p /usr/share/locale /usr/share/icons/hicolor
+    cp -r "$RUN/pkg/locale/." /usr/share/locale/
+    cp -r "$RUN/pkg/icons/hicolor/." /usr/share/icons/hicolor/
 
     if [ "$MODE" = display ]; then
         write_settings 0
@@ -130,7 +135,7 @@ inside() {
     write_settings 0
     start_client
     local win dialog panel
-    win=$(wait_x 20 --onlyvisible --name '^Corvix认证客户端$') ||
+    win=$(wait_x 20 --onlyvisible --name "^$MAIN_TITLE\$") ||
         die "the main window did not appear: $(tail -n 5 "$RUN/client.log")"
     sleep 0.5   # drawn
     import -strip -window "$win" "$OUT/main-window.png"
@@ -159,7 +164,7 @@ inside() {
     local X Y WIDTH HEIGHT WINDOW SCREEN
     eval "$(xdotool getwindowgeometry --shell "$panel")"
     xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1 mousemove 0 0
-    dialog=$(wait_x 10 --onlyvisible --name '^提示$') ||
+    dialog=$(wait_x 10 --onlyvisible --name "^$NOTICE_TITLE\$") ||
         die "the progress window did not open: $(tail -n 5 "$RUN/client.log")"
     sleep 0.5
     import -strip -window "$dialog" "$OUT/progress-window.png"
@@ -270,9 +275,18 @@ RUN_USER_GROUPS=clear
 [ "$RUN_USER" = nobody ] || RUN_USER_GROUPS=init
 CLIENT_LANG=C.UTF-8
 case ${LANG:-} in *.UTF-8 | *.utf8) CLIENT_LANG=$LANG ;; esac
+CLIENT_LANG=${DEMO_LANG:-$CLIENT_LANG}
+# The windows' titles the screenshots look for, in the client's language.
+case $CLIENT_LANG in
+en*) MAIN_TITLE="Corvix Authentication Client" NOTICE_TITLE=Notice ;;
+*) MAIN_TITLE="Corvix认证客户端" NOTICE_TITLE="提示" ;;
+esac
 
 mkdir -p "$RUN/pkg" "$RUN/scratch"
 cp "$BUILD/Corvix" "$BUILD/src/corvixdhcp/CorvixDHCP" data/Corvix.desktop data/Corvixrc data/readme "$RUN/pkg/"
+cp -r "$BUILD/locale" "$RUN/pkg/locale"
+mkdir -p "$RUN/pkg/icons"
+cp -r "$BUILD/data/icons/hicolor" "$RUN/pkg/icons/"
 
 if [ "$MODE" = headless ]; then
     mkdir -p "$OUT"
@@ -307,6 +321,8 @@ OUT=$(printf '%q' "$OUT")
 DISPLAY=$DISPLAY
 CLIENT_XAUTH=$(printf '%q' "$CLIENT_XAUTH")
 CLIENT_LANG=$CLIENT_LANG
+MAIN_TITLE=$(printf '%q' "$MAIN_TITLE")
+NOTICE_TITLE=$(printf '%q' "$NOTICE_TITLE")
 RUN_UID=$RUN_UID
 RUN_GID=$RUN_GID
 RUN_HOME=$(printf '%q' "$RUN_HOME")

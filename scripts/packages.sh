@@ -24,9 +24,16 @@ PACKAGES=(
   trayer xdotool imagemagick
   # Debian package: build flags, library dependencies (CPack asks file), checks
   dpkg-dev file lintian desktop-file-utils
-  # the program's texts and the build's button captions: a font with Chinese glyphs
-  fonts-wqy-zenhei
+  # the program's texts and the build's button captions: a font with Chinese
+  # glyphs, and the sans face of the English captions
+  fonts-wqy-zenhei fonts-dejavu-core
+  # the message catalogues (xgettext, msgfmt at build time); the locales the
+  # tests run the windows in
+  gettext locales
 )
+
+# The locales the tests try the texts in (beside C and C.UTF-8, which glibc has).
+LOCALES=(en_US.UTF-8 zh_CN.UTF-8 zh_CN.GB18030)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -39,4 +46,18 @@ if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+fi
+
+# Generated only when missing, into the system's locale archive (as
+# locale-gen does); needs root, as the tests that use them do.
+if [ "$(id -u)" -eq 0 ]; then
+  have=$(locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]' | sed 's/utf-8/utf8/')
+  for l in "${LOCALES[@]}"; do
+    name=${l%%.*} charset=${l#*.}
+    key=$(tr '[:upper:]' '[:lower:]' <<<"$name.${charset//-/}")
+    grep -qx "$key" <<<"$have" || {
+      echo "Generating the locale $l"
+      localedef -i "$name" -c -f "$charset" -A /usr/share/locale/locale.alias "$l"
+    }
+  done
 fi

@@ -5,15 +5,21 @@
 
 #include <glib.h>
 
-// A new UTF-8 copy of a text in the locale's encoding (g_free it), or null.
+// A new UTF-8 copy of a text the client holds in UTF-8 (its compiled texts,
+// stored account names), whatever the locale's encoding (g_free it); null
+// for null or a text that is not UTF-8.
 gchar *_(const char *text);
+
+// A new UTF-8 copy of a name the system gives in the locale's encoding (an
+// interface name), or null when it cannot be converted.
+gchar *locale_name_to_utf8(const char *name);
 
 struct GFreeText {
     void operator()(gchar *p) const { g_free(p); }
 };
 using Utf8Text = std::unique_ptr<gchar, GFreeText>;
 
-// `_`(text), owned; holds null when the text cannot be converted.
+// `_`(text), owned; holds null when the text is not UTF-8.
 inline Utf8Text utf8(const char *text)
 {
     return Utf8Text(_(text));

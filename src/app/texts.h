@@ -91,12 +91,30 @@ inline UserText user_text(TextId id)
 UserText reconnect_text(int attempt_number);
 UserText server_failure_text(const uint8_t failure_code[4]);
 
+// The language the texts are shown in. Chinese, the source texts, unless a
+// process chose otherwise: only the window does (choose_text_language).
+enum class TextLanguage { Chinese, English };
+// The message catalogues' domain and where the installed client finds them.
+extern const char *const kTextDomain;
+extern const char *const kCatalogueDir;
+// Binds the catalogues under dir (UTF-8 whatever the locale's encoding) and
+// takes the language that LANGUAGE, LC_ALL, LC_MESSAGES and LANG choose
+// through them, as gettext does; after setlocale. Returns the language.
+TextLanguage choose_text_language(const char *dir = kCatalogueDir);
+TextLanguage text_language();
+
 // Whether a number names a text (a record from the other half is checked).
 bool text_id_valid(int32_t id);
-// The text of an id that takes no argument ("" for one out of range).
+// The text of an id that takes no argument ("" for one out of range), in
+// the chosen language.
 const char *text_of(TextId id);
+// The source (Chinese) text of an id, whatever the chosen language.
+const char *source_text(TextId id);
 // The text with its arguments filled in.
 std::string render_text(const UserText &t);
 
-// The server's message for a failure code (bytes 30..33 of an EAP-Failure).
+// The server's message for a failure code (bytes 30..33 of an EAP-Failure),
+// in the chosen language.
 const char *failure_message(const uint8_t failure_code[4]);
+// The same message as the source (Chinese) text.
+const char *failure_source(const uint8_t failure_code[4]);

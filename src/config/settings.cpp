@@ -193,7 +193,7 @@ void load_device_list(ClientSettings *s)
     for (pcap_if_t *d = devs.get(); d; d = d->next) {
         if (!d->name || !usable_device(d->name))
             continue;
-        gchar *name = _(d->name);
+        gchar *name = locale_name_to_utf8(d->name);
         if (!name)
             continue;
         s->devices = g_list_append(s->devices, name);

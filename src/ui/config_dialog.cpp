@@ -10,8 +10,6 @@
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 #include "app/locale_text.h"
-// The generated pictures (angle brackets: ui/images.h shares the file name).
-#include <images.h>
 
 namespace {
 
@@ -104,10 +102,7 @@ GtkWidget *new_dialog_window()
     Utf8Text title = utf8(text_of(T_TITLE_SETTINGS));
     GtkWidget *dialog = gtk_dialog_new_with_buttons(text_or_empty(title), nullptr, GtkDialogFlags(0), nullptr);
     gtk_dialog_set_has_separator(GTK_DIALOG(dialog), FALSE);
-    if (GdkPixbuf *icon = pixbuf_from_inline(tray_inline)) {
-        gtk_window_set_icon(GTK_WINDOW(dialog), icon);
-        g_object_unref(icon);
-    }
+    set_window_icons(GTK_WINDOW(dialog));
     gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
     gtk_window_set_default_size(GTK_WINDOW(dialog), 340, 220);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
@@ -148,10 +143,10 @@ void build_controls(ConfigWidgets *w, GtkWidget *fixed, GtkTooltips *tips)
     gtk_entry_set_alignment(GTK_ENTRY(w->timeout_entry), 1.0);
 }
 
-GtkWidget *add_button(GtkWidget *bar, const guint8 *caption, int x, GCallback handler, ConfigContext *cc)
+GtkWidget *add_button(GtkWidget *bar, Caption caption, int x, GCallback handler, ConfigContext *cc)
 {
     GtkWidget *button = gtk_button_new();
-    gtk_container_add(GTK_CONTAINER(button), image_from_inline(caption));
+    gtk_container_add(GTK_CONTAINER(button), image_from_inline(caption_picture(caption)));
     gtk_widget_set_size_request(button, 60, 20);
     gtk_fixed_put(GTK_FIXED(bar), button, x, 5);
     g_signal_connect(button, "clicked", handler, cc);
@@ -167,8 +162,8 @@ GtkWidget *build_buttons(GtkWidget *fixed, ConfigContext *cc)
     gtk_fixed_put(GTK_FIXED(fixed), strip, 0, 190);
     GtkWidget *bar = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(strip), bar);
-    add_button(bar, saveit_inline, 260, G_CALLBACK(on_ok_button_clicked), cc);
-    return add_button(bar, cancel_inline, 10, G_CALLBACK(on_cancel_button_clicked), cc);
+    add_button(bar, CAPTION_SAVE, 260, G_CALLBACK(on_ok_button_clicked), cc);
+    return add_button(bar, CAPTION_CANCEL, 10, G_CALLBACK(on_cancel_button_clicked), cc);
 }
 
 // Texts and states from the settings. Ticks come last, after the toggle

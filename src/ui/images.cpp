@@ -1,5 +1,10 @@
 #include "ui/images.h"
 
+#include "app/texts.h"
+// The generated pictures (angle brackets: ui/images.h shares the file name).
+#include <icons.h>
+#include <images.h>
+
 // A new pixbuf copied from a GdkPixdata stream, or null.
 GdkPixbuf *pixbuf_from_inline(const guint8 *data)
 {
@@ -26,4 +31,59 @@ GtkWidget *image_from_inline(const guint8 *data)
     GtkWidget *image = gtk_image_new_from_pixbuf(pixbuf);
     g_object_unref(pixbuf);  // the image holds its own reference
     return image;
+}
+
+namespace {
+
+struct CaptionPair {
+    Caption caption;
+    const guint8 *chinese, *english;
+};
+
+// In Caption order.
+const CaptionPair kCaptions[] = {
+    {CAPTION_NONE, nullptr, nullptr},
+    {CAPTION_EXIT, exit_inline, exit_en_inline},
+    {CAPTION_LOGON, logon_inline, logon_en_inline},
+    {CAPTION_CONFIG, config_inline, config_en_inline},
+    {CAPTION_ABOUT, about_inline, about_en_inline},
+    {CAPTION_HIDE, hide_inline, hide_en_inline},
+    {CAPTION_DISCONNECT, disconnect_inline, disconnect_en_inline},
+    {CAPTION_RECONNECT, reconnect_inline, reconnect_en_inline},
+    {CAPTION_RETURN, return_inline, return_en_inline},
+    {CAPTION_OK, ok_inline, ok_en_inline},
+    {CAPTION_SAVE, saveit_inline, saveit_en_inline},
+    {CAPTION_CANCEL, cancel_inline, cancel_en_inline},
+};
+static_assert(sizeof kCaptions / sizeof kCaptions[0] == CAPTION_COUNT, "one pair per caption");
+
+}  // namespace
+
+const guint8 *caption_picture(Caption caption, bool english)
+{
+    if (caption <= CAPTION_NONE || caption >= CAPTION_COUNT)
+        return nullptr;
+    const CaptionPair &pair = kCaptions[caption];
+    return english ? pair.english : pair.chinese;
+}
+
+const guint8 *caption_picture(Caption caption)
+{
+    return caption_picture(caption, text_language() == TextLanguage::English);
+}
+
+const guint8 *const *icon_pictures()
+{
+    return icon_list_inline;
+}
+
+void set_window_icons(GtkWindow *window)
+{
+    GList *icons = nullptr;
+    for (const guint8 *const *p = icon_pictures(); *p; ++p) {
+        if (GdkPixbuf *pixbuf = pixbuf_from_inline(*p))
+            icons = g_list_append(icons, pixbuf);
+    }
+    gtk_window_set_icon_list(window, icons);  // the window takes its own references
+    g_list_free_full(icons, g_object_unref);
 }

@@ -1,5 +1,6 @@
 // Loading the compiled-in pictures. The pictures themselves are the arrays of
-// the generated header <images.h> (drawn at build time by data/mkimages.cpp).
+// the generated headers <images.h> and <icons.h> (drawn at build time by
+// data/mkimages.cpp).
 #pragma once
 
 #include <gtk/gtk.h>
@@ -9,3 +10,29 @@
 GdkPixbuf *pixbuf_from_inline(const guint8 *data);
 // A new image widget showing the picture (null data or a bad stream: empty image).
 GtkWidget *image_from_inline(const guint8 *data);
+
+// The buttons' caption pictures; each is drawn once per language.
+enum Caption {
+    CAPTION_NONE,
+    CAPTION_EXIT,
+    CAPTION_LOGON,
+    CAPTION_CONFIG,
+    CAPTION_ABOUT,
+    CAPTION_HIDE,
+    CAPTION_DISCONNECT,
+    CAPTION_RECONNECT,
+    CAPTION_RETURN,
+    CAPTION_OK,
+    CAPTION_SAVE,
+    CAPTION_CANCEL,
+    CAPTION_COUNT
+};
+// The caption's picture in the language the texts are shown in (text_language()).
+const guint8 *caption_picture(Caption caption);
+// The caption in one language: what the window picks from. Null for CAPTION_NONE.
+const guint8 *caption_picture(Caption caption, bool english);
+
+// The client's icon at every size drawn (16 to 256 pixels), null-terminated.
+const guint8 *const *icon_pictures();
+// Gives a window the client's icon list.
+void set_window_icons(GtkWindow *window);

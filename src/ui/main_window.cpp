@@ -1,6 +1,9 @@
 #include "ui/main_window.h"
 #include "app/texts.h"
 
+#include <algorithm>
+#include <initializer_list>
+#include <utility>
 #include <cstdlib>
 
 #include "app/startup.h"
@@ -53,6 +56,54 @@ void put(MainWidgets *w, GtkWidget *widget, Slot slot)
     gtk_fixed_put(GTK_FIXED(w->fixed), widget, p.x, p.y);
 }
 
+// The text of a label, or of a check box's label.
+GtkWidget *text_of_widget(GtkWidget *widget)
+{
+    return GTK_IS_LABEL(widget) ? widget : gtk_bin_get_child(GTK_BIN(widget));
+}
+
+int natural_width(GtkWidget *widget)
+{
+    GtkRequisition size;
+    gtk_widget_size_request(widget, &size);
+    return size.width;
+}
+
+// A group of texts in one column (the labels, the check boxes) stays at its
+// slots when every one ends by right_edge there. A longer one moves left, not beyond min_x, so that it does not run into its
+// neighbour; if one still does not fit, the whole group takes a smaller font,
+// half a point at a time, so that the column keeps one size. Measured in the
+// window, with the resource file's font.
+void fit_column(MainWidgets *w, std::initializer_list<std::pair<GtkWidget *, Slot>> column, int right_edge,
+                int min_x)
+{
+    auto widest = [&] {
+        int most = 0;
+        for (const auto &[widget, slot] : column)
+            most = std::max(most, natural_width(widget));
+        return most;
+    };
+    GtkWidget *first = text_of_widget(column.begin()->first);
+    PangoFontDescription *font = pango_font_description_copy(gtk_widget_get_style(first)->font_desc);
+    int points = pango_font_description_get_size(font);
+    while (widest() > right_edge - min_x && points > 6 * PANGO_SCALE) {
+        points -= PANGO_SCALE / 2;
+        pango_font_description_set_size(font, points);
+        for (const auto &[widget, slot] : column)
+            gtk_widget_modify_font(text_of_widget(widget), font);
+    }
+    pango_font_description_free(font);
+    for (const auto &[widget, slot] : column) {
+        const Place &p = kPlaces[slot];
+        int width = natural_width(widget);
+        if (p.x + width > right_edge)
+            gtk_fixed_move(GTK_FIXED(w->fixed), widget, std::max(min_x, right_edge - width), p.y);
+    }
+}
+
+// The labels end before the fields at x 60.
+constexpr int kLabelsEnd = 58, kWindowWidth = 334;
+
 GtkWidget *new_label(MainWidgets *w, const char *text, Slot slot)
 {
     Utf8Text converted = utf8(text);
@@ -78,10 +129,10 @@ GtkWidget *new_combo(MainWidgets *w, GList *items, Slot slot)
     return combo;
 }
 
-GtkWidget *new_image_button(MainWidgets *w, const guint8 *caption, Slot slot)
+GtkWidget *new_image_button(MainWidgets *w, Caption caption, Slot slot)
 {
     GtkWidget *button = gtk_button_new();
-    w->scratch_image = image_from_inline(caption);
+    w->scratch_image = image_from_inline(caption_picture(caption));
     gtk_container_add(GTK_CONTAINER(button), w->scratch_image);
     put(w, button, slot);
     return button;
@@ -108,10 +159,7 @@ void build_toplevel(MainWidgets *w)
     Utf8Text title = utf8(text_of(T_APP_NAME));
     gtk_window_set_title(window, text_or_empty(title));
     gtk_widget_modify_bg(w->window, GTK_STATE_NORMAL, &w->colors[0]);
-    if (GdkPixbuf *icon = pixbuf_from_inline(tray_inline)) {
-        gtk_window_set_icon(window, icon);
-        g_object_unref(icon);
-    }
+    set_window_icons(window);
     g_signal_connect(w->window, "destroy", G_CALLBACK(exit_client), nullptr);
     w->fixed = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(w->window), w->fixed);
@@ -166,15 +214,15 @@ void build_account_fields(AppContext *ctx)
 void build_buttons(AppContext *ctx)
 {
     MainWidgets *w = ctx->widgets;
-    w->exit_button = new_image_button(w, exit_inline, EXIT_BUTTON);
+    w->exit_button = new_image_button(w, CAPTION_EXIT, EXIT_BUTTON);
     g_signal_connect(w->exit_button, "clicked", G_CALLBACK(exit_client), nullptr);
-    w->logon_button = new_image_button(w, logon_inline, LOGON_BUTTON);
+    w->logon_button = new_image_button(w, CAPTION_LOGON, LOGON_BUTTON);
     gtk_widget_modify_bg(w->scratch_image, GTK_STATE_NORMAL, &w->colors[4]);
     gtk_widget_grab_focus(w->logon_button);
     g_signal_connect(w->logon_button, "clicked", G_CALLBACK(on_logon_button_clicked), ctx);
-    w->config_button = new_image_button(w, config_inline, CONFIG_BUTTON);
+    w->config_button = new_image_button(w, CAPTION_CONFIG, CONFIG_BUTTON);
     g_signal_connect(w->config_button, "clicked", G_CALLBACK(show_config_dialog), ctx);
-    w->about_button = new_image_button(w, about_inline, ABOUT_BUTTON);
+    w->about_button = new_image_button(w, CAPTION_ABOUT, ABOUT_BUTTON);
     g_signal_connect(w->about_button, "clicked", G_CALLBACK(show_about_dlg), w);
 }
 
@@ -232,6 +280,14 @@ void build_main_window(AppContext *ctx)
     build_account_fields(ctx);
     build_buttons(ctx);
     build_checks(ctx);
+    // The Chinese texts keep their places; the English ones are longer.
+    if (text_language() == TextLanguage::English) {
+        fit_column(w, {{w->account_label, ACCOUNT_LABEL}, {w->password_label, PASSWORD_LABEL}, {w->device_label, DEVICE_LABEL}},
+                   kLabelsEnd, 2);
+        // Right of the lock at x 220..240, inside the window.
+        fit_column(w, {{w->remember_check, REMEMBER_CHECK}, {w->auto_logon_check, AUTO_LOGON_CHECK}},
+                   kWindowWidth - 2, 242);
+    }
     build_footer(w);
 }
 
@@ -239,6 +295,9 @@ void build_main_window(AppContext *ctx)
 void show_main_window(int *argc, char ***argv, ClientSettings *settings)
 {
     mainloop_init();
+    // The texts' language, from the locale that main() set; the window shows
+    // its texts and caption pictures in it.
+    choose_text_language();
     // Both live as long as the process: workers and handlers keep pointers.
     static MainWidgets widgets = main_widgets_initial();
     static AppContext ctx{&widgets, settings};
@@ -260,8 +319,7 @@ void show_about_dlg(GtkWidget *, MainWidgets *widgets)
     GdkPixbuf *pixbuf = pixbuf_from_inline(tray_inline);
     GtkWidget *about = gtk_about_dialog_new();
     GtkAboutDialog *dialog = GTK_ABOUT_DIALOG(about);
-    if (pixbuf)
-        gtk_window_set_icon(GTK_WINDOW(about), pixbuf);
+    set_window_icons(GTK_WINDOW(about));
     gtk_widget_modify_bg(about, GTK_STATE_NORMAL, &kAboutBackground);
     gtk_window_set_transient_for(GTK_WINDOW(about), nullptr);
     gtk_window_set_position(GTK_WINDOW(about), GTK_WIN_POS_CENTER);

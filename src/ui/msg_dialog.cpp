@@ -18,7 +18,7 @@ const GdkColor kStripColour{0, 0xbfbf, 0xe1e1, 0xf9f9};
 const GdkColor kPanelColour{0, 0xe4e4, 0xf4f4, 0xffff};
 
 struct ButtonPlace {
-    const guint8 *image;  // null: no button
+    Caption caption;  // CAPTION_NONE: no button
     int x;
 };
 
@@ -33,9 +33,9 @@ struct DialogLayout {
 enum DialogKind { PROGRESS, FAILURE, NOTICE };
 
 const DialogLayout kLayouts[] = {
-    {mes_inline, {hide_inline, 260}, {disconnect_inline, 10}, false},
-    {err_inline, {reconnect_inline, 260}, {return_inline, 10}, true},
-    {err_inline, {ok_inline, 260}, {nullptr, 10}, false},
+    {mes_inline, {CAPTION_HIDE, 260}, {CAPTION_DISCONNECT, 10}, false},
+    {err_inline, {CAPTION_RECONNECT, 260}, {CAPTION_RETURN, 10}, true},
+    {err_inline, {CAPTION_OK, 260}, {CAPTION_NONE, 10}, false},
 };
 
 // Combinations nobody requests fall back to the nearest one in use.
@@ -112,7 +112,7 @@ void set_background(GtkWidget *widget, const GdkColor &colour)
 GtkWidget *add_button(GtkWidget *bar, const ButtonPlace &place, GCallback handler, AppContext *ctx)
 {
     GtkWidget *button = gtk_button_new();
-    gtk_container_add(GTK_CONTAINER(button), image_from_inline(place.image));
+    gtk_container_add(GTK_CONTAINER(button), image_from_inline(caption_picture(place.caption)));
     gtk_widget_set_size_request(button, 60, 20);
     gtk_fixed_put(GTK_FIXED(bar), button, place.x, 5);
     g_signal_connect(button, "clicked", handler, ctx);
@@ -128,10 +128,7 @@ GtkWidget *new_dialog_window(ClientSettings *s)
     gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
     gtk_window_set_default_size(GTK_WINDOW(dialog), 340, 120);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
-    if (GdkPixbuf *icon = pixbuf_from_inline(tray_inline)) {
-        gtk_window_set_icon(GTK_WINDOW(dialog), icon);
-        g_object_unref(icon);
-    }
+    set_window_icons(GTK_WINDOW(dialog));
     gtk_widget_set_size_request(GTK_DIALOG(dialog)->vbox, 334, 120);
     g_signal_connect(dialog, "delete_event", G_CALLBACK(on_dialog_msg_delete_event), nullptr);
     g_signal_connect(dialog, "destroy", G_CALLBACK(on_dialog_destroyed), s);
@@ -193,7 +190,7 @@ GtkWidget *fill_dialog(GtkWidget *dialog, AppContext *ctx)
     GtkWidget *bar = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(strip), bar);
     GtkWidget *right = add_button(bar, layout.right, G_CALLBACK(on_button_ok_clicked), ctx);
-    if (!layout.left.image)
+    if (layout.left.caption == CAPTION_NONE)
         return right;
     GtkWidget *left = add_button(bar, layout.left, G_CALLBACK(on_button_cancel_clicked), ctx);
     return layout.focus_left ? left : right;

@@ -9,22 +9,13 @@
 #include <gtest/gtest.h>
 
 #include "gui_harness.h"
+#include "support/pixels.h"
 #include "ui/images.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
 #include <images.h>
 
 namespace {
-
-bool same_pixels(GdkPixbuf *a, GdkPixbuf *b)
-{
-    if (!a || !b || gdk_pixbuf_get_width(a) != gdk_pixbuf_get_width(b) ||
-        gdk_pixbuf_get_height(a) != gdk_pixbuf_get_height(b) ||
-        gdk_pixbuf_get_rowstride(a) != gdk_pixbuf_get_rowstride(b))
-        return false;
-    size_t size = size_t(gdk_pixbuf_get_rowstride(a)) * size_t(gdk_pixbuf_get_height(a));
-    return std::memcmp(gdk_pixbuf_get_pixels(a), gdk_pixbuf_get_pixels(b), size) == 0;
-}
 
 bool icon_shows(GtkStatusIcon *icon, const guint8 *picture)
 {

@@ -45,7 +45,7 @@ if [ "${1:-}" = --inside ]; then
             (cd "$WORK/scratch/$n/upper" && find . -mindepth 1 -printf '%P %y\n') | while read -r rel type; do
                 [ "$type" = c ] && continue                                  # a deletion
                 [ "$type" = d ] && [ -d "$WORK/scratch/lower$dir/$rel" ] && continue
-                case $dir/$rel in /usr/share/applications/mimeinfo.cache | /etc/ld.so.cache) continue ;; esac
+                case $dir/$rel in /usr/share/applications/mimeinfo.cache | /usr/share/icons/hicolor/icon-theme.cache | /etc/ld.so.cache) continue ;; esac
                 echo "$dir/$rel"
             done
         done
