@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "app/install.h"
+#include "app/window_half.h"
 #include "app/shell.h"
 #include "config/config_save.h"
 #include "ui/images.h"
@@ -210,17 +210,6 @@ ConfigChoice read_choice(const ConfigWidgets *w)
     return c;
 }
 
-// Handed the value, not the dialog's records: the dialog may be gone before
-// the thread runs.
-void start_set_autostart(int auto_start)
-{
-    GThread *thread = g_thread_try_new("autostart", set_autostart, GINT_TO_POINTER(auto_start), nullptr);
-    if (thread)
-        g_thread_unref(thread);
-    else
-        (void)set_autostart(GINT_TO_POINTER(auto_start));
-}
-
 }  // namespace
 
 void show_config_dialog(GtkWidget *, AppContext *ctx)
@@ -275,7 +264,7 @@ void on_ok_button_clicked(GtkWidget *, ConfigContext *cc)
     AppContext *ctx = cc->context;
     ConfigWidgets *w = cc->config_widgets;
     ClientSettings *s = ctx->settings;
-    switch (save_config(read_choice(w), s, login_is_root(s->login_name))) {
+    switch (request_save(read_choice(w), s)) {
     case ConfigSave::ProgramRefused:
         // The dialog stays open for a correction.
         show_msg_dialog(ctx, text_of(T_TITLE_ERROR), text_of(T_PROGRAM_REFUSED), 1, 1);
@@ -292,9 +281,7 @@ void on_ok_button_clicked(GtkWidget *, ConfigContext *cc)
     case ConfigSave::Saved:
         break;
     }
-    // A save done by the client's root half keeps the autostart entry itself.
-    if (!save_is_remote())
-        start_set_autostart(s->auto_start);
+    // The engine's save keeps the autostart entry in step itself.
     if (ticked(w->launcher_check))
         copy_launcher(s->login_name);
     end_dialog(w, ctx);

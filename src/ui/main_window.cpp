@@ -9,7 +9,7 @@
 #include "ui/images.h"
 #include "ui/mainloop.h"
 #include "app/locale_text.h"
-#include "ui/worker_ui.h"
+#include "app/window_half.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>
 
@@ -242,7 +242,7 @@ void show_main_window(int *argc, char ***argv, ClientSettings *settings)
     // Both live as long as the process: workers and handlers keep pointers.
     static MainWidgets widgets = main_widgets_initial();
     static AppContext ctx{&widgets, settings};
-    connect_worker_to_ui(&ctx);
+    set_window_context(&ctx);
     // GLib sets its thread system up by itself; GDK thread support stays off
     // because workers hand widget work to this thread instead of locking.
     gtk_init(argc, argv);
