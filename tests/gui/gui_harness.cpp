@@ -14,9 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/window_half.h"
 #include "config/settings.h"
+#include "support/engine_fixture.h"
 #include "ui/main_window.h"
-#include "ui/worker_ui.h"
 
 // GTK keeps process-lifetime allocations that the leak checker would report
 // at every exit; the suite's runner switches it off too.
@@ -29,10 +30,11 @@ extern "C" const char *__asan_default_options()
 namespace {
 
 std::string settings_file;
+GuiApp *made = nullptr;
 
 void remove_settings_file()
 {
-    if (!settings_file.empty())
+    if (!settings_file.empty() && !in_engine_process())
         (void)unlink(settings_file.c_str());
 }
 
@@ -64,6 +66,8 @@ void gui_init()
     static bool done = false;
     if (done)
         return;
+    // The engine's process first, while this one has no thread and no display.
+    engine_fork();
     // `_` converts from the locale's encoding: the texts are UTF-8.
     setenv("LC_ALL", "C.UTF-8", 1);
     int argc = 0;
@@ -95,8 +99,15 @@ bool pump_until(const std::function<bool()> &done, int timeout_ms)
     return true;
 }
 
+void gui_start_engine()
+{
+    static const ClientSettings none{};
+    engine_go(made ? made->settings : none);
+}
+
 void run_script(const std::function<void()> &script, int timeout_ms)
 {
+    gui_start_engine();
     std::atomic<bool> finished{false}, pumped{false};
     std::mutex lock;
     std::condition_variable over;
@@ -153,7 +164,8 @@ GuiApp &gui_app()
         auto *a = new GuiApp;
         a->widgets = main_widgets_initial();
         build_main_window(&a->ctx);
-        connect_worker_to_ui(&a->ctx);
+        set_window_context(&a->ctx);
+        made = a;
         return a;
     }();
     return *app;

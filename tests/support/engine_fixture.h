@@ -1,0 +1,48 @@
+// A real engine for the window's tests: the engine's entry (engine_main) in a
+// child process on a socket pair, with this process as the window, as
+// split_client makes the two halves (without the change of user).
+//
+//   engine_fork();                 // before GTK and before any thread
+//   ... GTK, the window, the test's settings ...
+//   engine_go(settings);           // the engine starts with a copy of them
+//
+// Between the halves sits a tap that passes every datagram on unchanged and
+// keeps a copy of each record, so tests can look at what went over the wire.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "app/ipc.h"
+#include "app/records.h"
+
+// Forks the engine's process, which waits for engine_go, and attaches the
+// window (window_attach) to its socket. Once per process; later calls do
+// nothing. Call it while the process has one thread and no display: the
+// child must not inherit locks held by threads it does not have.
+void engine_fork();
+bool engine_forked();
+// Hands the engine a copy of settings, of settings_path and of status as they
+// are now, and starts engine_main. The user who started the client is the
+// settings' login_name (root when it names nobody known). The engine enters
+// the network namespace of the calling thread first, where the client would
+// have been started. Once; later calls do nothing. Requests sent before it
+// wait in the socket.
+void engine_go(const ClientSettings &settings);
+bool engine_started();
+pid_t engine_pid();
+// True in the engine's process: the test process's exit handlers skip their
+// work there, since the engine's end runs them too.
+bool in_engine_process();
+
+// Copies of the records the tap has passed, window to engine and back.
+std::vector<IpcRecord> requests_seen();
+std::vector<IpcRecord> messages_seen();
+// Kinds only, in order.
+std::vector<uint16_t> request_kinds_seen();
+// Waits until a request of this kind has passed (counting from the start).
+bool wait_request_seen(uint16_t kind, int timeout_ms);
+// Waits until the engine's process has ended; its wait status, or -1.
+int wait_engine_end(int timeout_ms);
