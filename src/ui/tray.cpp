@@ -185,7 +185,8 @@ int on_menu_item_exit_clicked(GtkWidget *, AppContext *ctx)
     destroy_msg_dialog(ctx);
     status = STATUS_LOGOFF;
     hide_tray_icon(ctx);
-    request_exit();
+    // Before the exit: the engine takes nothing after it.
     request_stop_dhcp();
+    request_exit();
     return 0;
 }

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -51,6 +53,27 @@ void use_private_settings_file()
     std::atexit(remove_settings_file);
 }
 
+bool in_death_test_child()
+{
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return line.find("gtest_internal_run_death_test") != std::string::npos;
+}
+
+// The window's process ends with 0 when the engine it asked to exit has gone.
+// Inside a test that would read as a pass: say so and fail instead.
+void refuse_end_inside_a_test()
+{
+    if (in_engine_process() || in_death_test_child())
+        return;
+    const ::testing::TestInfo *t = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (!t)
+        return;
+    std::fprintf(stderr, "the window's process ended inside %s.%s\n", t->test_suite_name(),
+                 t->name());
+    std::_Exit(2);
+}
+
 void collect_buttons(GtkWidget *widget, gpointer out)
 {
     if (GTK_IS_BUTTON(widget))
@@ -68,6 +91,7 @@ void gui_init()
         return;
     // The engine's process first, while this one has no thread and no display.
     engine_fork();
+    std::atexit(refuse_end_inside_a_test);
     // `_` converts from the locale's encoding: the texts are UTF-8.
     setenv("LC_ALL", "C.UTF-8", 1);
     int argc = 0;
@@ -103,6 +127,27 @@ void gui_start_engine()
 {
     static const ClientSettings none{};
     engine_go(made ? made->settings : none);
+}
+
+bool pump_engine(int quiet_ms, int timeout_ms)
+{
+    gui_start_engine();
+    const gint64 deadline = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
+    size_t seen = requests_seen().size() + messages_seen().size();
+    gint64 quiet_since = g_get_monotonic_time();
+    while (g_get_monotonic_time() < deadline) {
+        while (g_main_context_pending(nullptr))
+            gtk_main_iteration_do(FALSE);
+        size_t now = requests_seen().size() + messages_seen().size();
+        if (now != seen) {
+            seen = now;
+            quiet_since = g_get_monotonic_time();
+        } else if (g_get_monotonic_time() - quiet_since >= gint64(quiet_ms) * 1000) {
+            return true;
+        }
+        g_usleep(1000);
+    }
+    return false;
 }
 
 void run_script(const std::function<void()> &script, int timeout_ms)

@@ -116,9 +116,10 @@ void tap(int window_side, int engine_side)
                 gone = true;
                 break;
             }
-            keep(i == 0 ? requests : messages, buf, static_cast<size_t>(n));
+            // Passed on first: a record seen here is already in the peer's queue.
             if (send(to, buf, static_cast<size_t>(n), MSG_NOSIGNAL) != n)
                 gone = true;
+            keep(i == 0 ? requests : messages, buf, static_cast<size_t>(n));
         }
         if (gone)
             break;
@@ -251,6 +252,14 @@ bool wait_request_seen(uint16_t kind, int timeout_ms)
             return false;
         g_usleep(5000);
     }
+}
+
+size_t messages_of_kind(uint16_t kind)
+{
+    size_t n = 0;
+    for (const IpcRecord &r : messages_seen())
+        n += r.kind == kind;
+    return n;
 }
 
 int wait_engine_end(int timeout_ms)

@@ -44,5 +44,7 @@ std::vector<IpcRecord> messages_seen();
 std::vector<uint16_t> request_kinds_seen();
 // Waits until a request of this kind has passed (counting from the start).
 bool wait_request_seen(uint16_t kind, int timeout_ms);
+// How many messages of this kind have passed.
+size_t messages_of_kind(uint16_t kind);
 // Waits until the engine's process has ended; its wait status, or -1.
 int wait_engine_end(int timeout_ms);
