@@ -61,10 +61,14 @@ void apply_account_list(AppContext *ctx, const std::vector<std::string> &names)
             list = g_list_append(list, converted);
     }
     GtkCombo *combo = GTK_COMBO(ctx->widgets->account_combo);
+    // The list arrives after the lock's handler emptied the entry: a new list
+    // must not put its first name back there.
+    std::string shown = gtk_entry_get_text(GTK_ENTRY(combo->entry));
     if (list)
         gtk_combo_set_popdown_strings(combo, list);
     else
         gtk_list_clear_items(GTK_LIST(combo->list), 0, -1);
+    gtk_entry_set_text(GTK_ENTRY(combo->entry), shown.c_str());
     // The first list is the settings' own; later ones are ours to free.
     if (ctx->widgets->account_list != ctx->settings->users)
         free_names(ctx->widgets->account_list);
