@@ -49,13 +49,13 @@ void hide_again(GtkWidget *window, gpointer)
 void hide_main_window(AppContext *ctx)
 {
     hide_main_window_widgets(ctx);
-    if (ctx->widgets && ctx->widgets->window)
+    if (ctx->widgets->window)
         keep_hidden_handler = g_signal_connect_after(ctx->widgets->window, "show", G_CALLBACK(hide_again), nullptr);
 }
 
 void release_main_window(AppContext *ctx)
 {
-    GtkWidget *window = ctx->widgets ? ctx->widgets->window : nullptr;
+    GtkWidget *window = ctx->widgets->window;
     if (window && keep_hidden_handler)
         g_signal_handler_disconnect(window, keep_hidden_handler);
     keep_hidden_handler = 0;

@@ -211,13 +211,13 @@ void build_footer(MainWidgets *w)
 
 void show_main_window_widgets(AppContext *ctx)
 {
-    if (ctx->widgets && ctx->widgets->window)
+    if (ctx->widgets->window)
         gtk_widget_show_all(ctx->widgets->window);
 }
 
 void hide_main_window_widgets(AppContext *ctx)
 {
-    if (ctx->widgets && ctx->widgets->window)
+    if (ctx->widgets->window)
         gtk_widget_hide(ctx->widgets->window);
 }
 
