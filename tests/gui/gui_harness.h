@@ -33,10 +33,9 @@ void gui_start_engine();
 bool pump_until(const std::function<bool()> &done, int timeout_ms);
 
 // Main thread, without a script: starts the engine and pumps the main loop
-// until the records between the halves have been quiet for quiet_ms (every
-// answer the window's requests asked for has been applied). False when they
-// never went quiet within timeout_ms.
-bool pump_engine(int quiet_ms = 60, int timeout_ms = 3000);
+// until the engine has handled every request the window sent before and its
+// answers have been applied. False when that takes longer than timeout_ms.
+bool pump_engine(int timeout_ms = 10000);
 
 // Starts the engine (gui_start_engine), then runs script on a second thread
 // while this thread pumps the main loop. A script still running after

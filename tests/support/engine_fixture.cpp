@@ -262,6 +262,15 @@ size_t messages_of_kind(uint16_t kind)
     return n;
 }
 
+bool message_seen(uint16_t kind, const char *text0)
+{
+    for (const IpcRecord &r : messages_seen()) {
+        if (r.kind == kind && std::strcmp(r.text[0], text0) == 0)
+            return true;
+    }
+    return false;
+}
+
 int wait_engine_end(int timeout_ms)
 {
     if (reaped)

@@ -46,5 +46,7 @@ std::vector<uint16_t> request_kinds_seen();
 bool wait_request_seen(uint16_t kind, int timeout_ms);
 // How many messages of this kind have passed.
 size_t messages_of_kind(uint16_t kind);
+// Whether a message of this kind with this first text has passed.
+bool message_seen(uint16_t kind, const char *text0);
 // Waits until the engine's process has ended; its wait status, or -1.
 int wait_engine_end(int timeout_ms);
