@@ -36,8 +36,13 @@ bool started = false;
 int child_status = -1;
 bool reaped = false;
 
-std::mutex seen_lock;
-std::vector<IpcRecord> requests, messages;
+// Never freed: the tap thread runs until the process has gone, past the
+// destructors of statics.
+struct Seen {
+    std::mutex lock;
+    std::vector<IpcRecord> requests, messages;
+};
+Seen &seen = *new Seen;
 
 bool read_whole(int fd, void *buf, size_t len)
 {
@@ -88,7 +93,7 @@ void keep(std::vector<IpcRecord> &into, const uint8_t *data, size_t len)
     IpcRecord r;
     if (!ipc_decode(data, len, r))
         return;
-    std::lock_guard<std::mutex> guard(seen_lock);
+    std::lock_guard<std::mutex> guard(seen.lock);
     into.push_back(r);
 }
 
@@ -119,7 +124,7 @@ void tap(int window_side, int engine_side)
             // Passed on first: a record seen here is already in the peer's queue.
             if (send(to, buf, static_cast<size_t>(n), MSG_NOSIGNAL) != n)
                 gone = true;
-            keep(i == 0 ? requests : messages, buf, static_cast<size_t>(n));
+            keep(i == 0 ? seen.requests : seen.messages, buf, static_cast<size_t>(n));
         }
         if (gone)
             break;
@@ -223,14 +228,14 @@ bool in_engine_process()
 
 std::vector<IpcRecord> requests_seen()
 {
-    std::lock_guard<std::mutex> guard(seen_lock);
-    return requests;
+    std::lock_guard<std::mutex> guard(seen.lock);
+    return seen.requests;
 }
 
 std::vector<IpcRecord> messages_seen()
 {
-    std::lock_guard<std::mutex> guard(seen_lock);
-    return messages;
+    std::lock_guard<std::mutex> guard(seen.lock);
+    return seen.messages;
 }
 
 std::vector<uint16_t> request_kinds_seen()
