@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -43,6 +44,7 @@ struct Seen {
     std::vector<IpcRecord> requests, messages;
 };
 Seen &seen = *new Seen;
+std::atomic<RecordObserver> observer{nullptr};
 
 bool read_whole(int fd, void *buf, size_t len)
 {
@@ -93,6 +95,8 @@ void keep(std::vector<IpcRecord> &into, const uint8_t *data, size_t len)
     IpcRecord r;
     if (!ipc_decode(data, len, r))
         return;
+    if (RecordObserver fn = observer.load())
+        fn(r, &into == &seen.requests);
     std::lock_guard<std::mutex> guard(seen.lock);
     into.push_back(r);
 }
@@ -172,6 +176,11 @@ void engine_fork()
     go_fd = go_pipe[1];
     std::thread(tap, window_pair[1], engine_pair[0]).detach();
     window_attach(window_pair[0]);
+}
+
+void set_record_observer(RecordObserver fn)
+{
+    observer = fn;
 }
 
 bool engine_forked()

@@ -37,6 +37,11 @@ pid_t engine_pid();
 // work there, since the engine's end runs them too.
 bool in_engine_process();
 
+// Called on the tap's thread for each record right after it has been passed
+// on (to_engine: a request); null for none. Set before the engine starts.
+using RecordObserver = void (*)(const IpcRecord &r, bool to_engine);
+void set_record_observer(RecordObserver observer);
+
 // Copies of the records the tap has passed, window to engine and back.
 std::vector<IpcRecord> requests_seen();
 std::vector<IpcRecord> messages_seen();
