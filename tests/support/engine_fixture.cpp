@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -34,8 +33,6 @@ pid_t child = -1;
 pid_t owner = -1;  // the test process
 int go_fd = -1;  // the control socket to the waiting child
 bool started = false;
-int child_status = -1;
-bool reaped = false;
 
 // Never freed: the tap thread runs until the process has gone, past the
 // destructors of statics.
@@ -183,11 +180,6 @@ void set_record_observer(RecordObserver fn)
     observer = fn;
 }
 
-bool engine_forked()
-{
-    return child > 0;
-}
-
 void engine_go(const ClientSettings &settings)
 {
     if (started || go_fd < 0)
@@ -220,11 +212,6 @@ void engine_go(const ClientSettings &settings)
     started = true;
 }
 
-bool engine_started()
-{
-    return started;
-}
-
 pid_t engine_pid()
 {
     return child;
@@ -255,19 +242,6 @@ std::vector<uint16_t> request_kinds_seen()
     return kinds;
 }
 
-bool wait_request_seen(uint16_t kind, int timeout_ms)
-{
-    for (int waited = 0;; waited += 5) {
-        for (uint16_t k : request_kinds_seen()) {
-            if (k == kind)
-                return true;
-        }
-        if (waited >= timeout_ms)
-            return false;
-        g_usleep(5000);
-    }
-}
-
 size_t messages_of_kind(uint16_t kind)
 {
     size_t n = 0;
@@ -283,22 +257,4 @@ bool message_seen(uint16_t kind, const char *text0)
             return true;
     }
     return false;
-}
-
-int wait_engine_end(int timeout_ms)
-{
-    if (reaped)
-        return child_status;
-    for (int waited = 0; child > 0; waited += 5) {
-        int st = 0;
-        if (waitpid(child, &st, WNOHANG) == child) {
-            reaped = true;
-            child_status = st;
-            return st;
-        }
-        if (waited >= timeout_ms)
-            return -1;
-        g_usleep(5000);
-    }
-    return -1;
 }

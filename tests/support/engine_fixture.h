@@ -23,7 +23,6 @@
 // nothing. Call it while the process has one thread and no display: the
 // child must not inherit locks held by threads it does not have.
 void engine_fork();
-bool engine_forked();
 // Hands the engine a copy of settings, of settings_path and of status as they
 // are now, and starts engine_main. The user who started the client is the
 // settings' login_name (root when it names nobody known). The engine enters
@@ -31,7 +30,6 @@ bool engine_forked();
 // have been started. Once; later calls do nothing. Requests sent before it
 // wait in the socket.
 void engine_go(const ClientSettings &settings);
-bool engine_started();
 pid_t engine_pid();
 // True in the engine's process: the test process's exit handlers skip their
 // work there, since the engine's end runs them too.
@@ -47,11 +45,7 @@ std::vector<IpcRecord> requests_seen();
 std::vector<IpcRecord> messages_seen();
 // Kinds only, in order.
 std::vector<uint16_t> request_kinds_seen();
-// Waits until a request of this kind has passed (counting from the start).
-bool wait_request_seen(uint16_t kind, int timeout_ms);
 // How many messages of this kind have passed.
 size_t messages_of_kind(uint16_t kind);
 // Whether a message of this kind with this first text has passed.
 bool message_seen(uint16_t kind, const char *text0);
-// Waits until the engine's process has ended; its wait status, or -1.
-int wait_engine_end(int timeout_ms);
