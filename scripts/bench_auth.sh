@@ -3,7 +3,7 @@
 # Xvfb, hostapd, dnsmasq, dhclient and wpa_supplicant from scripts/packages.sh).
 # Builds a release tree and the driver in tests/bench, then reports median,
 # minimum and maximum of BENCH_RUNS runs (default 20) for:
-#   - worker start -> EAP-Success against hostapd, beside the wpa_supplicant
+#   - log-on request (window to engine) -> EAP-Success against hostapd, beside the wpa_supplicant
 #     baseline (its start -> its EAP-Success, same lab, same run)
 #   - EAP-Success -> STATUS_ONLINE with dhclient
 #   - simulator EAPOL-Key frame -> both answers back at the simulator
@@ -55,7 +55,7 @@ tests/lab/lab.sh bench-wpa "$LAB" "$BENCH_RUNS" >"$OUT/wpa.log" 2>&1 || { cat "$
 tests/lab/lab.sh down "$LAB" >/dev/null
 
 echo
-summarise "$OUT/Logon.log" start_to_success_ms "Corvix worker start->EAP-Success" ms
+summarise "$OUT/Logon.log" start_to_success_ms "Corvix log-on request->EAP-Success" ms
 grep '^wpa_supplicant' "$OUT/wpa.log" || echo "wpa_supplicant baseline: no result"
 summarise "$OUT/Logon.log" success_to_online_ms "EAP-Success->STATUS_ONLINE (dhclient)" ms
 summarise "$OUT/KeyAnswers.log" key_to_answers_ms "Key frame->both answers" ms

@@ -17,7 +17,7 @@
 #
 #   BUILD=build-bench BENCH_RUNS=7 [BENCH_LOGS=dir] scripts/bench_timeline.sh
 # BENCH_LOGS keeps the drivers' logs, which hold further marks (the worker's
-# calls to the UI) for a closer look.
+# reports as they pass from the engine to the window) for a closer look.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] || { echo "bench_timeline.sh must run as root (lab namespaces)" >&2; exit 1; }

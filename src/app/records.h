@@ -61,7 +61,7 @@ struct ClientSettings {
 
 // Handed to every GTK handler and to every authentication worker.
 struct AppContext {
-    MainWidgets *widgets;
+    MainWidgets *widgets;  // the window's own; the engine, which shows nothing, has none
     ClientSettings *settings;
 };
 

@@ -20,7 +20,7 @@
 #include "auth/auth.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
-#include "ui/worker_ui.h"
+#include "app/window_half.h"
 
 extern char **environ;
 
@@ -191,7 +191,7 @@ void on_logon_button_clicked(GtkWidget *, AppContext *ctx)
         if (status != STATUS_IDLE)
             return;
     }
-    request_worker(ctx);
+    request_logon(ctx);
 }
 
 void startup_decision(AppContext *ctx)
@@ -206,7 +206,7 @@ void startup_decision(AppContext *ctx)
         return;
     }
     if (auto_logon && status == STATUS_IDLE) {
-        request_worker(ctx);
+        request_logon(ctx);
         return;
     }
     if (!auto_logon && status == STATUS_IDLE) {

@@ -16,11 +16,13 @@
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
-#include "ui/worker_ui.h"
+#include "ui/main_widgets.h"
 
 namespace {
 
 int engine_fd = -1;
+guint engine_watch = 0;
+AppContext *window_ctx = nullptr;
 // The window asked for the exit: the engine's end is then the expected one.
 bool exit_requested = false;
 std::vector<std::string> pending_names;
@@ -36,43 +38,16 @@ void send_request(const IpcRecord &r)
     (void)ipc_send(engine_fd, r);
 }
 
+// The text of an entry, of a GtkCombo's entry, or of a combo box's child entry.
 std::string entry_text(GtkWidget *widget)
 {
     if (widget && GTK_IS_COMBO(widget))
         widget = GTK_COMBO(widget)->entry;
+    else if (widget && GTK_IS_BIN(widget))
+        widget = gtk_bin_get_child(GTK_BIN(widget));
     if (!widget || !GTK_IS_ENTRY(widget))
         return "";
     return gtk_entry_get_text(GTK_ENTRY(widget));
-}
-
-// Runs on the main thread, where every caller of a worker start is.
-void request_start(AppContext *ctx)
-{
-    if (thread_auth_num.load() < 0) {
-        exit_requested = true;
-        send_request(ipc_record(REQ_EXIT));
-        return;
-    }
-    if (status.load() == STATUS_LOGOFF) {
-        send_request(ipc_record(REQ_DISCONNECT));
-        return;
-    }
-    IpcRecord r = ipc_record(REQ_LOGON);
-    if (MainWidgets *w = ctx->widgets) {
-        // A text too long for the record goes as empty, and the engine
-        // refuses it as it would refuse one over the limit.
-        (void)ipc_set_text(r, 0, entry_text(w->account_combo).c_str());
-        (void)ipc_set_text(r, 1, entry_text(w->password_entry).c_str());
-        (void)ipc_set_text(r, 2, entry_text(w->device_combo).c_str());
-    }
-    r.num[0] = ctx->settings->remember_password != 0;
-    r.num[1] = ctx->settings->auto_logon != 0;
-    send_request(r);
-}
-
-void request_stop_dhcp_clients()
-{
-    send_request(ipc_record(REQ_STOP_DHCP));
 }
 
 void request_with_account(uint16_t kind, const char *account)
@@ -82,26 +57,9 @@ void request_with_account(uint16_t kind, const char *account)
         send_request(r);
 }
 
-void request_password(const char *account)
-{
-    request_with_account(REQ_ACCOUNT_PASSWORD, account);
-}
-
-void request_delete(const char *account)
-{
-    request_with_account(REQ_DELETE_ACCOUNT, account);
-}
-
-void request_auto_logon(int on)
-{
-    IpcRecord r = ipc_record(REQ_SET_AUTO_LOGON);
-    r.num[0] = on ? 1 : 0;
-    send_request(r);
-}
-
 void apply_deferred()
 {
-    AppContext *ctx = ui_context();
+    AppContext *ctx = window_ctx;
     while (ctx && !deferred.empty()) {
         IpcRecord r = deferred.front();
         deferred.pop_front();
@@ -115,8 +73,9 @@ gboolean apply_deferred_idle(gpointer)
     return G_SOURCE_REMOVE;
 }
 
-// The settings dialog's save, asked of the engine; waits for its answer.
-ConfigSave remote_save(const ConfigChoice &c, ClientSettings *s)
+}  // namespace
+
+ConfigSave request_save(const ConfigChoice &c, ClientSettings *s)
 {
     IpcRecord r = ipc_record(REQ_SAVE_SETTINGS);
     r.num[OPT_OPEN_URL] = c.open_url;
@@ -162,25 +121,85 @@ ConfigSave remote_save(const ConfigChoice &c, ClientSettings *s)
     return ConfigSave::FileUnreadable;
 }
 
+namespace {
+
 gboolean on_engine_readable(GIOChannel *, GIOCondition, gpointer)
 {
     apply_deferred();
     IpcRecord r;
     switch (ipc_recv(engine_fd, r)) {
     case RecvResult::Record:
-        if (AppContext *ctx = ui_context())
-            window_apply(ctx, r);
+        if (window_ctx)
+            window_apply(window_ctx, r);
         return TRUE;
     case RecvResult::Invalid:
         return TRUE;
     case RecvResult::Closed:
         break;
     }
-    window_engine_gone(ui_context());
+    engine_watch = 0;
+    window_engine_gone(window_ctx);
     return FALSE;
 }
 
 }  // namespace
+
+void request_logon(AppContext *ctx)
+{
+    MainWidgets *w = ctx->widgets;
+    IpcRecord r = ipc_record(REQ_LOGON);
+    // A text too long for the record goes as empty, and the engine refuses
+    // it as it would refuse one over the limit.
+    (void)ipc_set_text(r, 0, entry_text(w->account_combo).c_str());
+    (void)ipc_set_text(r, 1, entry_text(w->password_entry).c_str());
+    (void)ipc_set_text(r, 2, entry_text(w->device_combo).c_str());
+    r.num[0] = ctx->settings->remember_password != 0;
+    r.num[1] = ctx->settings->auto_logon != 0;
+    send_request(r);
+}
+
+void request_disconnect()
+{
+    send_request(ipc_record(REQ_DISCONNECT));
+}
+
+void request_exit()
+{
+    exit_requested = true;
+    send_request(ipc_record(REQ_EXIT));
+}
+
+void request_stop_dhcp()
+{
+    send_request(ipc_record(REQ_STOP_DHCP));
+}
+
+void request_password(const char *account)
+{
+    request_with_account(REQ_ACCOUNT_PASSWORD, account);
+}
+
+void request_delete_account(const char *account)
+{
+    request_with_account(REQ_DELETE_ACCOUNT, account);
+}
+
+void request_auto_logon(int on)
+{
+    IpcRecord r = ipc_record(REQ_SET_AUTO_LOGON);
+    r.num[0] = on ? 1 : 0;
+    send_request(r);
+}
+
+void set_window_context(AppContext *ctx)
+{
+    window_ctx = ctx;
+}
+
+AppContext *window_context()
+{
+    return window_ctx;
+}
 
 RealUser current_real_user()
 {
@@ -232,13 +251,16 @@ void split_client(ClientSettings *settings, const RealUser &user)
 
 void window_attach(int fd)
 {
+    if (engine_watch)
+        g_source_remove(engine_watch);
+    if (engine_fd >= 0 && engine_fd != fd)
+        close(engine_fd);
     engine_fd = fd;
-    set_worker_requests(WorkerRequests{request_start, request_stop_dhcp_clients});
-    set_settings_requests(SettingsRequests{request_password, request_auto_logon, request_delete});
-    set_remote_save(remote_save);
+    exit_requested = false;
+    deferred.clear();
     GIOChannel *channel = g_io_channel_unix_new(fd);
-    g_io_add_watch(channel, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), on_engine_readable,
-                   nullptr);
+    engine_watch = g_io_add_watch(channel, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                                  on_engine_readable, nullptr);
     g_io_channel_unref(channel);  // the watch keeps its own reference
 }
 

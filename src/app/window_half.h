@@ -11,6 +11,7 @@
 
 #include "app/ipc.h"
 #include "app/records.h"
+#include "config/config_save.h"
 
 // Where the window starts from: the user who started the client, as the
 // process found them before it became root.
@@ -27,9 +28,31 @@ RealUser current_real_user();
 // anything opens the display. A failure to split or to drop ends the process.
 void split_client(ClientSettings *settings, const RealUser &user);
 
-// The window's side of fd: requests instead of workers and settings-file
-// work, and a watch on the main loop that applies the engine's messages.
+// The window's side of fd: a watch on the main loop that applies the
+// engine's messages. Attaching again drops the earlier engine's fd.
 void window_attach(int fd);
+// The main window's context, which the engine's messages are applied to;
+// null before the main window is built.
+void set_window_context(AppContext *ctx);
+AppContext *window_context();
+
+// What the window asks of the engine. Each request names what the user did;
+// nothing is left for the engine to guess from the window's state.
+// A log-on with the main window's entries and ctx's two boxes.
+void request_logon(AppContext *ctx);
+// A log-off through the last accepted log-on.
+void request_disconnect();
+// The Logoff, then the end of both halves.
+void request_exit();
+void request_stop_dhcp();
+// The stored password of an account (answered by apply_stored_password).
+void request_password(const char *account);
+void request_auto_logon(int on);
+// Forgets an account (answered by apply_account_list).
+void request_delete_account(const char *account);
+// The settings dialog's save, done by the engine: waits for its verdict and
+// applies what was stored to s.
+ConfigSave request_save(const ConfigChoice &choice, ClientSettings *s);
 // Applies one message from the engine on the main loop (for tests).
 void window_apply(AppContext *ctx, const IpcRecord &r);
 // What the window does when the engine has gone (for tests).

@@ -118,19 +118,7 @@ std::string launcher_copy_line(const std::string &login_name)
     return line + "exit 0";
 }
 
-RemoteSave remote_save = nullptr;
-
 }  // namespace
-
-void set_remote_save(RemoteSave save)
-{
-    remote_save = save;
-}
-
-bool save_is_remote()
-{
-    return remote_save != nullptr;
-}
 
 void apply_saved_options(ClientSettings *s, int open_url, const char *url, int use_own_dhcp,
                          int timeout_reconnect, int timeout, int auto_start, int private_auth)
@@ -182,8 +170,6 @@ bool login_is_root(const char *login_name)
 
 ConfigSave save_config(const ConfigChoice &choice, ClientSettings *s, bool by_root)
 {
-    if (remote_save)
-        return remote_save(choice, s);
     NewOptions o = options_of(choice);
     if (!program_line_allowed(o, s, by_root))
         return ConfigSave::ProgramRefused;

@@ -37,19 +37,13 @@ std::string url_field_text(const std::string &text);
 // Whether the program started by a user of that login name runs as root.
 bool login_is_root(const char *login_name);
 
-// Writes the choice into the settings file at settings_path, then into s.
-// by_root: the client was started by root, who alone may store a program line
-// (a url that is no web page) other than the one s already holds.
+// Writes the choice into the settings file at settings_path, then into s: the
+// engine's side of the settings dialog's save (the window asks it through
+// request_save). by_root: the client was started by root, who alone may store
+// a program line (a url that is no web page) other than the one s already holds.
 ConfigSave save_config(const ConfigChoice &choice, ClientSettings *s, bool by_root);
 
-// When the settings file belongs to another process (the client's root
-// half), the save is asked of it: the function hands it the choice, applies
-// what it stored to s and returns its verdict. That process then also keeps
-// the autostart entry in step. Installed once at start-up.
-using RemoteSave = ConfigSave (*)(const ConfigChoice &choice, ClientSettings *s);
-void set_remote_save(RemoteSave save);
-bool save_is_remote();
-// The options a stored choice stands for, applied to s as a save applies them.
+// The options the engine stored, applied to the window's s as a save applies them.
 void apply_saved_options(ClientSettings *s, int open_url, const char *url, int use_own_dhcp,
                          int timeout_reconnect, int timeout, int auto_start, int private_auth);
 

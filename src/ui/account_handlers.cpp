@@ -8,23 +8,14 @@
 #include <vector>
 
 #include "app/locale_text.h"
-#include "config/settings.h"
+#include "app/window_half.h"
 #include "ui/main_widgets.h"
-#include "ui/msg_dialog.h"
 
 namespace {
-
-SettingsRequests settings_requests{};
 
 GtkWidget *account_entry(AppContext *ctx)
 {
     return GTK_COMBO(ctx->widgets->account_combo)->entry;
-}
-
-void report_settings_unreadable(AppContext *ctx, TextId text)
-{
-    gtk_widget_hide(ctx->widgets->window);
-    show_msg_dialog(ctx, text_of(T_TITLE_ERROR), text_of(text), 1, 1);
 }
 
 bool toggle_active(GtkWidget *check)
@@ -46,11 +37,6 @@ void free_names(GList *list)
 }
 
 }  // namespace
-
-void set_settings_requests(const SettingsRequests &requests)
-{
-    settings_requests = requests;
-}
 
 void apply_stored_password(AppContext *ctx, const char *account, int found, const char *clear)
 {
@@ -75,10 +61,14 @@ void apply_account_list(AppContext *ctx, const std::vector<std::string> &names)
             list = g_list_append(list, converted);
     }
     GtkCombo *combo = GTK_COMBO(ctx->widgets->account_combo);
+    // The list arrives after the lock's handler emptied the entry: a new list
+    // must not put its first name back there.
+    std::string shown = gtk_entry_get_text(GTK_ENTRY(combo->entry));
     if (list)
         gtk_combo_set_popdown_strings(combo, list);
     else
         gtk_list_clear_items(GTK_LIST(combo->list), 0, -1);
+    gtk_entry_set_text(GTK_ENTRY(combo->entry), shown.c_str());
     // The first list is the settings' own; later ones are ours to free.
     if (ctx->widgets->account_list != ctx->settings->users)
         free_names(ctx->widgets->account_list);
@@ -89,28 +79,17 @@ void on_username_combo_changed(GtkWidget *, AppContext *ctx)
 {
     ClientSettings *s = ctx->settings;
     copy_field(s->last_user, gtk_entry_get_text(GTK_ENTRY(account_entry(ctx))));
-    if (settings_requests.lookup_password) {
-        settings_requests.lookup_password(s->last_user);
-        return;
-    }
-    char clear[21] = "";
-    int found = stored_password(s->last_user, clear);
-    apply_stored_password(ctx, s->last_user, found, clear);
+    request_password(s->last_user);
 }
 
 void on_autologon_check_toggle(GtkWidget *, AppContext *ctx)
 {
     bool on = toggle_active(ctx->widgets->auto_logon_check);
-    // The file's owner stores it and reports a failure itself.
-    if (!settings_requests.set_auto_logon && !store_auto_logon(on ? 1 : 0)) {
-        report_settings_unreadable(ctx, T_SETTING_NOT_SAVED);
-        return;
-    }
     ctx->settings->auto_logon = on ? 1 : 0;
     if (on)
         set_toggle(ctx->widgets->remember_check, true);
-    if (settings_requests.set_auto_logon)
-        settings_requests.set_auto_logon(on ? 1 : 0);
+    // The engine stores it and reports a failure itself.
+    request_auto_logon(on ? 1 : 0);
 }
 
 void on_remember_passwd_check_toggle(GtkWidget *, AppContext *ctx)
@@ -132,18 +111,7 @@ gboolean on_lock_clicked(GtkWidget *, GdkEventButton *event, AppContext *ctx)
     if (!event || event->button != 1)
         return FALSE;
     std::string account = gtk_entry_get_text(GTK_ENTRY(account_entry(ctx)));
-    if (settings_requests.delete_account) {
-        settings_requests.delete_account(account.c_str());
-    } else {
-        std::vector<std::string> names;
-        int deleted = delete_stored_account(account, names);
-        if (deleted < 0) {
-            report_settings_unreadable(ctx, T_SETTINGS_UNREADABLE);
-            return FALSE;
-        }
-        if (deleted)
-            apply_account_list(ctx, names);
-    }
+    request_delete_account(account.c_str());
     gtk_entry_set_text(GTK_ENTRY(account_entry(ctx)), "");
     gtk_entry_set_text(GTK_ENTRY(ctx->widgets->password_entry), "");
     return FALSE;

@@ -13,14 +13,7 @@ void on_autologon_check_toggle(GtkWidget *widget, AppContext *ctx);
 void on_remember_passwd_check_toggle(GtkWidget *widget, AppContext *ctx);
 gboolean on_lock_clicked(GtkWidget *widget, GdkEventButton *event, AppContext *ctx);
 
-// When the settings file belongs to another process, the window's handlers
-// ask it through these instead of opening the file; the answers come back
-// through the apply_ functions. Null members: the handlers do the work themselves.
-struct SettingsRequests {
-    void (*lookup_password)(const char *account);
-    void (*set_auto_logon)(int on);
-    void (*delete_account)(const char *account);
-};
-void set_settings_requests(const SettingsRequests &requests);
+// The settings file is the engine's: the handlers ask it (app/window_half.h)
+// and its answers come back through these.
 void apply_stored_password(AppContext *ctx, const char *account, int found, const char *clear);
 void apply_account_list(AppContext *ctx, const std::vector<std::string> &names);

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "app/install.h"
+#include "app/window_half.h"
 #include "app/shell.h"
 #include "config/config_save.h"
 #include "ui/images.h"
@@ -47,13 +47,13 @@ void hide_again(GtkWidget *window, gpointer)
 void hide_main_window(AppContext *ctx)
 {
     hide_main_window_widgets(ctx);
-    if (ctx->widgets && ctx->widgets->window)
+    if (ctx->widgets->window)
         keep_hidden_handler = g_signal_connect_after(ctx->widgets->window, "show", G_CALLBACK(hide_again), nullptr);
 }
 
 void release_main_window(AppContext *ctx)
 {
-    GtkWidget *window = ctx->widgets ? ctx->widgets->window : nullptr;
+    GtkWidget *window = ctx->widgets->window;
     if (window && keep_hidden_handler)
         g_signal_handler_disconnect(window, keep_hidden_handler);
     keep_hidden_handler = 0;
@@ -205,17 +205,6 @@ ConfigChoice read_choice(const ConfigWidgets *w)
     return c;
 }
 
-// Handed the value, not the dialog's records: the dialog may be gone before
-// the thread runs.
-void start_set_autostart(int auto_start)
-{
-    GThread *thread = g_thread_try_new("autostart", set_autostart, GINT_TO_POINTER(auto_start), nullptr);
-    if (thread)
-        g_thread_unref(thread);
-    else
-        (void)set_autostart(GINT_TO_POINTER(auto_start));
-}
-
 }  // namespace
 
 void show_config_dialog(GtkWidget *, AppContext *ctx)
@@ -270,7 +259,7 @@ void on_ok_button_clicked(GtkWidget *, ConfigContext *cc)
     AppContext *ctx = cc->context;
     ConfigWidgets *w = cc->config_widgets;
     ClientSettings *s = ctx->settings;
-    switch (save_config(read_choice(w), s, login_is_root(s->login_name))) {
+    switch (request_save(read_choice(w), s)) {
     case ConfigSave::ProgramRefused:
         // The dialog stays open for a correction.
         show_msg_dialog(ctx, text_of(T_TITLE_ERROR), text_of(T_PROGRAM_REFUSED), 1, 1);
@@ -287,9 +276,7 @@ void on_ok_button_clicked(GtkWidget *, ConfigContext *cc)
     case ConfigSave::Saved:
         break;
     }
-    // A save done by the client's root half keeps the autostart entry itself.
-    if (!save_is_remote())
-        start_set_autostart(s->auto_start);
+    // The engine's save keeps the autostart entry in step itself.
     if (ticked(w->launcher_check))
         copy_launcher(s->login_name);
     end_dialog(w, ctx);

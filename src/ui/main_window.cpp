@@ -12,7 +12,7 @@
 #include "ui/images.h"
 #include "ui/mainloop.h"
 #include "app/locale_text.h"
-#include "ui/worker_ui.h"
+#include "app/window_half.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>
 
@@ -259,13 +259,13 @@ void build_footer(MainWidgets *w)
 
 void show_main_window_widgets(AppContext *ctx)
 {
-    if (ctx->widgets && ctx->widgets->window)
+    if (ctx->widgets->window)
         gtk_widget_show_all(ctx->widgets->window);
 }
 
 void hide_main_window_widgets(AppContext *ctx)
 {
-    if (ctx->widgets && ctx->widgets->window)
+    if (ctx->widgets->window)
         gtk_widget_hide(ctx->widgets->window);
 }
 
@@ -301,7 +301,7 @@ void show_main_window(int *argc, char ***argv, ClientSettings *settings)
     // Both live as long as the process: workers and handlers keep pointers.
     static MainWidgets widgets = main_widgets_initial();
     static AppContext ctx{&widgets, settings};
-    connect_worker_to_ui(&ctx);
+    set_window_context(&ctx);
     // GLib sets its thread system up by itself; GDK thread support stays off
     // because workers hand widget work to this thread instead of locking.
     gtk_init(argc, argv);

@@ -8,7 +8,7 @@
 #include "ui/mainloop.h"
 #include "ui/tray.h"
 #include "app/locale_text.h"
-#include "ui/worker_ui.h"
+#include "app/window_half.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>
 
@@ -305,7 +305,7 @@ int on_button_ok_clicked(GtkWidget *, AppContext *ctx)
     if (kind == FAILURE) {
         status = STATUS_IDLE;
         hide_tray_icon(ctx);
-        request_worker(ctx);
+        request_logon(ctx);
         return 0;
     }
     hide_tray_icon(ctx);
@@ -322,7 +322,7 @@ int on_button_cancel_clicked(GtkWidget *, AppContext *ctx)
     destroy_msg_dialog(ctx);
     if (kind == PROGRESS) {
         status = STATUS_LOGOFF;
-        request_worker(ctx);
+        request_disconnect();
     } else {
         status = STATUS_IDLE;
     }

@@ -8,7 +8,7 @@
 #include "ui/mainloop.h"
 #include "ui/msg_dialog.h"
 #include "app/locale_text.h"
-#include "ui/worker_ui.h"
+#include "app/window_half.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <images.h>
 
@@ -171,22 +171,22 @@ int on_menu_item_disconnect_clicked(GtkWidget *, AppContext *ctx)
 {
     destroy_msg_dialog(ctx);
     status = STATUS_LOGOFF;
-    request_worker(ctx);
+    request_disconnect();
     show_main_window_widgets(ctx);
     hide_tray_icon(ctx);
     request_stop_dhcp();
     return 0;
 }
 
-// Retires every worker and starts the one that logs off and then ends the process.
+// Asks the engine for the Logoff and the end: it retires every worker, and
+// its end (after the Logoff) ends this process with status 0.
 int on_menu_item_exit_clicked(GtkWidget *, AppContext *ctx)
 {
     destroy_msg_dialog(ctx);
     status = STATUS_LOGOFF;
-    thread_auth_num = -100;
     hide_tray_icon(ctx);
-    // This worker sends the Logoff and then ends the process with status 0.
-    request_worker(ctx);
+    // Before the exit: the engine takes nothing after it.
     request_stop_dhcp();
+    request_exit();
     return 0;
 }

@@ -2,10 +2,15 @@
 // Each case runs in a process of its own and prints "RESULT <name> <value>"
 // lines that the script summarises.
 //
-//   Bench.Logon      worker start -> EAP-Success against hostapd, and
-//                    EAP-Success -> STATUS_ONLINE with dhclient (BENCH_RUNS runs)
+//   Bench.Logon      log-on request -> EAP-Success against hostapd, and
+//                    EAP-Success -> STATUS_ONLINE at the window with dhclient
+//                    (BENCH_RUNS runs)
 //   Bench.KeyAnswers simulator key frame -> both answers seen by the simulator
-//   Bench.OnlineCpu  CPU of the online worker thread over BENCH_IDLE_S seconds
+//   Bench.OnlineCpu  CPU of the engine's online worker thread over BENCH_IDLE_S seconds
+//
+// The client runs as users run it: the window asks a real engine
+// (support/engine_fixture.h) over its socket, and sees the run state in the
+// engine's reports.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,9 +25,10 @@
 #include <unistd.h>
 
 #include "app/records.h"
-#include "auth/auth.h"
+#include "app/window_half.h"
 #include "bench/bench_util.h"
 #include "netns/e2e_support.h"
+#include "support/engine_fixture.h"
 
 namespace {
 
@@ -52,7 +58,8 @@ void watch_successes(SuccessWatch &w, const Lab &lab)
     });
 }
 
-// Waits for status, polling finely; the realtime at which it was seen, or -1.
+// Waits for the window's status (the engine's last report), polling finely;
+// the realtime at which it was seen, or -1.
 double wait_status(int want, int timeout_ms)
 {
     double end = e2e_now_ms() + timeout_ms;
@@ -93,7 +100,7 @@ TEST(Bench, Logon)
             double start = 0;
             e2e_on_main([&] {
                 start = realtime_ms();
-                start_auth_worker(&c->ctx);
+                request_logon(&c->ctx);
             });
             double online = wait_status(STATUS_ONLINE, 30000);
             ASSERT_GT(online, 0) << "run " << i << ": status " << status;
@@ -134,13 +141,15 @@ TEST(Bench, KeyAnswers)
     });
 }
 
-// CPU time of the thread named "authentication" in nanoseconds (schedstat); -1 if none.
+// CPU time of the engine's thread named "authentication" in nanoseconds
+// (schedstat); -1 if none.
 long long worker_cpu_ns()
 {
-    DIR *dir = opendir("/proc/self/task");
+    const std::string tasks = "/proc/" + std::to_string(engine_pid()) + "/task";
+    DIR *dir = opendir(tasks.c_str());
     long long ns = -1;
     while (dirent *e = dir ? readdir(dir) : nullptr) {
-        std::string base = std::string("/proc/self/task/") + e->d_name;
+        std::string base = tasks + "/" + e->d_name;
         std::ifstream comm(base + "/comm");
         std::string name;
         if (!std::getline(comm, name) || name != "authentication")

@@ -4,8 +4,9 @@
 //
 //   Timeline.Logon    one log-on with the companion DHCP program against
 //                     hostapd: the real main window's log-on button is
-//                     clicked, then, in ms after the click: worker start
-//                     (STATUS_AUTHENTICATING), Start on the wire, Success on
+//                     clicked (the window asking a real engine), then, in ms
+//                     after the click: worker start (STATUS_AUTHENTICATING
+//                     passing from the engine to the window), Start on the wire, Success on
 //                     the wire, STATUS_GETTING_IP, first DHCP frame on the
 //                     wire, address on the interface (netlink), STATUS_ONLINE.
 //   Timeline.ClientLogon  the same log-on with the installed client itself
@@ -49,10 +50,11 @@
 #include <vector>
 
 #include "app/records.h"
-#include "auth/worker_link.h"
+#include "app/ipc.h"
 #include "bench/bench_util.h"
 #include "config/settings.h"
 #include "netns/e2e_support.h"
+#include "support/engine_fixture.h"
 #include "support/lab.h"
 #include "support/sandbox.h"
 #include "ui/main_window.h"
@@ -98,44 +100,43 @@ struct Timeline {
 
 Timeline timeline;
 std::atomic<bool> stop_watchers{false};
-WorkerLink ui_link;  // the UI's own record, which the marks below pass on to
-
 // Where the worker is between its start and the Start frame, seen through
-// the calls it makes to the UI: each mark is taken as the call begins.
-void tray_mark(void *ui, TrayState state)
+// its reports to the window: each mark is taken as the record passes
+// between the engine and the window (the fixture's tap).
+void status_mark(int value, double now)
 {
-    timeline.mark(state == TrayState::Online ? "tray_online_call" : "tray_call", realtime_ms());
-    ui_link.tray(ui, state);
-}
-
-void prepare_mark(void *ui, TextId title, TextId text)
-{
-    timeline.mark("prepare_progress_call", realtime_ms());
-    ui_link.prepare_progress(ui, title, text);
-    timeline.mark("prepare_progress_done", realtime_ms());
-}
-
-void progress_mark(void *ui, const UserText &text)
-{
-    timeline.mark("progress " + render_text(text), realtime_ms());
-    ui_link.progress_text(ui, text);
-}
-
-AddressSettings address_settings_mark(void *ui)
-{
-    timeline.mark("address_settings_call", realtime_ms());
-    return ui_link.read_address_settings(ui);
-}
-
-void status_mark(void *, int value)
-{
-    double now = realtime_ms();
     if (value == STATUS_AUTHENTICATING)
         timeline.mark("worker", now);
     else if (value == STATUS_GETTING_IP)
         timeline.mark("getting_ip", now);
     else if (value == STATUS_ONLINE)
         timeline.mark("online", now);
+}
+
+void mark_record(const IpcRecord &r, bool to_engine)
+{
+    double now = realtime_ms();
+    if (to_engine)
+        return;
+    TextId title = T_NONE;
+    UserText text;
+    switch (r.kind) {
+    case MSG_STATUS:
+        status_mark(r.num[0], now);
+        break;
+    case MSG_TRAY:
+        timeline.mark(r.num[0] == TRAY_ONLINE ? "tray_online_call" : "tray_call", now);
+        break;
+    case MSG_DIALOG_FIELDS:
+        timeline.mark("prepare_progress_call", now);
+        break;
+    case MSG_UPDATE_INFO:
+        if (ipc_user_text(r, title, text))
+            timeline.mark("progress " + render_text(text), now);
+        break;
+    default:
+        break;
+    }
 }
 
 // Frames on the client's interface, with the kernel's receive or send time.
@@ -273,14 +274,7 @@ TEST(Timeline, Logon)
     E2eClient *c = e2e_client(lab, "benchuser", "labpass1");
     ASSERT_NE(c, nullptr);
     build_real_window(c, lab);
-    ui_link = worker_link();
-    WorkerLink link = ui_link;
-    link.status_changed = status_mark;
-    link.tray = tray_mark;
-    link.prepare_progress = prepare_mark;
-    link.progress_text = progress_mark;
-    link.read_address_settings = address_settings_mark;
-    set_worker_link(link);
+    set_record_observer(mark_record);
     Watchers watchers(lab.client_if);
     int runs = env_int("BENCH_RUNS", 7);
     e2e_drive([&] {

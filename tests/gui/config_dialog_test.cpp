@@ -2,6 +2,8 @@
 // with the settings file on its real path: every test process first takes a
 // private mount namespace with overlays over /usr/share and /etc/xdg and a
 // throwaway /home, so nothing reaches the machine's own folders.
+#include <cctype>
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -314,43 +316,58 @@ void apply_choice(ConfigWidgets *w, const Choice &c)
     });
 }
 
-TEST_F(ConfigDialog, SavingRulesOverTheRealStore)
+// Test names and failure messages show the row by its name.
+void PrintTo(const SaveRow &row, std::ostream *os)
 {
-    GuiApp &app = config_app("nobody");
-    run_script([&] {
-        for (const SaveRow &row : kRows) {
-            SCOPED_TRACE(row.name);
-            on_main([&] {
-                config_app(row.login);
-                ClientSettings &s = app.settings;
-                s.open_url = row.start.open_url;
-                copy_field(s.url, row.start.url);
-                s.timeout_reconnect = row.start.timeout_reconnect;
-                s.timeout = row.start.timeout;
-                (void)unlink(kAutostartEntry);
-            });
-            const std::string before = file_text(kConf);
-            ConfigWidgets *w = open_dialog(app);
-            ASSERT_NE(w, nullptr);
-            apply_choice(w, row.choice);
-            end_dialog(w, row.end);
-            EXPECT_TRUE(wait_for([&] { return main_window_visible(app.ctx); }));
-            if (row.file) {
-                EXPECT_EQ(file_options(), row.file);
-                EXPECT_EQ(file_mode(kConf), 0600u) << "saved with the passwords' mode";
-                // The autostart entry follows the saved option (its thread runs on its own).
-                bool on = std::string(row.file).find("AutoStart=1") != std::string::npos;
-                EXPECT_TRUE(wait_for([&] { return exists(kAutostartEntry) == on; }, 3000));
-            } else {
-                EXPECT_EQ(file_text(kConf), before);
-                EXPECT_EQ(file_mode(kConf), 0644u);
-                g_usleep(100000);
-                EXPECT_FALSE(exists(kAutostartEntry));
-            }
-            EXPECT_EQ(on_main([&] { return memory_options(app.settings); }), row.memory);
-        }
-    }, 90000);
+    *os << row.name;
 }
+
+// One row per process: the engine starts with the row's settings, as the
+// client starts with what its file holds, and decides by the row's user.
+class ConfigSaving : public ConfigDialog, public ::testing::WithParamInterface<SaveRow> {};
+
+TEST_P(ConfigSaving, SavingRulesOverTheRealStore)
+{
+    const SaveRow &row = GetParam();
+    GuiApp &app = config_app(row.login);
+    ClientSettings &s = app.settings;
+    s.open_url = row.start.open_url;
+    copy_field(s.url, row.start.url);
+    s.timeout_reconnect = row.start.timeout_reconnect;
+    s.timeout = row.start.timeout;
+    (void)unlink(kAutostartEntry);
+    run_script([&] {
+        const std::string before = file_text(kConf);
+        ConfigWidgets *w = open_dialog(app);
+        ASSERT_NE(w, nullptr);
+        apply_choice(w, row.choice);
+        end_dialog(w, row.end);
+        EXPECT_TRUE(wait_for([&] { return main_window_visible(app.ctx); }));
+        if (row.file) {
+            EXPECT_EQ(file_options(), row.file);
+            EXPECT_EQ(file_mode(kConf), 0600u) << "saved with the passwords' mode";
+            // The autostart entry follows the saved option (its thread runs on its own).
+            bool on = std::string(row.file).find("AutoStart=1") != std::string::npos;
+            EXPECT_TRUE(wait_for([&] { return exists(kAutostartEntry) == on; }, 3000));
+        } else {
+            EXPECT_EQ(file_text(kConf), before);
+            EXPECT_EQ(file_mode(kConf), 0644u);
+            g_usleep(100000);
+            EXPECT_FALSE(exists(kAutostartEntry));
+        }
+        EXPECT_EQ(on_main([&] { return memory_options(app.settings); }), row.memory);
+    });
+}
+
+std::string row_name(const ::testing::TestParamInfo<SaveRow> &info)
+{
+    std::string name;
+    for (const char *p = info.param.name; *p; p++)
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ConfigSaving, ::testing::ValuesIn(kRows), row_name);
 
 bool sensitive(GtkWidget *w)
 {

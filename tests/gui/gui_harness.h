@@ -20,15 +20,26 @@
 #include "ui/main_widgets.h"
 #include "ui/mainloop.h"
 
-// GTK on this thread in a UTF-8 locale, once per process; FAILS without a display.
+// The engine's process (support/engine_fixture.h), then GTK on this thread in
+// a UTF-8 locale, once per process; FAILS without a display. Call it while the
+// process has no other thread.
 void gui_init();
+// Starts the engine with the settings of gui_app() (and settings_path) as
+// they are now; run_script does it first. Once per process.
+void gui_start_engine();
 
 // Pumps the main loop (gtk_main_iteration_do(FALSE)) until done() or the time
 // is up; returns done().
 bool pump_until(const std::function<bool()> &done, int timeout_ms);
 
-// Runs script on a second thread while this thread pumps the main loop. A
-// script still running after timeout_ms ends the process with a message.
+// Main thread, without a script: starts the engine and pumps the main loop
+// until the engine has handled every request the window sent before and its
+// answers have been applied. False when that takes longer than timeout_ms.
+bool pump_engine(int timeout_ms = 10000);
+
+// Starts the engine (gui_start_engine), then runs script on a second thread
+// while this thread pumps the main loop. A script still running after
+// timeout_ms ends the process with a message.
 void run_script(const std::function<void()> &script, int timeout_ms = 30000);
 
 // From the script thread: runs fn on the main thread and returns its result.
@@ -48,7 +59,8 @@ template <typename F> auto on_main(F fn) -> decltype(fn())
 // milliseconds; true as soon as it holds, false after timeout_ms.
 bool wait_for(const std::function<bool()> &pred, int timeout_ms = 5000);
 
-// The client's records with a real, hidden main window (empty account).
+// The client's records with a real, hidden main window (empty account), the
+// window the engine's messages are applied to.
 struct GuiApp {
     ClientSettings settings{};
     MainWidgets widgets{};

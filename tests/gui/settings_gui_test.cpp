@@ -15,6 +15,7 @@
 #include "ui/account_handlers.h"
 #include "config/settings.h"
 #include "gui_harness.h"
+#include "support/engine_fixture.h"
 #include "ui/msg_dialog.h"
 
 namespace {
@@ -60,17 +61,26 @@ void tick(GtkWidget *check, bool on)
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), on);
 }
 
-// Main window boxes back to a known state without running their handlers' file work.
+// Main window boxes back to a known state, the engine's answers to that
+// applied, then the file the test starts from. The file is the engine's to
+// read and write; the test looks at it after each answer (pump_engine).
 GuiApp &fresh_app()
 {
     GuiApp &app = gui_app();
     status = STATUS_IDLE;
-    write_settings("[OPTION]\nUSER = 0\nAutoLogon = 0\n");
     tick(app.widgets.auto_logon_check, false);
     tick(app.widgets.remember_check, false);
     gtk_entry_set_text(account_entry(app), "");
     gtk_entry_set_text(GTK_ENTRY(app.widgets.password_entry), "");
+    EXPECT_TRUE(pump_engine());
+    write_settings("[OPTION]\nUSER = 0\nAutoLogon = 0\n");
     return app;
+}
+
+void type_account(GuiApp &app, const char *account)
+{
+    gtk_entry_set_text(account_entry(app), account);
+    EXPECT_TRUE(pump_engine());
 }
 
 std::vector<std::string> names(GList *list)
@@ -101,20 +111,20 @@ TEST(SettingsGui, TypingAnAccountRecallsItsPassword)
     write_settings("[OPTION]\nUSER = 2\nusername1 = alice\npassword1 = " + scrambled("abc123") +
                    "\nusername2 = bob\npassword2 = \n");
     GtkEntry *password = GTK_ENTRY(app.widgets.password_entry);
-    gtk_entry_set_text(account_entry(app), "alice");
+    type_account(app, "alice");
     EXPECT_EQ("abc123", text_of(password));
     EXPECT_TRUE(ticked(app.widgets.remember_check));
     EXPECT_STREQ("alice", app.settings.last_user);
     EXPECT_EQ(1, app.settings.remember_password);
 
     // While typing, no stored account matches: the box empties, the tick stays.
-    gtk_entry_set_text(account_entry(app), "ali");
+    type_account(app, "ali");
     EXPECT_EQ("", text_of(password));
     EXPECT_TRUE(ticked(app.widgets.remember_check));
     EXPECT_STREQ("ali", app.settings.last_user);
 
     // A stored account without a password unticks the box.
-    gtk_entry_set_text(account_entry(app), "bob");
+    type_account(app, "bob");
     EXPECT_EQ("", text_of(password));
     EXPECT_FALSE(ticked(app.widgets.remember_check));
     EXPECT_EQ(0, app.settings.remember_password);
@@ -124,6 +134,7 @@ TEST(SettingsGui, AutomaticLogonNeedsARememberedPassword)
 {
     GuiApp &app = fresh_app();
     tick(app.widgets.auto_logon_check, true);
+    EXPECT_TRUE(pump_engine());
     EXPECT_EQ(1, app.settings.auto_logon);
     EXPECT_TRUE(ticked(app.widgets.remember_check));
     EXPECT_EQ("[OPTION]\nUSER = 0\nAutoLogon = 1\n", read_settings());
@@ -133,6 +144,7 @@ TEST(SettingsGui, AutomaticLogonNeedsARememberedPassword)
     EXPECT_EQ(1, app.settings.remember_password);
 
     tick(app.widgets.auto_logon_check, false);
+    EXPECT_TRUE(pump_engine());
     EXPECT_EQ(0, app.settings.auto_logon);
     EXPECT_EQ("[OPTION]\nUSER = 0\nAutoLogon = 0\n", read_settings());
     tick(app.widgets.remember_check, false);
@@ -143,29 +155,30 @@ TEST(SettingsGui, AutomaticLogonNeedsARememberedPassword)
 TEST(SettingsGui, UnreadableFileIsReportedByTheCheckBoxAndTheLock)
 {
     GuiApp &app = fresh_app();
-    const char *saved = settings_path;
-    std::string missing = std::string(saved) + ".missing/Corvix.conf";
+    // The engine's file goes missing while the client runs.
+    const std::string before = read_settings();
+    const std::string away = std::string(settings_path) + ".away";
     run_script([&] {
         on_main([&] {
-            settings_path = missing.c_str();
+            ASSERT_EQ(rename(settings_path, away.c_str()), 0);
             gtk_widget_show_all(app.widgets.window);
             tick(app.widgets.auto_logon_check, true);
-            EXPECT_FALSE(main_window_visible(app.ctx));
-            EXPECT_EQ(0, app.settings.auto_logon) << "nothing saved, nothing changed";
         });
         EXPECT_TRUE(wait_for([&] {
             return dialog_says(app.settings, "读取配置文件失败，当前设置不能被保存！");
         }));
         EXPECT_STREQ("错误", app.settings.msg_title);
+        EXPECT_FALSE(on_main([&] { return main_window_visible(app.ctx); }));
+        EXPECT_NE(0, access(settings_path, F_OK)) << "nothing saved";
         on_main([&] { destroy_msg_dialog(&app.ctx); });
 
         on_main([&] { press(app, 1); });
         EXPECT_TRUE(wait_for([&] { return dialog_says(app.settings, "读取配置文件失败！"); }));
         on_main([&] {
             destroy_msg_dialog(&app.ctx);
-            settings_path = saved;
-            tick(app.widgets.auto_logon_check, false);
+            ASSERT_EQ(rename(away.c_str(), settings_path), 0);
         });
+        EXPECT_EQ(before, read_settings());
     });
 }
 
@@ -177,12 +190,14 @@ TEST(SettingsGui, ForgettingAnAccountRenumbersTheRest)
         "password1 = p1\nusername2 = a2\npassword2 = p2\nusername3 = a3\npassword3 = p3\n"
         "username4 = a4\npassword4 = p4\n";
     write_settings(before);
-    gtk_entry_set_text(account_entry(app), "a2");
+    type_account(app, "a2");
     EXPECT_FALSE(press(app, 3));
+    EXPECT_TRUE(pump_engine());
     EXPECT_EQ(before, read_settings()) << "only button 1 acts";
     EXPECT_EQ("a2", text_of(account_entry(app)));
 
     press(app, 1);
+    EXPECT_TRUE(pump_engine());
     EXPECT_EQ("[OPTION]\nUSER = 3\nLassUserName = \nLassPassWord = \nusername1 = a1\n"
               "password1 = p1\nusername2 = a3\npassword2 = p3\nusername3 = a4\n"
               "password3 = p4\n",
@@ -196,9 +211,10 @@ TEST(SettingsGui, ForgettingAnAccountRenumbersTheRest)
 
     // An account that is not stored only empties both boxes.
     std::string after = read_settings();
-    gtk_entry_set_text(account_entry(app), "zz");
+    type_account(app, "zz");
     gtk_entry_set_text(GTK_ENTRY(app.widgets.password_entry), "typed");
     press(app, 1);
+    EXPECT_TRUE(pump_engine());
     EXPECT_EQ(after, read_settings());
     EXPECT_EQ("", text_of(account_entry(app)));
     EXPECT_EQ("", text_of(GTK_ENTRY(app.widgets.password_entry)));
@@ -209,8 +225,9 @@ TEST(SettingsGui, ForgettingTheLastAccountEmptiesTheDropDown)
     GuiApp &app = fresh_app();
     write_settings("[OPTION]\nUSER = 1\nLassUserName = a1\nLassPassWord = \n"
                    "username1 = a1\npassword1 = \n");
-    gtk_entry_set_text(account_entry(app), "a1");
+    type_account(app, "a1");
     press(app, 1);
+    EXPECT_TRUE(pump_engine());
     EXPECT_EQ("[OPTION]\nUSER = 0\nLassUserName = \nLassPassWord = \n", read_settings());
     EXPECT_EQ(nullptr, app.widgets.account_list);
     GList *items = gtk_container_get_children(GTK_CONTAINER(GTK_COMBO(app.widgets.account_combo)->list));
@@ -304,20 +321,24 @@ TEST(SettingsGui, TypedAccountsAndPasswordsRoundTripThroughTheFile)
             EXPECT_EQ(stored("OPTION@LassUserName"), account);
             EXPECT_EQ(stored("OPTION@LassPassWord"), scrambled(password.c_str()));
         }
-        on_main([&] {
-            for (const auto &[account, password] : cases) {
+        for (const auto &[account, password] : cases) {
+            const size_t answers = messages_of_kind(MSG_ACCOUNT_PASSWORD);
+            on_main([&] {
                 gtk_entry_set_text(GTK_ENTRY(app.widgets.password_entry), "");
                 gtk_entry_set_text(account_entry(app), account.c_str());
-                char unscrambled[64];
-                g_strlcpy(unscrambled, scrambled(password.c_str()).c_str(), sizeof unscrambled);
-                decrypt(unscrambled);
-                // The scrambling itself gives back only some bytes; what it gives is recalled.
-                if (g_utf8_validate(unscrambled, -1, nullptr)) {
-                    EXPECT_EQ(text_of(GTK_ENTRY(app.widgets.password_entry)), unscrambled)
-                        << account;
-                }
+            });
+            ASSERT_TRUE(wait_for([&] { return messages_of_kind(MSG_ACCOUNT_PASSWORD) > answers; }))
+                << account;
+            char unscrambled[64];
+            g_strlcpy(unscrambled, scrambled(password.c_str()).c_str(), sizeof unscrambled);
+            decrypt(unscrambled);
+            // The scrambling itself gives back only some bytes; what it gives is recalled.
+            if (g_utf8_validate(unscrambled, -1, nullptr)) {
+                EXPECT_TRUE(wait_for([&] {
+                    return text_of(GTK_ENTRY(app.widgets.password_entry)) == unscrambled;
+                })) << account;
             }
-        });
+        }
     });
     // Every stored account is listed at the next start.
     ClientSettings loaded{};

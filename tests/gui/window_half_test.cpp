@@ -16,7 +16,6 @@
 #include "gui_harness.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
-#include "ui/worker_ui.h"
 #include "support/message_text.h"
 
 namespace {

@@ -1,4 +1,5 @@
-// The start of a log-on worker, as far as it goes without an interface: the
+// The start of a log-on worker in the engine, asked for by the window as the
+// log-on button asks for it, as far as it goes without an interface: the
 // DHCP clients are stopped while the interface is looked for, and the
 // problem is told only after they are gone and the icon is up. "Told" is the
 // message window going on screen: the request's fields are stored on the main
@@ -15,8 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "auth/auth.h"
-#include "ui/account_handlers.h"
+#include "app/window_half.h"
 #include "gui_harness.h"
 #include "ui/msg_dialog.h"
 
@@ -132,7 +132,7 @@ TEST(WorkerStart, DhcpClientsAreGoneAndTheIconIsUpBeforeAnInterfaceProblemIsTold
             set_entry(app.widgets.account_combo, "someone");
             set_entry(app.widgets.password_entry, "secret12");
             set_entry(app.widgets.device_combo, "nosuch0");
-            start_auth_worker(&app.ctx);
+            request_logon(&app.ctx);
         });
         ASSERT_TRUE(wait_for([&] { return message_shown(s, problem); }));
         on_main([&] {

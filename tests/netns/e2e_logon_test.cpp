@@ -1,5 +1,6 @@
 // Log-on, failure, link time-outs and log-off against hostapd in the lab: the
-// real worker threads, the GTK main loop under Xvfb and the system's dhclient.
+// window asks a real engine over its socket, as users run the client; the
+// GTK main loop under Xvfb and the system's dhclient.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -9,12 +10,12 @@
 
 #include "app/records.h"
 #include "app/startup.h"
+#include "app/window_half.h"
 #include "config/settings.h"
 #include "netns/e2e_support.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
-#include "ui/worker_ui.h"
 
 namespace {
 
@@ -278,7 +279,7 @@ TEST(E2eLogon, RememberedPasswordWithHashAndSemicolonLogsOnAtTheNextStart)
             next->settings->timeout = 8;
             copy_field(next->settings->login_name, "nobody");
             build_main_window(next);
-            connect_worker_to_ui(next);  // workers now read this window's entries
+            set_window_context(next);  // the engine's reports now reach this window
         });
         EXPECT_STREQ(next->settings->last_password, password.c_str());
         EXPECT_EQ(next->settings->auto_logon, 1);

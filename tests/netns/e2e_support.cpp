@@ -1,5 +1,4 @@
 #include "netns/e2e_support.h"
-#include "ui/account_handlers.h"
 
 #include <gtest/gtest.h>
 
@@ -17,12 +16,12 @@
 #include <thread>
 #include <unistd.h>
 
-#include "auth/auth.h"
+#include "app/window_half.h"
 #include "auth/ip.h"
 #include "config/settings.h"
+#include "support/engine_fixture.h"
 #include "ui/mainloop.h"
 #include "ui/msg_dialog.h"
-#include "ui/worker_ui.h"
 
 namespace {
 
@@ -78,10 +77,13 @@ bool mount_namespace_view(const Lab &lab)
     return access(resolv.c_str(), R_OK) != 0 || bind_mount(resolv, "/etc/resolv.conf");
 }
 
+// The engine's process first (while this one has one thread and no
+// display), then GTK.
 bool start_gtk()
 {
     static bool started = false;
     if (!started) {
+        engine_fork();
         int argc = 0;
         char **argv = nullptr;
         started = gtk_init_check(&argc, &argv);
@@ -139,7 +141,7 @@ int remove_entry(const char *path, const struct stat *, int, FTW *)
 // At exit, whatever ends the process: the wrapper's mounts first, then the folder.
 void remove_client_dir()
 {
-    if (dir_to_remove.empty())
+    if (dir_to_remove.empty() || in_engine_process())
         return;
     if (wrapper_mounted) {
         (void)umount2("/usr/sbin/dhclient", MNT_DETACH);
@@ -160,7 +162,7 @@ E2eClient *new_client()
     dir_to_remove = dir;
     std::atexit(remove_client_dir);
     c->ctx = AppContext{&c->widgets, &c->settings};
-    connect_worker_to_ui(&c->ctx);
+    set_window_context(&c->ctx);
     current = c;
     return c;
 }
@@ -237,11 +239,12 @@ E2eClient *e2e_client_offline(const std::string &account, const std::string &pas
 
 void e2e_drive(const std::function<void()> &body)
 {
+    // From this thread, in the client's namespace, with the test's settings.
+    if (current)
+        engine_go(current->settings);
     GThread *driver = g_thread_new("e2e-driver", run_body, const_cast<std::function<void()> *>(&body));
     gtk_main();
     g_thread_join(driver);
-    // Whatever worker is still alive ends at its next checkpoint.
-    thread_auth_num += 1000;
 }
 
 bool e2e_wait(const std::function<bool()> &pred, int timeout_ms)
@@ -260,7 +263,7 @@ void e2e_on_main(const std::function<void()> &fn) { main_call_sync(fn); }
 
 void e2e_start_worker(E2eClient *c)
 {
-    main_call_sync([c] { start_auth_worker(&c->ctx); });
+    main_call_sync([c] { request_logon(&c->ctx); });
 }
 
 std::string e2e_msg_text(E2eClient *c)

@@ -1,5 +1,6 @@
-// End-to-end test client: the real worker threads and the real GTK main loop
-// (under Xvfb), the client side in the lab's client namespace.
+// End-to-end test client: the client's two halves as users run them, a real
+// engine (support/engine_fixture.h) with its worker threads and the window
+// with the real GTK main loop (under Xvfb), in the lab's client namespace.
 //
 //   e2e_isolate_process();                 // first thing: private mount namespace
 //   Lab lab; LabGuard g{lab}; ASSERT_TRUE(lab_up(lab, opt)) << lab.error;
@@ -31,7 +32,8 @@ struct E2eClient {
 // Gives the process a mount namespace of its own (mounts never reach the
 // machine). Must run before any thread exists; fails the test loudly otherwise.
 void e2e_isolate_process();
-// Enters the client namespace with this thread (which runs GTK), mounts its
+// Forks the engine's process and starts GTK (so: before any thread), enters
+// the client namespace with this thread (which runs GTK), mounts its
 // /sys and resolv.conf, installs the dhclient wrapper, starts GTK and builds a
 // client whose entries hold account, password and the lab's interface. Never
 // freed: workers may outlive the test body. Null (and a test failure) when a
@@ -41,15 +43,17 @@ E2eClient *e2e_client(const Lab &lab, const std::string &account, const std::str
 E2eClient *e2e_client_offline(const std::string &account, const std::string &password,
                               const std::string &device);
 
-// Runs body on a driver thread while this thread runs the GTK main loop; the
-// dialog is closed and the loop left when body returns. Then older workers are retired.
+// Starts the engine with the client's settings as they are now (the first
+// time), then runs body on a driver thread while this thread runs the GTK
+// main loop; the dialog is closed and the loop left when body returns.
 void e2e_drive(const std::function<void()> &body);
 // Polls pred on the driver thread every 10 ms until it holds or timeout_ms passed.
 bool e2e_wait(const std::function<bool()> &pred, int timeout_ms);
 // Runs fn on the main thread and waits for it.
 void e2e_on_main(const std::function<void()> &fn);
 
-// Starts a worker the way the log-on button does (from the main thread).
+// Asks the engine for a log-on with the window's entries, the way the log-on
+// button does (from the main thread).
 void e2e_start_worker(E2eClient *c);
 // Copies of the dialog fields and window state, read on the main thread.
 std::string e2e_msg_text(E2eClient *c);
