@@ -4,7 +4,7 @@
 # /run and /dev are its own (a busybox syslogd takes the system log there),
 # against dnsmasq across a veth pair:
 #   1. no manager: /etc/resolv.conf replaced by a new file; through a link
-#      only when it leads under /etc or /run;
+#      only when it leads under /etc or /run, into a folder only root changes;
 #   2. the resolvconf package installed: "resolvconf -a IF.corvix", and
 #      "-d" when the client logs off (killall CorvixDHCP);
 #   3. the systemd-resolved package with the daemon running (on a private
@@ -47,7 +47,7 @@ if [ "${1:-}" = --inside ]; then
     # run_client: one run of CorvixDHCP; it must put the address on.
     run_client() {
         "$CORVIXDHCP" -e "$IF" >"$WORK/client.out" 2>&1 || fail "CorvixDHCP: $(cat "$WORK/client.out")"
-        ip -4 -o addr show dev "$IF" | grep -q ' 10\.88\.0\.' || fail "no address on $IF"
+        ip -4 -o addr show dev "$IF" 2>/dev/null | grep -q ' 10\.88\.0\.' || fail "no address on $IF"
     }
     # log_off: what the client does when it logs off; the renewer must end.
     log_off() {
@@ -84,6 +84,13 @@ if [ "${1:-}" = --inside ]; then
     run_client
     [ -L /etc/resolv.conf ] || fail "link into /run: the link was replaced"
     [ "$(cat /run/cvdnet/resolv.conf 2>&1)" = "$WANT_TEXT" ] || fail "link into /run: $(cat /run/cvdnet/resolv.conf 2>&1)"
+    log_off
+
+    # Nor into a folder of /run that others may change.
+    mkdir -m 1777 /run/cvdopen && echo "# open" >/run/cvdopen/resolv.conf
+    rm -f /etc/resolv.conf && ln -s /run/cvdopen/resolv.conf /etc/resolv.conf
+    run_client
+    [ "$(cat /run/cvdopen/resolv.conf)" = "# open" ] || fail "written into a folder anyone may change"
     log_off
 
     # A link that leads elsewhere is not written through.
@@ -176,7 +183,7 @@ cat >"$WORK/env" <<EOF
 CORVIXDHCP=$CORVIXDHCP
 SYSTEMD_VERSION=$SYSTEMD_VERSION
 IF=${TAG}c
-IFINDEX=$(ip -n "$TAG-c" -o link show "${TAG}c" | cut -d: -f1)
+IFINDEX=$(ip -n "$TAG-c" -o link show "${TAG}c" 2>/dev/null | cut -d: -f1)
 EOF
 if ip netns exec "$TAG-c" unshare --pid --fork --mount-proc --mount --propagation private --kill-child -- \
     bash "$ROOT/tests/dhcp/nameservers_test.sh" --inside "$WORK"; then

@@ -169,6 +169,17 @@ TEST(ResolvConfTarget, LinksMayLeadOnlyUnderEtcOrRun)
     };
     for (const Row &r : rows)
         EXPECT_EQ(resolv_conf_target(r.path.c_str()), r.target) << r.path;
+    // A link in a folder that others may change is someone else's choice.
+    std::string open_dir = t.path + "/open";
+    ASSERT_EQ(mkdir(open_dir.c_str(), 0755), 0);
+    std::string in_open = open_dir + "/resolv.conf";
+    ASSERT_EQ(symlink("/etc/corvix-no-such-file", in_open.c_str()), 0);
+    EXPECT_EQ(resolv_conf_target(in_open.c_str()), "/etc/corvix-no-such-file");
+    for (mode_t mode : {01777, 0775, 0757}) {
+        ASSERT_EQ(chmod(open_dir.c_str(), mode), 0);
+        EXPECT_EQ(resolv_conf_target(in_open.c_str()), "") << std::oct << mode;
+        EXPECT_EQ(resolv_conf_target((t.path + "/chain").c_str()), "/etc/corvix-no-such-file");
+    }
     // A refused link writes nothing, neither the link nor where it leads.
     EXPECT_EQ(write_resolv_conf((t.path + "/to_tmp").c_str(), "nameserver 10.0.0.1\n"), 0);
     EXPECT_EQ(read_file(plain), "x\n");
