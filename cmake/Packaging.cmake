@@ -70,7 +70,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "psmisc, procps, fonts-wqy-zenhei")
 # dhclient is the DHCP client it can use instead of its own.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "isc-dhcp-client")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/debian/postrm)
+# The source package's postrm, less the place where debhelper puts its own
+# lines: CPack adds none.
+file(READ ${CMAKE_CURRENT_SOURCE_DIR}/debian/postrm CORVIX_POSTRM)
+string(REPLACE "#DEBHELPER#\n\n" "" CORVIX_POSTRM "${CORVIX_POSTRM}")
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/cpack-control/postrm "${CORVIX_POSTRM}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/cpack-control/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "log-on client for wired networks guarded by IEEE 802.1X")
 # The long description; CPack indents its lines and writes the empty one as " .".
