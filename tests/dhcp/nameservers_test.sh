@@ -8,7 +8,8 @@
 #   2. the resolvconf package installed: "resolvconf -a IF.corvix", and
 #      "-d" when the client logs off (killall CorvixDHCP);
 #   3. the systemd-resolved package with the daemon running (on a private
-#      system bus): the interface's servers and domain, reverted at log-off.
+#      system bus): the interface's servers and domain, reverted at log-off;
+#      found by its folder in /run, and by its name on the bus alone.
 # The packages are the Debian ones that scripts/packages.sh downloads.
 #   tests/dhcp/nameservers_test.sh CORVIXDHCP
 set -uo pipefail
@@ -141,6 +142,14 @@ if [ "${1:-}" = --inside ]; then
     log_off
     [ "$(resolvectl dns "$IF" 2>&1)" = "Link $IFINDEX ($IF):" ] || fail "resolved after log-off: $(resolvectl dns "$IF" 2>&1)"
     [ "$(resolvectl domain "$IF" 2>&1)" = "Link $IFINDEX ($IF):" ] || fail "resolved after log-off: $(resolvectl domain "$IF" 2>&1)"
+    # Known by its name on the system bus alone (its folder set aside).
+    mv /run/systemd/resolve /run/systemd/resolve.aside
+    forget_log
+    run_client
+    [ "$(resolvectl dns "$IF" 2>&1)" = "Link $IFINDEX ($IF): $DNS" ] || fail "resolved on the bus: $(resolvectl dns "$IF" 2>&1)"
+    logged "$IF: name servers go to systemd-resolved (resolvectl)"
+    log_off
+    [ "$(resolvectl dns "$IF" 2>&1)" = "Link $IFINDEX ($IF):" ] || fail "resolved on the bus after log-off: $(resolvectl dns "$IF" 2>&1)"
     kill "$resolved" "$(cat "$WORK/dbus.pid")" 2>/dev/null
     exit $((failures ? 1 : 0))
 fi
