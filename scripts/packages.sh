@@ -54,15 +54,15 @@ systemd_version=$(dpkg-query -W -f='${Version}' systemd 2>/dev/null || true)
 TEST_DEBS=(resolvconf)
 [ -n "$systemd_version" ] && TEST_DEBS+=("systemd-resolved=$systemd_version")
 $SUDO mkdir -p "$TEST_DEBS_DIR"
-for spec in "${TEST_DEBS[@]}"; do
-  name=${spec%%=*}
-  version=${spec#*=}
-  [ "$version" = "$spec" ] && version=""
+for item in "${TEST_DEBS[@]}"; do
+  name=${item%%=*}
+  version=${item#*=}
+  [ "$version" = "$item" ] && version=""
   # The file name has the version with its epoch's colon written %3a.
   ls "$TEST_DEBS_DIR/${name}_${version//:/%3a}"*.deb >/dev/null 2>&1 && continue
   ((updated)) || { $SUDO apt-get update -qq; updated=1; }
-  echo "Downloading for the tests: $spec"
+  echo "Downloading for the tests: $item"
   # apt warns that it downloads as root, not as its own user, into this folder.
-  (cd "$TEST_DEBS_DIR" && { $SUDO apt-get download -qq "$spec" 2>&1 | grep -v "unsandboxed"; true; })
+  (cd "$TEST_DEBS_DIR" && { $SUDO apt-get download -qq "$item" 2>&1 | grep -v "unsandboxed"; true; })
   ls "$TEST_DEBS_DIR/${name}_"*.deb >/dev/null
 done
