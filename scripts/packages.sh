@@ -63,6 +63,6 @@ for item in "${TEST_DEBS[@]}"; do
   ((updated)) || { $SUDO apt-get update -qq; updated=1; }
   echo "Downloading for the tests: $item"
   # apt warns that it downloads as root, not as its own user, into this folder.
-  (cd "$TEST_DEBS_DIR" && { $SUDO apt-get download -qq "$item" 2>&1 | grep -v "unsandboxed"; true; })
+  (cd "$TEST_DEBS_DIR" && $SUDO apt-get download -qq "$item" 2>&1) | { grep -v "unsandboxed" || true; }
   ls "$TEST_DEBS_DIR/${name}_"*.deb >/dev/null
 done
