@@ -1,5 +1,6 @@
 # Installation into the layout the client's own "-install" makes, and the
-# Debian package built from it by CPack (scripts/package.sh):
+# Debian package built from it by CPack (scripts/package.sh); the source
+# package in debian/ builds on the same install rules:
 #   /usr/share/Corvix2   Corvix (set-user-ID root), CorvixDHCP, Corvix.desktop,
 #                        Corvixrc, readme
 #   /usr/bin/Corvix      link to the client, the desktop entry's Exec
@@ -22,10 +23,18 @@ endif()
 install(FILES data/Corvix.desktop data/Corvixrc data/readme DESTINATION ${CORVIX_DIR})
 install(FILES data/Corvix.desktop DESTINATION share/applications)
 
+# The package's changelog, copyright and lintian overrides: the source
+# package's helpers install them from debian/ themselves (OFF there).
+option(CORVIX_PACKAGE_DOCS "Install the Debian changelog, copyright and lintian overrides" ON)
+set(CORVIX_GZ_PAIRS "data/Corvix.1:Corvix.1.gz")
+if(CORVIX_PACKAGE_DOCS)
+  list(APPEND CORVIX_GZ_PAIRS "debian/changelog:changelog.Debian.gz")
+endif()
+
 # Manual page and changelog compressed as Debian ships them: gzip -9n, no
 # name or time stamp inside, so that the package is reproducible.
 find_program(GZIP gzip REQUIRED)
-foreach(pair "data/Corvix.1:Corvix.1.gz" "data/debian/changelog:changelog.Debian.gz")
+foreach(pair ${CORVIX_GZ_PAIRS})
   string(REPLACE ":" ";" pair ${pair})
   list(GET pair 0 src)
   list(GET pair 1 gz)
@@ -36,14 +45,16 @@ foreach(pair "data/Corvix.1:Corvix.1.gz" "data/debian/changelog:changelog.Debian
 endforeach()
 add_custom_target(corvix_package_docs ALL DEPENDS ${CORVIX_GZ})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/Corvix.1.gz DESTINATION share/man/man1)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz data/debian/copyright
-  DESTINATION ${CORVIX_DOC_DIR})
-install(FILES data/debian/lintian-overrides DESTINATION share/lintian/overrides RENAME corvix)
+if(CORVIX_PACKAGE_DOCS)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz debian/copyright
+    DESTINATION ${CORVIX_DOC_DIR})
+  install(FILES debian/corvix.lintian-overrides DESTINATION share/lintian/overrides RENAME corvix)
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME corvix)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "The Corvix authors <maintainers@corvix.example.org>")
+set(CPACK_PACKAGE_CONTACT "Corvix developers <corvix@localhost>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
@@ -54,11 +65,18 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # programs the client runs: killall (psmisc) and ps (procps). su comes with
 # util-linux, which is essential: Debian forbids naming it unversioned.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "psmisc, procps")
-# Its texts are Chinese; dhclient is the DHCP client it can use instead of
-# its own.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-zenhei | fonts-noto-cjk, isc-dhcp-client")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/data/debian/postrm)
+# Every text is Chinese, and without a CJK font each label is boxes: the font
+# the button captions are drawn in is a dependency.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "psmisc, procps, fonts-wqy-zenhei")
+# dhclient is the DHCP client it can use instead of its own.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "isc-dhcp-client")
+# The source package's postrm, less the place where debhelper puts its own
+# lines: CPack adds none.
+file(READ ${CMAKE_CURRENT_SOURCE_DIR}/debian/postrm CORVIX_POSTRM)
+string(REPLACE "#DEBHELPER#\n\n" "" CORVIX_POSTRM "${CORVIX_POSTRM}")
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/cpack-control/postrm "${CORVIX_POSTRM}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/cpack-control/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "log-on client for wired networks guarded by IEEE 802.1X")
 # The long description; CPack indents its lines and writes the empty one as " .".

@@ -22,8 +22,11 @@ PACKAGES=(
   psmisc procps
   # demo: a notification area, clicks and screenshots on a private X server
   trayer xdotool imagemagick
-  # Debian package: build flags, library dependencies (CPack asks file), checks
-  dpkg-dev file lintian desktop-file-utils
+  # Debian package: build flags, library dependencies (CPack asks file), checks;
+  # the source package (debian/) builds with debhelper
+  dpkg-dev file lintian desktop-file-utils debhelper fakeroot git
+  # the name-server test: a private system bus for systemd-resolved
+  dbus-daemon
   # the program's texts and the build's button captions: a font with Chinese
   # glyphs, and the sans face of the English captions
   fonts-wqy-zenhei fonts-dejavu-core
@@ -40,11 +43,13 @@ for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+updated=0
 if ((${#missing[@]})); then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   echo "Installing: ${missing[*]}"
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  updated=1
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 fi
 
@@ -61,3 +66,24 @@ if [ "$(id -u)" -eq 0 ]; then
     }
   done
 fi
+
+# Packages that tests install only inside a private mount namespace (never on
+# this machine): downloaded into a cache. systemd-resolved must match the
+# installed systemd exactly.
+TEST_DEBS_DIR=/var/cache/corvix-test-debs
+systemd_version=$(dpkg-query -W -f='${Version}' systemd 2>/dev/null || true)
+TEST_DEBS=(resolvconf)
+[ -n "$systemd_version" ] && TEST_DEBS+=("systemd-resolved=$systemd_version")
+$SUDO mkdir -p "$TEST_DEBS_DIR"
+for item in "${TEST_DEBS[@]}"; do
+  name=${item%%=*}
+  version=${item#*=}
+  [ "$version" = "$item" ] && version=""
+  # The file name has the version with its epoch's colon written %3a.
+  ls "$TEST_DEBS_DIR/${name}_${version//:/%3a}"*.deb >/dev/null 2>&1 && continue
+  ((updated)) || { $SUDO apt-get update -qq; updated=1; }
+  echo "Downloading for the tests: $item"
+  # apt warns that it downloads as root, not as its own user, into this folder.
+  (cd "$TEST_DEBS_DIR" && $SUDO apt-get download -qq "$item" 2>&1) | { grep -v "unsandboxed" || true; }
+  ls "$TEST_DEBS_DIR/${name}_"*.deb >/dev/null
+done

@@ -36,6 +36,13 @@ const char *const kUninstallCommands[] = {
 
 const char kAutostartEntry[] = "/etc/xdg/autostart/Corvix.desktop";
 
+// dpkg's files are dpkg's to change: copying over them or removing them would
+// leave a package that dpkg still lists but no longer matches its files.
+bool installed_by_package()
+{
+    return shell_run("dpkg-query -S /usr/share/Corvix2/Corvix >/dev/null 2>&1") == 0;
+}
+
 bool is_installed()
 {
     FILE *f = std::fopen(kInstalledProbe, "r");
@@ -89,6 +96,10 @@ void install()
 {
     if (getuid() != 0)
         refuse_not_root(text_of(T_INSTALL_NEEDS_ROOT));
+    if (installed_by_package()) {
+        say(text_of(T_INSTALLED_BY_PACKAGE));
+        std::exit(-1);
+    }
     if (is_installed()) {
         say(text_of(T_ALREADY_INSTALLED));
         std::exit(-1);
@@ -103,6 +114,10 @@ void uninstall()
 {
     if (getuid() != 0)
         refuse_not_root(text_of(T_UNINSTALL_NEEDS_ROOT));
+    if (installed_by_package()) {
+        say(text_of(T_REMOVED_BY_PACKAGE));
+        std::exit(-1);
+    }
     if (!is_installed()) {
         say(text_of(T_NOT_INSTALLED));
         std::exit(-1);

@@ -97,6 +97,12 @@ constexpr TextRow TEXTS[] = {
     {T_UNINSTALL_NEEDS_ROOT, "\n抱歉，删除本客户端程序需要root权限！\n"},
     {T_UNINSTALLING, "\n正在删除Corvix认证客户端2.0..."},
     {T_UNINSTALL_DONE, "Corvix 认证客户端已删除！\n"},
+    {T_INSTALLED_BY_PACKAGE,
+     "\n温馨提示：Corvix认证客户端2.0已由软件包管理器安装，不再复制文件！\n"
+     "(删除请使用 apt remove corvix)\n"},
+    {T_REMOVED_BY_PACKAGE,
+     "\n温馨提示：Corvix认证客户端2.0由软件包管理器安装，本程序不删除任何文件！\n"
+     "(请使用 apt remove corvix 删除)\n"},
 };
 constexpr bool rows_in_order()
 {

@@ -2,9 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "dhcp_dns.h"
 #include "dhcp_netlink.h"
 
 namespace {
@@ -48,6 +51,17 @@ bool write_all(int fd, const std::string &text)
     return true;
 }
 
+// Truncating first costs several times the write; the rest is cut off
+// afterwards, and only when the old text was longer.
+int write_in_place(const char *path, const std::string &text)
+{
+    int fd = open(path, O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    bool ok = write_all(fd, text) && ftruncate(fd, off_t(text.size())) == 0;
+    return close(fd) == 0 && ok;
+}
+
 void take_off_previous(int ifindex, const DhcpLease *previous, const DhcpLease &lease)
 {
     if (!previous)
@@ -62,23 +76,30 @@ void take_off_previous(int ifindex, const DhcpLease *previous, const DhcpLease &
 
 int write_resolv_conf(const char *path, const std::string &text)
 {
+    std::string target = resolv_conf_target(path);
+    if (target.empty())
+        return 0;
     std::string now;
-    bool known = read_small_file(path, &now);
-    if (known && now == text)
+    if (read_small_file(target.c_str(), &now) && now == text)
         return 1;
-    // Truncating first costs several times the write; cut the rest off
-    // afterwards, and only when the old text was longer.
-    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    // A new file renamed over the old one: a reader never sees half a text.
+    std::string dir = target.substr(0, target.rfind('/') + 1);
+    std::string tmp = dir + ".resolv.conf.CorvixDHCP.XXXXXX";
+    int fd = mkostemp(&tmp[0], O_CLOEXEC);
     if (fd < 0)
         return 0;
-    bool ok = write_all(fd, text);
-    if (ok && (!known || now.size() > text.size()))
-        ok = ftruncate(fd, off_t(text.size())) == 0;
-    return close(fd) == 0 && ok;
+    bool ok = fchmod(fd, 0644) == 0 && write_all(fd, text);
+    ok = close(fd) == 0 && ok;
+    if (ok && rename(tmp.c_str(), target.c_str()) == 0)
+        return 1;
+    int err = errno;
+    (void)unlink(tmp.c_str());
+    // A file mounted over the name (a container's, "ip netns exec"'s) cannot
+    // be replaced: it is written in place instead.
+    return ok && err == EBUSY ? write_in_place(target.c_str(), text) : 0;
 }
 
-int lease_apply(int ifindex, const DhcpLease *previous, const DhcpLease &lease,
-                const char *resolv_path)
+int lease_apply(int ifindex, const DhcpLease *previous, const DhcpLease &lease)
 {
     take_off_previous(ifindex, previous, lease);
     if (!nl_set_address(ifindex, lease.address, lease.prefix, lease.broadcast)) {
@@ -91,9 +112,6 @@ int lease_apply(int ifindex, const DhcpLease *previous, const DhcpLease &lease,
                      dhcp_addr_text(lease.router).c_str());
     if (lease.mtu && !nl_set_mtu(ifindex, lease.mtu))
         std::fprintf(stderr, "CorvixDHCP: cannot set the MTU to %u\n", unsigned(lease.mtu));
-    std::string resolv = dhcp_resolv_conf_text(lease);
-    if (!resolv.empty() && !write_resolv_conf(resolv_path, resolv))
-        std::fprintf(stderr, "CorvixDHCP: cannot write %s\n", resolv_path);
     return 1;
 }
 

@@ -1,6 +1,7 @@
 #include "dhcp_lease.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -68,6 +69,8 @@ DhcpLease dhcp_lease_from_reply(const DhcpReply &ack)
     for (int i = 0; i < ack.dns_count; i++)
         if (ack.dns[i] != 0)
             l.dns[l.dns_count++] = ack.dns[i];
+    std::memcpy(l.domain, ack.domain, sizeof l.domain);
+    l.domain[DHCP_MAX_DOMAIN] = 0;
     // 576 is the datagram size every IPv4 host must accept (RFC 791).
     l.mtu = ack.mtu >= 576 ? ack.mtu : 0;
     set_timers(l, ack);
@@ -87,5 +90,7 @@ std::string dhcp_resolv_conf_text(const DhcpLease &lease)
     std::string text = "# Written by CorvixDHCP\n";
     for (int i = 0; i < lease.dns_count; i++)
         text += "nameserver " + dhcp_addr_text(lease.dns[i]) + "\n";
+    if (lease.domain[0])
+        text += std::string("search ") + lease.domain + "\n";
     return text;
 }

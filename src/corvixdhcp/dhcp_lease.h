@@ -17,6 +17,7 @@ struct DhcpLease {
     uint32_t router;    // the first usable router; 0 for none
     int dns_count;
     uint32_t dns[DHCP_MAX_DNS];
+    char domain[DHCP_MAX_DOMAIN + 1]; // "" for none
     uint16_t mtu;       // 0 leaves the link's MTU alone
     uint32_t lease_s;   // DHCP_INFINITE never ends
     uint32_t t1_s, t2_s;
@@ -33,5 +34,6 @@ uint32_t dhcp_classful_mask(uint32_t address);
 // Dotted-quad text of a host-order address.
 std::string dhcp_addr_text(uint32_t address);
 
-// The resolver file for the lease's DNS servers; empty when it has none.
+// The resolver file for the lease's DNS servers and domain (as "search");
+// empty when it names no server.
 std::string dhcp_resolv_conf_text(const DhcpLease &lease);

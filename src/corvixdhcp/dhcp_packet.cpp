@@ -9,6 +9,7 @@ enum : uint8_t {
     OPT_SUBNET_MASK = 1,
     OPT_ROUTER = 3,
     OPT_DNS = 6,
+    OPT_DOMAIN = 15,
     OPT_MTU = 26,
     OPT_REQUESTED_IP = 50,
     OPT_LEASE_TIME = 51,
@@ -25,13 +26,15 @@ enum : uint8_t {
 constexpr uint8_t MAGIC[4] = {99, 130, 83, 99};
 constexpr size_t OFF_SNAME = 44, OFF_FILE = 108, OFF_MAGIC = 236, OFF_OPTIONS = 240;
 constexpr uint8_t PARAMETERS[] = {OPT_SUBNET_MASK, OPT_ROUTER, OPT_DNS, OPT_LEASE_TIME,
-                                  OPT_T1, OPT_T2, OPT_MTU};
+                                  OPT_T1, OPT_T2, OPT_MTU, OPT_DOMAIN};
 
 // The options the client reads. An option may come in pieces that are
 // joined (RFC 3396); total counts every byte, data keeps the first ones.
 constexpr uint8_t WANTED[] = {OPT_SUBNET_MASK, OPT_ROUTER, OPT_DNS, OPT_MTU, OPT_LEASE_TIME,
-                              OPT_OVERLOAD, OPT_MESSAGE_TYPE, OPT_SERVER_ID, OPT_T1, OPT_T2};
+                              OPT_OVERLOAD, OPT_MESSAGE_TYPE, OPT_SERVER_ID, OPT_T1, OPT_T2,
+                              OPT_DOMAIN};
 constexpr size_t OPTION_CAP = 64;
+static_assert(DHCP_MAX_DOMAIN <= OPTION_CAP, "a kept domain fits what an option keeps");
 
 struct Option {
     size_t total;
@@ -141,6 +144,30 @@ bool addr_list(const Options &o, uint8_t code, uint32_t *out, int max, int *coun
     return true;
 }
 
+// The domain goes into the resolver file and onto command lines: only a
+// plain name of letters, digits, '-', '_' and inner dots is taken. Some
+// servers end it with NUL bytes.
+void read_domain(const Options &o, DhcpReply *r)
+{
+    const Option &opt = get(o, OPT_DOMAIN);
+    size_t len = opt.total;
+    while (len > 0 && len <= OPTION_CAP && opt.data[len - 1] == 0)
+        len--;
+    r->domain[0] = 0;
+    if (len == 0 || len > DHCP_MAX_DOMAIN)
+        return;
+    for (size_t i = 0; i < len; i++) {
+        uint8_t ch = opt.data[i];
+        bool dot = ch == '.';
+        bool plain = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
+                     ch == '-' || ch == '_';
+        if (!plain && !(dot && i > 0 && i + 1 < len && opt.data[i - 1] != '.'))
+            return;
+    }
+    std::memcpy(r->domain, opt.data, len);
+    r->domain[len] = 0;
+}
+
 bool read_options(const Options &o, DhcpReply *r)
 {
     bool present = false, ok = true;
@@ -160,6 +187,7 @@ bool read_options(const Options &o, DhcpReply *r)
     }
     ok &= addr_list(o, OPT_ROUTER, r->routers, DHCP_MAX_ROUTERS, &r->router_count);
     ok &= addr_list(o, OPT_DNS, r->dns, DHCP_MAX_DNS, &r->dns_count);
+    read_domain(o, r);
     return ok;
 }
 

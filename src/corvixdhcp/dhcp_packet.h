@@ -15,6 +15,7 @@ enum DhcpMessageType : uint8_t {
 
 constexpr int DHCP_MAX_ROUTERS = 4;
 constexpr int DHCP_MAX_DNS = 3; // the resolver reads no more than three
+constexpr size_t DHCP_MAX_DOMAIN = 64; // longer domain names are not kept
 constexpr size_t DHCP_PAYLOAD_MIN = 300; // BOOTP minimum, RFC 1542 section 2.1
 constexpr size_t DHCP_PAYLOAD_BUFSIZE = 576;
 
@@ -47,6 +48,7 @@ struct DhcpReply {
     uint32_t routers[DHCP_MAX_ROUTERS];
     int dns_count;
     uint32_t dns[DHCP_MAX_DNS];
+    char domain[DHCP_MAX_DOMAIN + 1]; // option 15 when it is a plain host name, else ""
 };
 
 // Writes the BOOTP payload of msg (padded to the BOOTP minimum) into buf;

@@ -7,6 +7,7 @@
 #include <net/if.h>
 #include <sys/prctl.h>
 #include <sys/random.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include "dhcp_io.h"
@@ -56,6 +57,32 @@ void open_standard_streams()
         close(fd);
 }
 
+// SIGTERM (killall at log-off) and SIGINT are read from a descriptor, so
+// that a session that handed name servers on takes them back before it ends.
+int stop_signal_fd()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd >= 0)
+        (void)sigprocmask(SIG_BLOCK, &set, nullptr);
+    return fd;
+}
+
+// Ends the way the signal would have ended the process at once.
+[[noreturn]] void end_by_signal(int sig)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    signal(sig, SIG_DFL);
+    (void)sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
+    _exit(128 + sig);
+}
+
 bool open_session(DhcpSession *s, const char *ifname, const InterfaceInfo &info)
 {
     *s = DhcpSession{};
@@ -63,6 +90,7 @@ bool open_session(DhcpSession *s, const char *ifname, const InterfaceInfo &info)
     s->ifindex = info.ifindex;
     s->udp_fd = -1;
     s->listen_fd = -1;
+    s->signal_fd = stop_signal_fd();
     s->packet_fd = io_packet_socket(info.ifindex);
     s->timer_fd = io_timer();
     dhcp_client_init(&s->client, info.mac, random_seed());
@@ -108,12 +136,16 @@ void detach(DhcpSession *s)
     int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
     for (int fd = 0; fd < 3 && null_fd >= 0; fd++)
         dup2(null_fd, fd);
-    int fds[3] = {s->packet_fd, s->timer_fd, s->listen_fd};
-    int kept = s->listen_fd >= 0 ? 3 : 2;
-    keep_only(fds, kept);
-    s->packet_fd = fds[0];
-    s->timer_fd = fds[1];
-    s->listen_fd = kept == 3 ? fds[2] : -1;
+    int *kept[] = {&s->packet_fd, &s->timer_fd, &s->signal_fd, &s->listen_fd};
+    int fds[4], count = 0;
+    for (int *fd : kept)
+        if (*fd >= 0)
+            fds[count++] = *fd;
+    keep_only(fds, count);
+    count = 0;
+    for (int *fd : kept)
+        if (*fd >= 0)
+            *fd = fds[count++];
     signal(SIGPIPE, SIG_IGN);
     signal(SIGHUP, SIG_IGN);
     (void)prctl(PR_SET_NAME, "CorvixDHCP", 0, 0, 0);
@@ -129,7 +161,10 @@ int acquire(DhcpSession *s, const InterfaceInfo &info)
     session_perform(s, dhcp_start(&s->client, io_now_ms(), has_held ? &held : nullptr,
                                   DHCP_GIVE_UP_MS));
     while (!s->applied && !s->apply_failed && s->client.state != DHCP_GAVE_UP)
-        (void)session_step(s);
+        if (session_step(s) == STEP_STOP && s->stop_signal) {
+            session_end(s);
+            end_by_signal(s->stop_signal);
+        }
     if (s->applied)
         return 0;
     if (s->apply_failed)
@@ -154,6 +189,7 @@ int leave_renewer(DhcpSession *s)
     s->client.give_up_at = DHCP_NEVER;
     while (session_step(s) == STEP_GOING) {
     }
+    session_end(s);
     _exit(0);
 }
 

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <poll.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -80,11 +82,14 @@ bool interface_gone(DhcpSession *s)
 
 void session_perform(DhcpSession *s, const DhcpActions &a)
 {
-    if (a.remove)
+    if (a.remove) {
         (void)lease_remove(s->ifindex, a.removed);
+        dns_take_back(&s->dns, s->ifname);
+    }
     if (a.apply) {
-        bool ok = lease_apply(s->ifindex, a.has_previous ? &a.previous : nullptr, a.applied,
-                              RESOLV_CONF);
+        bool ok = lease_apply(s->ifindex, a.has_previous ? &a.previous : nullptr, a.applied);
+        if (ok && !dns_apply(&s->dns, s->ifname, a.applied, RESOLV_CONF))
+            std::fprintf(stderr, "CorvixDHCP: cannot hand the name servers of %s on\n", s->ifname);
         s->applied = s->applied || ok;
         s->apply_failed = !ok;
     }
@@ -96,12 +101,18 @@ void session_perform(DhcpSession *s, const DhcpActions &a)
 
 DhcpStep session_step(DhcpSession *s)
 {
-    pollfd fds[4] = {{s->packet_fd, POLLIN, 0},
+    pollfd fds[5] = {{s->packet_fd, POLLIN, 0},
                      {s->timer_fd, POLLIN, 0},
                      {s->udp_fd, POLLIN, 0},
-                     {s->listen_fd, POLLIN, 0}};
-    if (poll(fds, 4, -1) < 0)
+                     {s->listen_fd, POLLIN, 0},
+                     {s->signal_fd, POLLIN, 0}};
+    if (poll(fds, 5, -1) < 0)
         return errno == EINTR ? STEP_GOING : STEP_STOP;
+    signalfd_siginfo info;
+    if (fds[4].revents && read(s->signal_fd, &info, sizeof info) == ssize_t(sizeof info)) {
+        s->stop_signal = int(info.ssi_signo);
+        return STEP_STOP;
+    }
     if (fds[3].revents && io_stop_requested(s->listen_fd))
         return STEP_STOP; // a newer run on this interface takes over
     if ((fds[0].revents & POLLERR) && interface_gone(s))
@@ -113,4 +124,9 @@ DhcpStep session_step(DhcpSession *s)
     if (fds[1].revents)
         handle_timer(s);
     return STEP_GOING;
+}
+
+void session_end(DhcpSession *s)
+{
+    dns_take_back(&s->dns, s->ifname);
 }

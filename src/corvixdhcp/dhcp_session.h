@@ -2,6 +2,7 @@
 // sockets and timer. Shared by the foreground and the background renewer.
 #pragma once
 
+#include "dhcp_dns.h"
 #include "dhcp_machine.h"
 
 struct DhcpSession {
@@ -11,7 +12,10 @@ struct DhcpSession {
     int timer_fd;
     int udp_fd;     // open only while renewing by unicast
     int listen_fd;  // the renewer's stop socket, -1 in the foreground
+    int signal_fd;  // SIGTERM and SIGINT (killall at log-off), -1 when none
+    int stop_signal; // the signal that ended the session, 0 for none
     DhcpClient client;
+    DnsState dns;
     bool applied;   // a lease was put on the interface
     bool apply_failed;
 };
@@ -21,6 +25,10 @@ enum DhcpStep { STEP_GOING, STEP_STOP };
 // Carries out the machine's actions (remove, apply, send) and re-arms the timer.
 void session_perform(DhcpSession *s, const DhcpActions &a);
 
-// Waits for the next event (timer, datagram, stop request, interface gone)
-// and handles it; STEP_STOP when the renewer must end.
+// Waits for the next event (timer, datagram, stop request, signal,
+// interface gone) and handles it; STEP_STOP when the session must end.
 DhcpStep session_step(DhcpSession *s);
+
+// What a session leaves when it ends: the name servers it handed to a
+// resolver manager are taken back.
+void session_end(DhcpSession *s);

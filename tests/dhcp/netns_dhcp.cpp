@@ -81,9 +81,10 @@ TEST_F(DhcpNetns, ObtainsAndAppliesALeaseThenLeavesOneQuietRenewer)
     for (size_t fd = 0; fd < 3; fd++)
         EXPECT_EQ(fds[fd], "/dev/null") << fd;
     for (size_t fd = 3; fd < fds.size(); fd++)
-        EXPECT_TRUE(fds[fd].rfind("socket:", 0) == 0 || fds[fd] == "anon_inode:[timerfd]")
+        EXPECT_TRUE(fds[fd].rfind("socket:", 0) == 0 || fds[fd] == "anon_inode:[timerfd]" ||
+                    fds[fd] == "anon_inode:[signalfd]")
             << "descriptor " << fd << " is " << fds[fd];
-    EXPECT_LE(fds.size(), 6u); // packet socket, timer, stop socket
+    EXPECT_LE(fds.size(), 7u); // packet socket, timer, log-off signals, stop socket
     EXPECT_EQ(lab_shell("readlink " + proc + "/cwd"), "/\n");
     EXPECT_EQ(lab_shell("awk '{print $6 == $1}' " + proc + "/stat"), "1\n") << "not a session leader";
     EXPECT_TRUE(lab_zombies().empty());

@@ -1,6 +1,8 @@
 // Leases derived from ACKs, and the resolver file written from them.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -128,6 +130,9 @@ TEST(ResolvConf, TextFromTheLease)
     l.dns[1] = 0xfffefdfc;
     EXPECT_EQ(dhcp_resolv_conf_text(l),
               "# Written by CorvixDHCP\nnameserver 10.66.0.53\nnameserver 255.254.253.252\n");
+    std::strcpy(l.domain, "lab.test");
+    EXPECT_EQ(dhcp_resolv_conf_text(l), "# Written by CorvixDHCP\nnameserver 10.66.0.53\n"
+                                        "nameserver 255.254.253.252\nsearch lab.test\n");
 }
 
 std::string read_file(const std::string &path)
@@ -138,7 +143,7 @@ std::string read_file(const std::string &path)
     return s.str();
 }
 
-TEST(ResolvConf, WrittenInPlaceAndOnlyWhenChanged)
+TEST(ResolvConf, ReplacedWholeAndOnlyWhenChanged)
 {
     char dir[] = "/tmp/corvixdhcp-resolv-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
@@ -150,7 +155,10 @@ TEST(ResolvConf, WrittenInPlaceAndOnlyWhenChanged)
     EXPECT_EQ(read_file(path), "nameserver 10.0.0.53\n");
     struct stat after {};
     ASSERT_EQ(stat(path.c_str(), &after), 0);
-    EXPECT_EQ(before.st_ino, after.st_ino); // same file, so a bind mount keeps working
+    // A new file took the name: a reader never sees half a text. (A file
+    // mounted over the name is written in place: the lab's netns tests.)
+    EXPECT_NE(before.st_ino, after.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, 0644u);
     // Unchanged text is not written again: renewals leave the file alone.
     const timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old_times, 0), 0);

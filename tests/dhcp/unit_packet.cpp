@@ -209,7 +209,7 @@ TEST(ClientMessages, DiscoverCarriesIdentityFlagAndParameterList)
     EXPECT_EQ(0, std::memcmp(buf + 236, "\x63\x82\x53\x63", 4));
     EXPECT_EQ(option(buf, n, 53), std::vector<uint8_t>{DHCP_DISCOVER});
     EXPECT_EQ(option(buf, n, 61), (std::vector<uint8_t>{1, 0x02, 0x11, 0x22, 0x33, 0x44, 0x55}));
-    EXPECT_EQ(option(buf, n, 55), (std::vector<uint8_t>{1, 3, 6, 51, 58, 59, 26}));
+    EXPECT_EQ(option(buf, n, 55), (std::vector<uint8_t>{1, 3, 6, 51, 58, 59, 26, 15}));
     EXPECT_TRUE(option(buf, n, 50).empty());
     EXPECT_TRUE(option(buf, n, 54).empty());
     EXPECT_EQ(dhcp_build_payload(buf, DHCP_PAYLOAD_BUFSIZE - 1, msg, MAC), 0u);

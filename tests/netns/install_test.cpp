@@ -25,6 +25,12 @@ const std::string kAlreadyInstalled = "\n温馨提示：Corvix认证客户端2.0
 const std::string kHints = "(RedHat/Fedora下使用su命令切换为root)\n(Ubuntu/Debian下在命令前添加sudo)\n\n";
 const std::string kInstallNotRoot = "\n抱歉，安装本客户端程序需要root权限！\n" + kHints;
 const std::string kRemoveNotRoot = "\n抱歉，删除本客户端程序需要root权限！\n" + kHints;
+const std::string kInstalledByPackage =
+    "\n温馨提示：Corvix认证客户端2.0已由软件包管理器安装，不再复制文件！\n"
+    "(删除请使用 apt remove corvix)\n\n";
+const std::string kRemovedByPackage =
+    "\n温馨提示：Corvix认证客户端2.0由软件包管理器安装，本程序不删除任何文件！\n"
+    "(请使用 apt remove corvix 删除)\n\n";
 
 bool exists(const std::string &path)
 {
@@ -64,6 +70,30 @@ void isolate_system_folders(ChildChecks &c, const std::string &scratch)
                         " && mkdir -p /usr/lib/gtk-2.0/2.10.0/engines /etc/xdg/autostart "
                         "/usr/share/applications") == 0,
             "clearing the installed layout");
+}
+
+// Registers a package "corvix" with dpkg that owns the installed client and its
+// read-me, as the real package does (the database is under an overlay too).
+void install_small_package(ChildChecks &c, const std::string &scratch)
+{
+    c.setup(mount_overlay("/var/lib/dpkg", scratch), "overlay on /var/lib/dpkg");
+    std::string root = scratch + "/debroot";
+    std::string script =
+        "set -e; r='" + root + "'; mkdir -p \"$r/DEBIAN\" \"$r/usr/share/Corvix2\"\n"
+        "cp " CORVIX_BINARY_DIR "/Corvix \"$r/usr/share/Corvix2/Corvix\"\n"
+        "chmod 4755 \"$r/usr/share/Corvix2/Corvix\"\n"
+        "echo 'read me v1' >\"$r/usr/share/Corvix2/readme\"\n"
+        "printf 'Package: corvix\\nVersion: 2.0-1\\nArchitecture: all\\n"
+        "Maintainer: Corvix developers <corvix@localhost>\\nDescription: test\\n' >\"$r/DEBIAN/control\"\n"
+        "(cd \"$r\" && md5sum usr/share/Corvix2/Corvix usr/share/Corvix2/readme >DEBIAN/md5sums)\n"
+        "dpkg-deb --root-owner-group --build \"$r\" \"$r.deb\" >/dev/null\n"
+        "dpkg --log=/dev/null -i \"$r.deb\" >/dev/null\n";
+    c.setup(std::system(script.c_str()) == 0, "installing a small corvix package with dpkg");
+}
+
+bool dpkg_verifies_clean()
+{
+    return std::system("test -z \"$(dpkg -V corvix 2>&1)\"") == 0;
 }
 
 void expect_run(ChildChecks &c, const RunResult &r, int code, const std::string &out,
@@ -176,6 +206,29 @@ TEST_F(Installer, InstallsOnceAndRemovesEverythingButTheEngine)
                    "uninstall");
         expect_removed(c);
         expect_run(c, run_program({"./Corvix"}, pkg), 255, kNotInstalled, "", "after uninstall");
+    }));
+}
+
+TEST_F(Installer, LeavesAPackageInstallationToThePackageManager)
+{
+    std::string scratch = scratch_;
+    EXPECT_EQ("", run([&scratch](ChildChecks &c, const std::string &pkg) {
+        install_small_package(c, scratch);
+        for (const char *exe : {"./Corvix", "/usr/share/Corvix2/Corvix"})
+            expect_run(c, run_program({exe, "-uninstall"}, pkg), 255, kRemovedByPackage, "",
+                       std::string(exe) + " -uninstall over the package");
+        c.expect(dpkg_verifies_clean(), "dpkg -V finds the package's files changed");
+        c.expect(exists("/usr/share/Corvix2/Corvix"), "the packaged client removed");
+
+        put(pkg + "/readme", "read me v2\n");
+        expect_run(c, run_program({"./Corvix", "-install"}, pkg), 255, kInstalledByPackage, "",
+                   "-install over the package");
+        // Even with the client gone, the files are still the package's.
+        c.setup(unlink("/usr/share/Corvix2/Corvix") == 0, "removing the packaged client");
+        expect_run(c, run_program({"./Corvix", "-install"}, pkg), 255, kInstalledByPackage, "",
+                   "-install over a package that lost its client");
+        c.expect(file_text("/usr/share/Corvix2/readme") == "read me v1\n", "nothing copied");
+        c.expect(!exists("/usr/share/Corvix2/Corvix"), "the client not copied back");
     }));
 }
 

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The Debian package of this build, checked as a user meets it: its control
-# fields and file list, lintian (errors), the desktop entry; then, in a
-# private mount namespace whose /usr, /etc and /var take every change, "dpkg
-# -i", a log-on of the installed set-user-ID client in the lab as an ordinary
-# user, "dpkg -r" (the settings file stays), "dpkg -P" (it goes), and then
-# nothing may be left in /usr or /etc (the overlays' upper layers).
+# The Debian packages, checked as a user meets them: CPack's of this build,
+# and the source package's (debian/), built with dpkg-buildpackage in a fresh
+# clone of this repository (what is committed). For each: its control fields
+# and file list, lintian, the desktop entry; then, in a private mount
+# namespace whose /usr, /etc and /var take every change, "dpkg -i", the
+# client's own "-uninstall" and "-install" refused with "dpkg -V" still clean,
+# a log-on of the installed set-user-ID client in the lab as an ordinary user,
+# "dpkg -r" (the settings file stays), "dpkg -P" (it goes), and then nothing
+# may be left in /usr or /etc (the overlays' upper layers).
 #   tests/package/package_test.sh BUILD_DIR
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -60,12 +63,26 @@ if [ "${1:-}" = --inside ]; then
     for f in CorvixDHCP Corvix.desktop Corvixrc readme; do
         [ -s "/usr/share/Corvix2/$f" ] || fail "no /usr/share/Corvix2/$f"
     done
+
+    # The client's own installer leaves dpkg's files to dpkg.
+    out=$(/usr/bin/Corvix -uninstall 2>&1)
+    rc=$?
+    ((rc == 255)) || fail "Corvix -uninstall over the package: exit $rc"
+    [[ "$out" == *"apt remove corvix"* ]] || fail "Corvix -uninstall over the package said: $out"
+    out=$(cd /usr/share/Corvix2 && ./Corvix -install 2>&1)
+    rc=$?
+    ((rc == 255)) || fail "Corvix -install over the package: exit $rc"
+    [[ "$out" == *"apt remove corvix"* ]] || fail "Corvix -install over the package said: $out"
+    verify=$(dpkg -V corvix 2>&1)
+    [ -z "$verify" ] || fail "dpkg -V after the refusals: $verify"
     desktop-file-validate /usr/share/applications/Corvix.desktop || fail "desktop entry"
     exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/Corvix.desktop)
     [ -x "$exec_line" ] || fail "the desktop entry's Exec ($exec_line) is not an installed program"
 
     # Log on as an ordinary user, automatically, from the settings file.
     write_client_settings /usr/share/Corvix2/Corvix.conf 1 pkguser "$PASSWORD" labc0
+    # Only what the authenticator logs from here on is this run's.
+    HOSTAPD_SEEN=$(wc -l <"$HOSTAPD_LOG")
     cp "$WORK/xauth" "$WORK/xauth.client" && chown nobody "$WORK/xauth.client"
     setpriv --reuid=nobody --regid=nogroup --clear-groups env -i DISPLAY="$DISPLAY" \
         XAUTHORITY="$WORK/xauth.client" LANG=C.UTF-8 PATH=/usr/bin:/bin /usr/bin/Corvix \
@@ -73,8 +90,8 @@ if [ "${1:-}" = --inside ]; then
     client=$!
     online=0
     for _ in $(seq 600); do
-        if awk -v mac="$CLIENT_MAC" 'index($0, "bytes from " mac) { f = 1; next }
-                f && /type=3 / { ok = 1; exit } { f = 0 } END { exit !ok }' "$HOSTAPD_LOG"; then
+        if tail -n +"$((HOSTAPD_SEEN + 1))" "$HOSTAPD_LOG" | awk -v mac="$CLIENT_MAC" 'index($0, "bytes from " mac) { f = 1; next }
+                f && /type=3 / { ok = 1; exit } { f = 0 } END { exit !ok }'; then
             online=1
             break
         fi
@@ -131,31 +148,54 @@ trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# The package, made by CPack from this build tree.
+# check_deb DEB LINTIAN_FAIL_ON: the package's fields, files and lintian.
+check_deb() {
+    local deb=$1 depends recommends listing want p
+    depends=$(dpkg-deb -f "$deb" Depends)
+    for p in psmisc procps fonts-wqy-zenhei libgtk2.0-0 libpcap0.8 libgcrypt20 libc6; do
+        [[ ", $depends," == *", $p"[\ ,]* ]] || fail "$deb: Depends lacks $p: $depends"
+    done
+    recommends=$(dpkg-deb -f "$deb" Recommends)
+    [[ "$recommends" == *isc-dhcp-client* ]] || fail "$deb: Recommends lacks isc-dhcp-client: $recommends"
+    [ "$(dpkg-deb -f "$deb" Maintainer)" = "Corvix developers <corvix@localhost>" ] ||
+        fail "$deb: Maintainer $(dpkg-deb -f "$deb" Maintainer)"
+    listing=$(dpkg-deb -c "$deb")
+    for want in '-rwsr-xr-x root/root .* ./usr/share/Corvix2/Corvix$' \
+        '-rwxr-xr-x root/root .* ./usr/share/Corvix2/CorvixDHCP$' \
+        ' ./usr/bin/Corvix -> \.\./share/Corvix2/Corvix$' \
+        ' ./usr/share/applications/Corvix.desktop$' ' ./usr/share/Corvix2/Corvixrc$' \
+        ' ./usr/share/Corvix2/readme$' ' ./usr/share/doc/corvix/copyright$' \
+        ' ./usr/share/doc/corvix/changelog.Debian.gz$' ' ./usr/share/lintian/overrides/corvix$' \
+        ' ./usr/share/man/man1/Corvix.1.gz$'; do
+        grep -qE -- "$want" <<<"$listing" || fail "$deb lacks [$want]"
+    done
+    grep -q 'Corvix.conf' <<<"$listing" && fail "$deb ships a settings file"
+    dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postrm 2>/dev/null | grep -q 'Corvix.conf' ||
+        fail "$deb: no postrm that purges the settings file"
+    lintian --fail-on "$2" "$deb" >"$WORK/lintian.txt" 2>&1 ||
+        fail "lintian $deb: $(grep -v '^running' "$WORK/lintian.txt")"
+}
+
+# The package made by CPack from this build tree.
 cpack -G DEB -B "$WORK/deb" --config "$BUILD/CPackConfig.cmake" >"$WORK/cpack.log" 2>&1 ||
     { cat "$WORK/cpack.log"; exit 1; }
-DEB=$(ls "$WORK"/deb/corvix_2.0-1_amd64.deb 2>/dev/null)
-[ -n "$DEB" ] || { echo "FAIL: no corvix_2.0-1_amd64.deb"; ls "$WORK/deb"; exit 1; }
+CPACK_DEB=$(ls "$WORK"/deb/corvix_2.0-1_amd64.deb 2>/dev/null)
+[ -n "$CPACK_DEB" ] || { echo "FAIL: no corvix_2.0-1_amd64.deb from CPack"; ls "$WORK/deb"; exit 1; }
+check_deb "$CPACK_DEB" error,warning
 
-depends=$(dpkg-deb -f "$DEB" Depends)
-for p in psmisc procps libgtk2.0-0 libpcap0.8 libgcrypt20 libc6; do
-    [[ ", $depends," == *", $p"[\ ,]* ]] || fail "Depends lacks $p: $depends"
-done
-recommends=$(dpkg-deb -f "$DEB" Recommends)
-for p in fonts-wqy-zenhei isc-dhcp-client; do
-    [[ "$recommends" == *"$p"* ]] || fail "Recommends lacks $p: $recommends"
-done
-listing=$(dpkg-deb -c "$DEB")
-for want in '-rwsr-xr-x root/root .* ./usr/share/Corvix2/Corvix$' \
-    '-rwxr-xr-x root/root .* ./usr/share/Corvix2/CorvixDHCP$' \
-    ' ./usr/bin/Corvix -> \.\./share/Corvix2/Corvix$' \
-    ' ./usr/share/applications/Corvix.desktop$' ' ./usr/share/Corvix2/Corvixrc$' \
-    ' ./usr/share/Corvix2/readme$' ' ./usr/share/doc/corvix/copyright$'; do
-    grep -qE -- "$want" <<<"$listing" || fail "package lacks [$want]"
-done
-grep -q 'Corvix.conf' <<<"$listing" && fail "the package ships a settings file"
-lintian --fail-on error "$DEB" >"$WORK/lintian.txt" 2>&1 ||
-    fail "lintian: $(grep -v '^running' "$WORK/lintian.txt")"
+# The source package, built in a fresh clone as a distribution would.
+git clone -q "$ROOT" "$WORK/clone/corvix" >"$WORK/clone.log" 2>&1 || { cat "$WORK/clone.log"; exit 1; }
+start=$(date +%s)
+(cd "$WORK/clone/corvix" && dpkg-buildpackage -us -uc -b -j"$(nproc)") >"$WORK/dpkg-buildpackage.log" 2>&1 ||
+    { echo "FAIL: dpkg-buildpackage in a fresh clone:"; tail -n 30 "$WORK/dpkg-buildpackage.log"; exit 1; }
+echo "dpkg-buildpackage in a fresh clone: $(($(date +%s) - start)) s"
+SOURCE_DEB=$(ls "$WORK"/clone/corvix_2.0-1_*.deb 2>/dev/null)
+[ -n "$SOURCE_DEB" ] || { echo "FAIL: dpkg-buildpackage made no corvix_2.0-1 package"; ls "$WORK/clone"; exit 1; }
+# Lintian warns, among others, about hardening flags that are missing.
+check_deb "$SOURCE_DEB" error,warning
+# Whatever the build leaves in the tree is ignored by git (.gitignore).
+leftover=$(git -C "$WORK/clone/corvix" status --porcelain)
+[ -z "$leftover" ] || fail "the build left files that git does not ignore: $leftover"
 
 # The lab, a private X server, and the inside part.
 "$ROOT/tests/lab/lab.sh" up "$LAB" --password "$PASSWORD" >"$WORK/lab.log" 2>&1 ||
@@ -169,16 +209,18 @@ for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
 display=:$(head -n 1 "$WORK/display")
 xauth -q -f "$WORK/xauth" add "$display" . "$cookie"
 mkdir -p "$WORK/scratch"
-cat >"$WORK/env" <<EOF
+for DEB in "$CPACK_DEB" "$SOURCE_DEB"; do
+    cat >"$WORK/env" <<EOF
 DEB=$DEB
 DISPLAY=$display
 HOSTAPD_LOG=/run/corvix-lab/$LAB/hostapd.log
 EOF
-ip netns exec "$LAB-c" unshare --pid --fork --mount-proc --mount --propagation private --kill-child -- \
-    bash "$ROOT/tests/package/package_test.sh" --inside "$WORK" || failures=$((failures + 1))
+    ip netns exec "$LAB-c" unshare --pid --fork --mount-proc --mount --propagation private --kill-child -- \
+        bash "$ROOT/tests/package/package_test.sh" --inside "$WORK" || fail "installed from $DEB"
+done
 
 if ((failures)); then
     echo "package: $failures failed"
     exit 1
 fi
-echo "package: built, installed, logged on, removed and purged"
+echo "package: CPack's and the source package's built, installed, logged on, removed and purged"
