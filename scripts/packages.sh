@@ -25,8 +25,9 @@ PACKAGES=(
   # Debian package: build flags, library dependencies (CPack asks file), checks;
   # the source package (debian/) builds with debhelper
   dpkg-dev file lintian desktop-file-utils debhelper fakeroot git
-  # the name-server test: a private system bus for systemd-resolved
-  dbus-daemon
+  # the name-server test: a private system bus for systemd-resolved, and the
+  # systemd whose version the downloaded systemd-resolved must match
+  dbus-daemon systemd
   # the program's texts and the build's button captions: a font with Chinese
   # glyphs, and the sans face of the English captions
   fonts-wqy-zenhei fonts-dejavu-core
