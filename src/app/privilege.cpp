@@ -129,12 +129,56 @@ bool apply_limits(const ResourceLimits &limits)
     return all;
 }
 
+bool take_limits_within_reach(const ResourceLimits &wanted)
+{
+    bool reached = true;
+    for (int r = 0; r < RLIM_NLIMITS; r++) {
+        const auto res = static_cast<__rlimit_resource>(r);
+        if (setrlimit(res, &wanted.of[r]) == 0)
+            continue;
+        // Without CAP_SYS_RESOURCE a hard limit can't go up: the soft one
+        // then goes as far as the hard one allows, and must get there.
+        struct rlimit now{};
+        if (getrlimit(res, &now) != 0) {
+            reached = false;
+            continue;
+        }
+        struct rlimit within{wanted.of[r].rlim_cur, now.rlim_max};
+        bool fits = now.rlim_max == RLIM_INFINITY ||
+                    (wanted.of[r].rlim_cur != RLIM_INFINITY && wanted.of[r].rlim_cur <= now.rlim_max);
+        if (!fits) {
+            within.rlim_cur = now.rlim_max;
+            reached = false;
+        }
+        if (setrlimit(res, &within) != 0)
+            reached = false;
+    }
+    return reached;
+}
+
 ResourceLimits take_root_limits()
 {
     ResourceLimits caller = current_limits();
     if (geteuid() != 0)
         return caller;
-    (void)apply_limits(root_default_limits());
+    // A hard limit is only ever raised: the window must be able to take the
+    // caller's back without CAP_SYS_RESOURCE, and the soft limit is what counts.
+    ResourceLimits wanted = root_default_limits();
+    for (int r = 0; r < RLIM_NLIMITS; r++) {
+        rlim_t &hard = wanted.of[r].rlim_max;
+        if (hard != RLIM_INFINITY && (caller.of[r].rlim_max == RLIM_INFINITY || caller.of[r].rlim_max > hard))
+            hard = caller.of[r].rlim_max;
+    }
+    if (!take_limits_within_reach(wanted)) {
+        // Root's work must not run under limits the caller chose: the process
+        // goes on as the caller, and start-up reports that root is missing.
+        uid_t uid = getuid();
+        gid_t gid = getgid();
+        if (setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0 || geteuid() == 0)
+            _exit(1);
+        (void)apply_limits(caller);
+        return caller;
+    }
     // The C library sized the threads' default stack from the caller's stack
     // limit when the process started; the engine's workers get the default.
     pthread_attr_t attr;

@@ -41,9 +41,16 @@ ResourceLimits root_default_limits();
 // Sets every limit; false when one could not be set.
 bool apply_limits(const ResourceLimits &limits);
 
+// Sets every limit as far as the process may go: where a hard limit can't be
+// raised (no CAP_SYS_RESOURCE) the soft one goes up to the hard one. True when
+// every soft limit reached the wanted value.
+bool take_limits_within_reach(const ResourceLimits &wanted);
+
 // At the set-user-ID start: what the caller set (a file size of a few bytes,
 // no descriptors, no processes) must not reach root's work, so a process with
-// root's effective id takes root_default_limits(); the limits it had are
-// returned, for the window to take back when it drops to the user. A process
-// without root keeps its limits.
+// root's effective id takes the soft limits of root_default_limits() (hard
+// limits at least as high as those, never lowered); the limits it had are
+// returned, for the window to take back when it drops to the user. When root's
+// limits can't be had, the process gives up root for good (start-up then
+// reports that it is not root). A process without root keeps its limits.
 ResourceLimits take_root_limits();

@@ -196,6 +196,31 @@ void user_display_down(UserDisplay &d)
     d.xsettingsd = d.xvfb = -1;
 }
 
+std::string user_xdo(const UserDisplay &d, const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv{"/usr/bin/env", "DISPLAY=" + d.display, "LANG=C.UTF-8",
+                                  "/usr/bin/xdotool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(argv, "/").out;
+}
+
+std::string user_find_window(const UserDisplay &d, const std::string &name, pid_t pid,
+                             int timeout_ms)
+{
+    std::vector<std::string> args{"search", "--onlyvisible", "--name", "^" + name + "$"};
+    if (pid > 0)
+        args.insert(args.begin() + 1, {"--all", "--pid", std::to_string(pid)});
+    for (int waited = 0;; waited += 100) {
+        std::istringstream in(user_xdo(d, args));
+        std::string id;
+        if (in >> id)
+            return id;
+        if (waited >= timeout_ms)
+            return "";
+        sleep_ms(100);
+    }
+}
+
 std::vector<ProbeIds> probe_records(const std::string &probe_path)
 {
     std::vector<ProbeIds> out;

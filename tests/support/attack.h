@@ -69,6 +69,13 @@ std::string place_theme(ChildChecks &c, const AttackUser &u, const std::string &
 UserDisplay user_display_up(ChildChecks &c, const AttackUser &u, const std::string &settings_text);
 void user_display_down(UserDisplay &d);
 
+// xdotool with args on the user's display; its output.
+std::string user_xdo(const UserDisplay &d, const std::vector<std::string> &args);
+// The first visible window named exactly name (of process pid when pid > 0),
+// waiting up to timeout_ms; "" when none.
+std::string user_find_window(const UserDisplay &d, const std::string &name, pid_t pid,
+                             int timeout_ms);
+
 // Every load the probe at probe_path has recorded so far.
 std::vector<ProbeIds> probe_records(const std::string &probe_path);
 // The records as text for a failure's report: pid, uids / gids.
