@@ -103,6 +103,10 @@ pid_t spawn_as(const AttackUser &u, const std::vector<std::string> &argv,
         _exit(126);
     if (pass_fd >= 0 && dup2(pass_fd, 9) != 9)
         _exit(126);
+    // Nothing else of the test's: a user's program starts with its three streams.
+    (void)close_range(3, pass_fd >= 0 ? 8 : ~0U, 0);
+    if (pass_fd >= 0)
+        (void)close_range(10, ~0U, 0);
     std::vector<char *> args, envp;
     for (const std::string &a : argv)
         args.push_back(const_cast<char *>(a.c_str()));

@@ -49,7 +49,8 @@ void install_client(ChildChecks &c, const std::string &scratch, bool with_dhcp =
 
 // Starts argv as the user (their groups and ids) in a process group of its
 // own, with exactly env as environment, in the user's home; pass_fd, when
-// given, becomes descriptor 9 of the program. -1 on failure.
+// given, becomes descriptor 9 of the program, and no other descriptor of
+// this process but the three standard ones reaches it. -1 on failure.
 pid_t spawn_as(const AttackUser &u, const std::vector<std::string> &argv,
                const std::vector<std::string> &env, int pass_fd = -1);
 // Kills the process group started by spawn_as and reaps its leader.
