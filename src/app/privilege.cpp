@@ -163,13 +163,19 @@ ResourceLimits take_root_limits()
         return caller;
     // A hard limit is only ever raised: the window must be able to take the
     // caller's back without CAP_SYS_RESOURCE, and the soft limit is what counts.
-    ResourceLimits wanted = root_default_limits();
-    for (int r = 0; r < RLIM_NLIMITS; r++) {
-        rlim_t &hard = wanted.of[r].rlim_max;
-        if (hard != RLIM_INFINITY && (caller.of[r].rlim_max == RLIM_INFINITY || caller.of[r].rlim_max > hard))
-            hard = caller.of[r].rlim_max;
-    }
-    if (!take_limits_within_reach(wanted)) {
+    auto wanted = [&caller] {
+        ResourceLimits w = root_default_limits();
+        for (int r = 0; r < RLIM_NLIMITS; r++) {
+            rlim_t &hard = w.of[r].rlim_max;
+            if (hard != RLIM_INFINITY &&
+                (caller.of[r].rlim_max == RLIM_INFINITY || caller.of[r].rlim_max > hard))
+                hard = caller.of[r].rlim_max;
+        }
+        return w;
+    };
+    // Twice: without descriptors the thread maximum can't be read the first time.
+    (void)take_limits_within_reach(wanted());
+    if (!take_limits_within_reach(wanted())) {
         // Root's work must not run under limits the caller chose: the process
         // goes on as the caller, and start-up reports that root is missing.
         uid_t uid = getuid();
