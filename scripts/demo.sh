@@ -109,6 +109,9 @@ inside() {
     # The folders the installer writes, as private copies without any
     # installation the machine may hold.
     mount -t tmpfs -o mode=0755 tmpfs "$RUN/scratch"
+    # The client's instance lock and DHCP stop sockets, apart from any other run.
+    mkdir -m 0700 /run/corvix 2>/dev/null || [ -d /run/corvix ]
+    mount -t tmpfs -o mode=0700 tmpfs /run/corvix
     local n=0 dir
     for dir in /usr/share /usr/bin /usr/lib /etc/xdg; do overlay "$dir" $((n++)); done
     rm -rf /usr/share/Corvix2 /usr/bin/Corvix /usr/share/applications/Corvix.desktop \

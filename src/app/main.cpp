@@ -5,6 +5,7 @@
 
 #include "app/environment.h"
 #include "app/install.h"
+#include "app/privilege.h"
 #include "app/records.h"
 #include "app/startup.h"
 #include "app/window_half.h"
@@ -13,8 +14,10 @@
 
 int main(int argc, char **argv)
 {
-    // First of all: nothing the caller's umask, signal dispositions or
-    // environment hold may steer this set-user-ID root process.
+    // First of all: nothing the caller's resource limits, umask, signal
+    // dispositions or environment hold may steer this set-user-ID root
+    // process. The window takes the caller's limits back with the user's ids.
+    const ResourceLimits caller_limits = take_root_limits();
     set_process_defaults();
     reduce_environment();
     // The settings are read before GTK sets the locale; without this, `_`
@@ -22,7 +25,8 @@ int main(int argc, char **argv)
     (void)std::setlocale(LC_ALL, "");
     static ClientSettings settings{};  // zero-filled, lives for the whole run
     // Who started the client, before the switch to root hides it.
-    const RealUser user = current_real_user();
+    RealUser user = current_real_user();
+    user.limits = caller_limits;
     check_install(&argc, argv);
     check_mul_instance(&settings);
     get_ini_message(&settings);

@@ -6,16 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/environment.h"
-#include "app/shell.h"
+#include "app/instance_lock.h"
 #include "app/texts.h"
 #include "auth/auth.h"
 #include "ui/main_window.h"
@@ -27,12 +25,6 @@ extern char **environ;
 int engine_is_root = -1;
 
 namespace {
-
-// Only the installed client counts: processes named exactly Corvix whose
-// effective user is root. A user's own program of a similar (or the same) name
-// cannot lock everyone out, and the companion CorvixDHCP renewer, which keeps
-// running after the client has gone, is no second client.
-const char kInstancePipeline[] = "ps -C Corvix -o euid= | grep -c -x ' *0 *'";
 
 const StartupMessage kStartupMessages[] = {
     {STATUS_NIC_LIST_FAILED, STATUS_ERROR, T_TITLE_ERROR, T_NIC_LIST_FAILED},
@@ -127,24 +119,6 @@ void reduce_environment_for(const std::string &user_home)
     }
 }
 
-int instance_check_status(const char *output, int current_status)
-{
-    const char *p = output;
-    while (*p == ' ' || *p == '\t')
-        p++;
-    char *end = nullptr;
-    errno = 0;
-    long count = std::strtol(p, &end, 10);
-    bool parsed = end != p && *p != '-' && *p != '+' && errno == 0;
-    while (parsed && (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r'))
-        end++;
-    // Output that is no count (grep missing, say) counts as alone, as does a
-    // pipeline that cannot start: start-up must not fail on it.
-    if (!parsed || *end != '\0')
-        return current_status;
-    return count >= 2 ? STATUS_ALREADY_RUNNING : current_status;
-}
-
 void check_mul_instance(ClientSettings *settings)
 {
     copy_login_name(settings);
@@ -153,13 +127,9 @@ void check_mul_instance(ClientSettings *settings)
         status = STATUS_NOT_ROOT;
         return;
     }
-    std::string output;
-    if (!shell_output(kInstancePipeline, output)) {
-        std::printf("error popen\n");
-        std::fflush(stdout);
-        return;
-    }
-    status = instance_check_status(output.c_str(), status);
+    // Without a lock to be had (no /run) start-up goes on as if alone.
+    if (take_instance_lock() == InstanceLock::Held)
+        status = STATUS_ALREADY_RUNNING;
 }
 
 const StartupMessage *startup_message(int status_in)

@@ -26,10 +26,6 @@ void reduce_environment();
 // The same with the real user's home given (the fallback XAUTHORITY's folder).
 void reduce_environment_for(const std::string &user_home);
 
-// The status start-up goes on with, from the whole output of the instance
-// pipeline: two or more matching processes mean another instance.
-int instance_check_status(const char *output, int current_status);
-
 // A start-up problem as main_error_handle reports it.
 struct StartupMessage {
     int status_in;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/engine.h"
+#include "app/instance_lock.h"
 #include "app/privilege.h"
 #include "app/startup.h"
 #include "config/config_save.h"
@@ -242,7 +243,9 @@ void split_client(ClientSettings *settings, const RealUser &user)
     std::vector<gid_t> groups = user.groups;
     if (groups.empty())
         groups = user_groups(settings->login_name, user.gid);
-    if (!drop_privileges_permanently(user.uid, user.gid, groups)) {
+    // The window gives root's lock and limits back before it becomes the user.
+    release_instance_lock();
+    if (!apply_limits(user.limits) || !drop_privileges_permanently(user.uid, user.gid, groups)) {
         std::fputs(text_of(T_CANNOT_DROP_ROOT), stderr);
         std::exit(-1);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/ipc.h"
+#include "app/privilege.h"
 #include "app/records.h"
 #include "config/config_save.h"
 
@@ -19,6 +20,7 @@ struct RealUser {
     uid_t uid = 0;
     gid_t gid = 0;
     std::vector<gid_t> groups;
+    ResourceLimits limits = current_limits();  // the caller's, taken back by the window
 };
 // The real ids and supplementary groups of the process right now.
 RealUser current_real_user();

@@ -14,12 +14,18 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace {
+
+const char RUN_DIR[] = "/run/corvix";
+constexpr int STOP_CONNECT_MS = 500; // a renewer that can't take a connection by then is left
+constexpr int STOP_WAIT_MS = 2000;   // for the renewer to end once told
 
 // Closes a descriptor at the end of a function.
 struct FdGuard {
@@ -78,14 +84,51 @@ const sock_filter DHCP_FILTER[] = {
     BPF_STMT(BPF_RET | BPF_K, 0),
 };
 
-sockaddr_un renewer_address(const char *ifname, socklen_t *len)
+// Root's folder for run-time files, the client's too (its instance lock):
+// made mode 0700 on first use, so nobody but root can bind, connect to or
+// squat a name in it. False unless it is such a folder of root's.
+bool run_dir_ready()
 {
-    sockaddr_un sun{};
-    sun.sun_family = AF_UNIX;
-    // Abstract names belong to the network namespace, as the interface does.
-    int n = snprintf(sun.sun_path + 1, sizeof sun.sun_path - 1, "CorvixDHCP/%s", ifname);
-    *len = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(n));
-    return sun;
+    if (mkdir(RUN_DIR, 0700) != 0 && errno != EEXIST)
+        return false;
+    FdGuard dir{open(RUN_DIR, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    struct stat st{};
+    if (dir.fd < 0 || fstat(dir.fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != 0)
+        return false;
+    return (st.st_mode & 07777) == 0700 || fchmod(dir.fd, 0700) == 0;
+}
+
+// The stop socket of ifname: an interface name is unique only within its
+// network namespace, so the namespace is part of the name.
+bool renewer_address(const char *ifname, sockaddr_un *sun, socklen_t *len)
+{
+    struct stat ns{};
+    if (stat("/proc/self/ns/net", &ns) != 0)
+        return false;
+    *sun = sockaddr_un{};
+    sun->sun_family = AF_UNIX;
+    int n = snprintf(sun->sun_path, sizeof sun->sun_path, "%s/dhcp-%llu-%s", RUN_DIR,
+                     static_cast<unsigned long long>(ns.st_ino), ifname);
+    if (n <= 0 || size_t(n) >= sizeof sun->sun_path)
+        return false;
+    *len = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(n) + 1);
+    return true;
+}
+
+// Connects a non-blocking socket; a renewer whose queue is full (one that is
+// stopped, say) is tried again until the time-out and then given up on.
+int connect_briefly(int fd, const sockaddr_un &sun, socklen_t len)
+{
+    int64_t until = io_now_ms() + STOP_CONNECT_MS;
+    for (;;) {
+        if (connect(fd, reinterpret_cast<const sockaddr *>(&sun), len) == 0)
+            return 0;
+        if (errno != EAGAIN && errno != EINTR)
+            return errno;
+        if (io_now_ms() >= until)
+            return ETIMEDOUT;
+        usleep(10 * 1000);
+    }
 }
 
 // The kernel's note that the sender's checksum was never filled in.
@@ -102,8 +145,8 @@ bool checksum_left_to_hardware(msghdr *msg)
     return false;
 }
 
-// Abstract socket names carry no permissions, so the other end's
-// credentials decide whether it may end a renewer or be waited for.
+// Only root reaches the folder; the other end's credentials are checked all
+// the same before it may end a renewer or be waited for.
 bool peer_is_root(int fd)
 {
     ucred cred{};
@@ -251,9 +294,11 @@ void io_timer_set(int fd, int64_t at_ms)
 
 int io_renewer_listen(const char *ifname)
 {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un sun;
     socklen_t len = 0;
-    sockaddr_un sun = renewer_address(ifname, &len);
+    if (!run_dir_ready() || !renewer_address(ifname, &sun, &len))
+        return -1;
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd >= 0 && (bind(fd, reinterpret_cast<sockaddr *>(&sun), len) != 0 || listen(fd, 4) != 0)) {
         close(fd);
         return -1;
@@ -274,14 +319,23 @@ int io_stop_requested(int listen_fd)
 
 void io_stop_renewer(const char *ifname)
 {
-    FdGuard fd{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    sockaddr_un sun;
     socklen_t len = 0;
-    sockaddr_un sun = renewer_address(ifname, &len);
-    if (fd.fd < 0 || connect(fd.fd, reinterpret_cast<sockaddr *>(&sun), len) != 0)
+    if (!run_dir_ready() || !renewer_address(ifname, &sun, &len))
         return;
-    if (!peer_is_root(fd.fd))
-        return; // someone else holds the name: nothing of ours to wait for
-    // The renewer ends when a connection arrives; its end closes ours.
+    FdGuard fd{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)};
+    if (fd.fd < 0)
+        return;
+    int err = connect_briefly(fd.fd, sun, len);
+    if (err == ECONNREFUSED) {
+        (void)unlink(sun.sun_path); // left by a renewer that was killed
+        return;
+    }
+    if (err != 0 || !peer_is_root(fd.fd))
+        return;
+    // The renewer ends when a connection arrives; its end closes ours, and
+    // its name can then go.
     pollfd p{fd.fd, POLLIN, 0};
-    (void)poll(&p, 1, 2000);
+    if (poll(&p, 1, STOP_WAIT_MS) == 1 && (p.revents & (POLLHUP | POLLIN)))
+        (void)unlink(sun.sun_path);
 }

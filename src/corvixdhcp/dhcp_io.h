@@ -53,7 +53,10 @@ int io_timer();
 // Arms the timer for the absolute time at_ms, or disarms it for INT64_MAX.
 void io_timer_set(int fd, int64_t at_ms);
 
-// The listening socket by which the renewer of ifname can be told to end.
+// The listening socket by which the renewer of ifname can be told to end: a
+// socket in root's folder /run/corvix (made mode 0700 when missing), named
+// after the network namespace and the interface. -1 when the folder is not
+// root's alone or the name is taken.
 int io_renewer_listen(const char *ifname);
 
 // Takes one connection from the renewer's socket: 1 when it comes from root
@@ -61,5 +64,7 @@ int io_renewer_listen(const char *ifname);
 int io_stop_requested(int listen_fd);
 
 // Ends the renewer of ifname left by an earlier run, if one runs as root,
-// and waits up to two seconds for it to go.
+// and waits up to two seconds for it to go; a renewer that does not take the
+// connection within half a second is left as it is. Removes the name of a
+// renewer that has gone.
 void io_stop_renewer(const char *ifname);

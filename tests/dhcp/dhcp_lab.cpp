@@ -235,17 +235,56 @@ int lab_log_count(const DhcpLab &lab, const std::string &text)
     return n;
 }
 
+namespace {
+
+// A path when name starts with '/', else an abstract name.
+sockaddr_un unix_address(const std::string &name, socklen_t *len)
+{
+    sockaddr_un sun{};
+    sun.sun_family = AF_UNIX;
+    size_t at = name[0] == '/' ? 0 : 1;
+    size_t n = std::min(name.size(), sizeof sun.sun_path - 2);
+    std::memcpy(sun.sun_path + at, name.data(), n);
+    *len = socklen_t(offsetof(sockaddr_un, sun_path) + at + n + (at ? 0 : 1));
+    return sun;
+}
+
+// In a forked child: enters the client namespace as uid; false when it can't.
+bool become_in_client_ns(const DhcpLab &lab, uid_t uid)
+{
+    int ns = open(("/run/netns/" + lab.client_ns).c_str(), O_RDONLY | O_CLOEXEC);
+    return ns >= 0 && setns(ns, CLONE_NEWNET) == 0 && setgid(uid) == 0 && setuid(uid) == 0;
+}
+
+// Binds name, listens with the shortest queue and fills it; true when the
+// queue is full, so that a blocking connect to it would wait.
+bool bind_and_fill(const std::string &name)
+{
+    socklen_t len = 0;
+    sockaddr_un sun = unix_address(name, &len);
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&sun), len) != 0 || listen(fd, 0) != 0)
+        return false;
+    for (int i = 0; i < 64; i++) {
+        int c = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        if (c < 0)
+            return false;
+        if (connect(c, reinterpret_cast<sockaddr *>(&sun), len) != 0)
+            return errno == EAGAIN;
+    }
+    return false;
+}
+
+} // namespace
+
 bool lab_connect_as(const DhcpLab &lab, uid_t uid, const std::string &name, int hold_ms)
 {
     pid_t pid = fork();
     if (pid == 0) {
-        int ns = open(("/run/netns/" + lab.client_ns).c_str(), O_RDONLY | O_CLOEXEC);
-        if (ns < 0 || setns(ns, CLONE_NEWNET) != 0 || setgid(uid) != 0 || setuid(uid) != 0)
+        if (!become_in_client_ns(lab, uid))
             _exit(2);
-        sockaddr_un sun{};
-        sun.sun_family = AF_UNIX;
-        std::memcpy(sun.sun_path + 1, name.data(), std::min(name.size(), sizeof sun.sun_path - 2));
-        socklen_t len = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        socklen_t len = 0;
+        sockaddr_un sun = unix_address(name, &len);
         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         if (fd < 0 || connect(fd, reinterpret_cast<sockaddr *>(&sun), len) != 0)
             _exit(1);
@@ -254,6 +293,41 @@ bool lab_connect_as(const DhcpLab &lab, uid_t uid, const std::string &name, int 
     }
     int st = 0;
     return pid > 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+pid_t lab_squat_as(const DhcpLab &lab, uid_t uid, const std::vector<std::string> &names,
+                   std::string *held)
+{
+    int report[2];
+    if (pipe(report) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(report[0]);
+        std::string got;
+        if (become_in_client_ns(lab, uid))
+            for (const std::string &name : names)
+                got += bind_and_fill(name) ? "1" : "0";
+        if (write(report[1], got.data(), got.size()) != ssize_t(got.size()))
+            _exit(1);
+        close(report[1]);
+        pause();
+        _exit(0);
+    }
+    close(report[1]);
+    char buf[64];
+    ssize_t n = pid > 0 ? read(report[0], buf, sizeof buf) : -1;
+    close(report[0]);
+    *held = n > 0 ? std::string(buf, size_t(n)) : "";
+    return pid;
+}
+
+std::string lab_stop_socket_path(const DhcpLab &lab)
+{
+    struct stat ns{};
+    if (stat(("/run/netns/" + lab.client_ns).c_str(), &ns) != 0)
+        return "";
+    return "/run/corvix/dhcp-" + std::to_string(ns.st_ino) + "-" + lab.client_if;
 }
 
 std::vector<pid_t> lab_renewers()

@@ -56,9 +56,21 @@ std::string lab_read_file(const std::string &path);
 // How often text occurs in the dnsmasq log.
 int lab_log_count(const DhcpLab &lab, const std::string &text);
 
-// Connects to the abstract socket name in the client namespace as the user
-// uid and holds the connection for hold_ms; true when the connection was made.
+// Connects to the socket name (a path when it starts with '/', else an
+// abstract name) in the client namespace as the user uid and holds the
+// connection for hold_ms; true when the connection was made.
 bool lab_connect_as(const DhcpLab &lab, uid_t uid, const std::string &name, int hold_ms);
+
+// A process of uid in the client namespace that binds each name (as above),
+// listens and fills the queue, so that a blocking connect would wait, and
+// stays until killed. held gets one character per name: '1' bound and full,
+// '0' refused. Its pid, or -1.
+pid_t lab_squat_as(const DhcpLab &lab, uid_t uid, const std::vector<std::string> &names,
+                   std::string *held);
+
+// Where the renewer of the lab's client interface listens for a stop: its
+// folder, the client namespace's inode number and the interface.
+std::string lab_stop_socket_path(const DhcpLab &lab);
 
 // Processes named CorvixDHCP that still run (zombies left out).
 std::vector<pid_t> lab_renewers();

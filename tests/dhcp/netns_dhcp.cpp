@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "dhcp_lab.h"
@@ -167,12 +168,88 @@ TEST_F(DhcpNetns, OnlyRootCanEndTheRenewerThroughItsSocket)
     ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {}), "");
     pid_t renewer = obtain();
     ASSERT_GT(renewer, 0);
-    std::string name = "CorvixDHCP/" + lab.client_if;
-    ASSERT_TRUE(lab_connect_as(lab, 65534, name, 300)) << "nobody could not connect at all";
+    std::string path = lab_stop_socket_path(lab);
+    struct stat dir{}, sock{};
+    ASSERT_EQ(lstat("/run/corvix", &dir), 0);
+    EXPECT_TRUE(S_ISDIR(dir.st_mode) && dir.st_uid == 0 && (dir.st_mode & 07777) == 0700)
+        << std::oct << dir.st_mode << " owner " << std::dec << dir.st_uid;
+    ASSERT_EQ(lstat(path.c_str(), &sock), 0) << path;
+    EXPECT_TRUE(S_ISSOCK(sock.st_mode) && sock.st_uid == 0);
+    EXPECT_FALSE(lab_connect_as(lab, 65534, path, 300)) << "nobody reached the stop socket";
     EXPECT_FALSE(lab_reap(renewer, 300)) << "a user who is not root ended the renewer";
-    ASSERT_TRUE(lab_connect_as(lab, 0, name, 300));
+    ASSERT_TRUE(lab_connect_as(lab, 0, path, 300));
     EXPECT_TRUE(lab_reap(renewer, 1000));
 }
+
+TEST_F(DhcpNetns, AUsersSquatBeforeTheFirstRunHoldsNothingUp)
+{
+    ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {}), "");
+    std::string held;
+    pid_t squatter = lab_squat_as(lab, 65534, {"CorvixDHCP/" + lab.client_if, lab_stop_socket_path(lab)}, &held);
+    ASSERT_GT(squatter, 0);
+    EXPECT_EQ(held, "10") << "the old abstract name is anyone's; root's folder is not";
+    ClientRun run = lab_run_client(lab);
+    kill(squatter, SIGKILL);
+    EXPECT_TRUE(lab_reap(squatter, 1000));
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_LT(run.ms, 5000);
+    EXPECT_EQ(lab_renewers().size(), 1u);
+    struct stat sock{};
+    EXPECT_TRUE(lstat(lab_stop_socket_path(lab).c_str(), &sock) == 0 && S_ISSOCK(sock.st_mode));
+}
+
+// A later run stops the renewer and takes its place in the usual time,
+// whatever holds the names it could have waited on.
+struct Squat {
+    const char *what;
+    uid_t uid;
+    bool path_freed;      // the renewer's stop socket is unlinked first, as if it had been killed
+    const char *held;     // what it manages to bind and fill
+    bool first_replaced;  // the first renewer is gone and one new one runs
+};
+
+void PrintTo(const Squat &q, std::ostream *os) { *os << q.what; }
+
+class DhcpSquat : public DhcpNetns, public ::testing::WithParamInterface<Squat> {};
+
+TEST_P(DhcpSquat, NothingBoundBesideTheRenewerHoldsUpTheNextRun)
+{
+    const Squat &q = GetParam();
+    ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {}), "");
+    pid_t first = obtain();
+    ASSERT_GT(first, 0);
+    std::string path = lab_stop_socket_path(lab);
+    // The name the stop socket had before, and the one it has.
+    std::vector<std::string> names{"CorvixDHCP/" + lab.client_if, path};
+    if (q.path_freed) {
+        ASSERT_EQ(unlink(path.c_str()), 0);
+    }
+    std::string held;
+    pid_t squatter = lab_squat_as(lab, q.uid, names, &held);
+    ASSERT_GT(squatter, 0);
+    EXPECT_EQ(held, q.held) << q.what;
+
+    ClientRun again = lab_run_client(lab);
+    kill(squatter, SIGKILL);
+    EXPECT_TRUE(lab_reap(squatter, 1000));
+    EXPECT_EQ(again.status, 0) << again.output;
+    EXPECT_LT(again.ms, q.first_replaced ? 1500 : 2500) << q.what;
+    if (q.first_replaced) {
+        EXPECT_TRUE(lab_reap(first, 1000)) << "the first renewer still runs";
+        std::vector<pid_t> renewers = lab_renewers();
+        ASSERT_EQ(renewers.size(), 1u);
+        EXPECT_NE(renewers[0], first);
+    } else {
+        // The first one could not be reached, so it stays; the new one runs beside it.
+        EXPECT_EQ(lab_renewers().size(), 2u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Squatters, DhcpSquat,
+    ::testing::Values(Squat{"nobody on the abstract name and in root's folder", 65534, false, "10", true},
+                      Squat{"root's own stuck listener at the stop path", 0, true, "11", false}),
+    [](const ::testing::TestParamInfo<Squat> &i) { return i.param.uid ? std::string("User") : std::string("RootStuck"); });
 
 TEST_F(DhcpNetns, RenewerEndsWhenItsInterfaceIsGone)
 {

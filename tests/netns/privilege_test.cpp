@@ -81,6 +81,58 @@ TEST(Privilege, RootStartKeepsRootInBothHalves)
     EXPECT_EQ("", report);
 }
 
+bool same(const struct rlimit &a, const struct rlimit &b)
+{
+    return a.rlim_cur == b.rlim_cur && a.rlim_max == b.rlim_max;
+}
+
+// The caller's limits: soft ones only, which root can always raise, or hard
+// ones too, which takes CAP_SYS_RESOURCE.
+class StartLimits : public ::testing::TestWithParam<bool> {};
+
+TEST_P(StartLimits, SetUserIdStartTakesRootsLimitsOrGivesUpRoot)
+{
+    const bool hard = GetParam();
+    std::string report = run_in_child(0, [hard](ChildChecks &c) {
+        struct rlimit file{}, files{};
+        c.setup(getrlimit(RLIMIT_FSIZE, &file) == 0 && getrlimit(RLIMIT_NOFILE, &files) == 0, "limits");
+        file = {39, hard ? 39 : file.rlim_max};
+        files = {8, hard ? 8 : files.rlim_max};
+        c.setup(setrlimit(RLIMIT_FSIZE, &file) == 0 && setrlimit(RLIMIT_NOFILE, &files) == 0,
+                "the caller's limits");
+        const ResourceLimits before = current_limits();
+        c.setup(setresuid(kUser, 0, 0) == 0, "set-user-ID ids");
+        ResourceLimits caller = take_root_limits();
+        ResourceLimits now = current_limits(), root = root_default_limits();
+        for (int r = 0; r < RLIM_NLIMITS; r++)
+            c.expect(same(caller.of[r], before.of[r]), "caller's limit kept aside: " + std::to_string(r));
+        if (hard && !has_sys_resource()) {
+            // Root's limits are out of reach: no root is left to run under the caller's.
+            c.expect(getuid() == kUser && geteuid() == kUser && setuid(0) != 0, "root given up");
+            for (int r = 0; r < RLIM_NLIMITS; r++)
+                c.expect(same(now.of[r], before.of[r]), "the caller's limit stays: " + std::to_string(r));
+            return;
+        }
+        c.expect(geteuid() == 0, "still root");
+        for (int r = 0; r < RLIM_NLIMITS; r++)
+            c.expect(now.of[r].rlim_cur == root.of[r].rlim_cur &&
+                         (now.of[r].rlim_max == RLIM_INFINITY || now.of[r].rlim_max >= root.of[r].rlim_max),
+                     "root's limit taken: " + std::to_string(r) + " is " + std::to_string(now.of[r].rlim_cur));
+        // The window takes the caller's back before it drops to the user.
+        c.expect(apply_limits(caller), "caller's limits applied");
+        c.expect(drop_privileges_permanently(kUser, kGroup, {kGroup}), "dropped");
+        now = current_limits();
+        c.expect(same(now.of[RLIMIT_FSIZE], file) && same(now.of[RLIMIT_NOFILE], files),
+                 "the user has the caller's limits again");
+    });
+    EXPECT_EQ("", report);
+}
+
+INSTANTIATE_TEST_SUITE_P(SoftAndHard, StartLimits, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &i) {
+                             return i.param ? std::string("Hard") : std::string("SoftOnly");
+                         });
+
 TEST(Privilege, UserGroupsIncludeThePrimaryGroup)
 {
     std::vector<gid_t> g = user_groups("nobody", kGroup);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/install.h"
+#include "app/instance_lock.h"
 #include "app/records.h"
 #include "app/shell.h"
 #include "app/startup.h"
@@ -164,29 +165,68 @@ int instance_status_with(ChildChecks &c, const std::string &dir, const std::vect
     return status;
 }
 
-TEST_F(StartupNs, SingleInstanceCheckCountsOnlyTheInstalledClient)
+// A process that holds the instance lock until it is killed; -1 when it could not take it.
+pid_t lock_holder()
+{
+    release_instance_lock();  // the child must not inherit this process' hold
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        char taken = take_instance_lock() == InstanceLock::Taken ? 'y' : 'n';
+        if (write(ready[1], &taken, 1) != 1)
+            _exit(1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char taken = 'n';
+    bool told = pid > 0 && read(ready[0], &taken, 1) == 1;
+    close(ready[0]);
+    if (told && taken == 'y')
+        return pid;
+    std::vector<pid_t> pids{pid};
+    if (pid > 0)
+        stop_all(pids);
+    return -1;
+}
+
+TEST_F(StartupNs, SingleInstanceCheckIsRootsLockNotAProcessName)
 {
     std::string dir = dir_;
     const uid_t nobody = 65534;
     EXPECT_EQ("", run_in_child(CLONE_NEWPID | CLONE_NEWNS, [&](ChildChecks &c) {
-        c.expect(instance_status_with(c, dir, {}) == STATUS_IDLE,
-                 "none matching: started under another name, no other instance");
-        c.expect(instance_status_with(c, dir, {{"Corvix"}}) == STATUS_IDLE, "alone");
-        c.expect(instance_status_with(c, dir, {{"Corvix"}, {"Corvix"}}) == STATUS_ALREADY_RUNNING,
-                 "two");
+        c.expect(instance_status_with(c, dir, {}) == STATUS_IDLE, "alone");
+        // No name counts, whoever runs it and however many there are.
         std::vector<Named> ten(10, Named{"Corvix"});
-        c.expect(instance_status_with(c, dir, ten) == STATUS_ALREADY_RUNNING, "ten are not one");
-        c.expect(instance_status_with(c, dir, {{"Corvix"}, {"CorvixDHCP"}}) == STATUS_IDLE,
-                 "a leftover DHCP renewer is not another client");
-        c.expect(instance_status_with(c, dir, {{"Corvix"}, {"corvix"}, {"xCorvixy"}, {"Corvi"}}) ==
+        c.expect(instance_status_with(c, dir, ten) == STATUS_IDLE, "ten named Corvix");
+        c.expect(instance_status_with(c, dir, {{"Corvix", nobody}, {"corvix", nobody}}) ==
                      STATUS_IDLE,
-                 "other names do not count, whoever runs them");
-        // An ordinary user's programs cannot keep anyone's client from starting.
-        c.expect(instance_status_with(c, dir, {{"Corvix"}, {"corvixblock", nobody}}) ==
-                     STATUS_IDLE,
-                 "a user's corvixblock");
-        c.expect(instance_status_with(c, dir, {{"Corvix"}, {"Corvix", nobody}}) == STATUS_IDLE,
-                 "a user's own program named Corvix");
+                 "a user's programs named Corvix");
+
+        pid_t holder = lock_holder();
+        c.setup(holder > 0, "a process holding the lock");
+        c.expect(instance_status_with(c, dir, {}) == STATUS_ALREADY_RUNNING,
+                 "another holds the lock, under no name of ours");
+        std::vector<pid_t> pids{holder};
+        stop_all(pids);
+        c.expect(instance_status_with(c, dir, {}) == STATUS_IDLE, "the holder's end frees it");
+
+        struct stat d{}, f{};
+        std::string lock = std::string(kRuntimeDir) + "/" + kInstanceLockName;
+        c.expect(lstat(kRuntimeDir, &d) == 0 && S_ISDIR(d.st_mode) && d.st_uid == 0 &&
+                     (d.st_mode & 07777) == 0700,
+                 "root's folder, mode 0700");
+        c.expect(lstat(lock.c_str(), &f) == 0 && S_ISREG(f.st_mode) && f.st_uid == 0 &&
+                     (f.st_mode & 07777) == 0600,
+                 "root's file, mode 0600");
+        // Nobody else can open the file to take or hold the lock.
+        release_instance_lock();
+        RunResult root = run_program({"/usr/bin/flock", "-n", lock, "true"}, "/");
+        c.expect(root.exit_code == 0, "root takes the free lock: " + root.err);
+        RunResult r = run_program({"/usr/bin/flock", "-n", lock, "true"}, "/", nobody);
+        c.expect(r.exit_code != 0, "nobody opened the lock file");
     }));
 }
 

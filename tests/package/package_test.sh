@@ -25,6 +25,8 @@ if [ "${1:-}" = --inside ]; then
     failures=0
     fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
     mount -t tmpfs -o mode=0755 tmpfs "$WORK/scratch" || exit 2
+    # The client's instance lock and DHCP stop sockets, apart from any other run.
+    { mkdir -m 0700 /run/corvix 2>/dev/null || [ -d /run/corvix ]; } && mount -t tmpfs -o mode=0700 tmpfs /run/corvix || exit 2
     # Each folder gets an overlay whose upper layer takes every change; the
     # folder as it was stays readable under lower/.
     n=0

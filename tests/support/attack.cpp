@@ -103,6 +103,10 @@ pid_t spawn_as(const AttackUser &u, const std::vector<std::string> &argv,
         _exit(126);
     if (pass_fd >= 0 && dup2(pass_fd, 9) != 9)
         _exit(126);
+    // Nothing else of the test's: a user's program starts with its three streams.
+    (void)close_range(3, pass_fd >= 0 ? 8 : ~0U, 0);
+    if (pass_fd >= 0)
+        (void)close_range(10, ~0U, 0);
     std::vector<char *> args, envp;
     for (const std::string &a : argv)
         args.push_back(const_cast<char *>(a.c_str()));
@@ -194,6 +198,31 @@ void user_display_down(UserDisplay &d)
     stop_group(d.xsettingsd);
     stop_group(d.xvfb);
     d.xsettingsd = d.xvfb = -1;
+}
+
+std::string user_xdo(const UserDisplay &d, const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv{"/usr/bin/env", "DISPLAY=" + d.display, "LANG=C.UTF-8",
+                                  "/usr/bin/xdotool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(argv, "/").out;
+}
+
+std::string user_find_window(const UserDisplay &d, const std::string &name, pid_t pid,
+                             int timeout_ms)
+{
+    std::vector<std::string> args{"search", "--onlyvisible", "--name", "^" + name + "$"};
+    if (pid > 0)
+        args.insert(args.begin() + 1, {"--all", "--pid", std::to_string(pid)});
+    for (int waited = 0;; waited += 100) {
+        std::istringstream in(user_xdo(d, args));
+        std::string id;
+        if (in >> id)
+            return id;
+        if (waited >= timeout_ms)
+            return "";
+        sleep_ms(100);
+    }
 }
 
 std::vector<ProbeIds> probe_records(const std::string &probe_path)

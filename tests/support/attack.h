@@ -49,7 +49,8 @@ void install_client(ChildChecks &c, const std::string &scratch, bool with_dhcp =
 
 // Starts argv as the user (their groups and ids) in a process group of its
 // own, with exactly env as environment, in the user's home; pass_fd, when
-// given, becomes descriptor 9 of the program. -1 on failure.
+// given, becomes descriptor 9 of the program, and no other descriptor of
+// this process but the three standard ones reaches it. -1 on failure.
 pid_t spawn_as(const AttackUser &u, const std::vector<std::string> &argv,
                const std::vector<std::string> &env, int pass_fd = -1);
 // Kills the process group started by spawn_as and reaps its leader.
@@ -68,6 +69,13 @@ std::string place_theme(ChildChecks &c, const AttackUser &u, const std::string &
 // does not come up.
 UserDisplay user_display_up(ChildChecks &c, const AttackUser &u, const std::string &settings_text);
 void user_display_down(UserDisplay &d);
+
+// xdotool with args on the user's display; its output.
+std::string user_xdo(const UserDisplay &d, const std::vector<std::string> &args);
+// The first visible window named exactly name (of process pid when pid > 0),
+// waiting up to timeout_ms; "" when none.
+std::string user_find_window(const UserDisplay &d, const std::string &name, pid_t pid,
+                             int timeout_ms);
 
 // Every load the probe at probe_path has recorded so far.
 std::vector<ProbeIds> probe_records(const std::string &probe_path);

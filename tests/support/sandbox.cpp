@@ -1,6 +1,7 @@
 #include "support/sandbox.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -192,4 +193,14 @@ std::string file_text(const std::string &path)
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+bool has_sys_resource()
+{
+    std::string status = file_text("/proc/self/status");
+    size_t at = status.find("\nCapEff:");
+    if (at == std::string::npos)
+        return false;
+    unsigned long long caps = std::strtoull(status.c_str() + at + 8, nullptr, 16);
+    return (caps >> CAP_SYS_RESOURCE) & 1;
 }

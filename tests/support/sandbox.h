@@ -46,5 +46,9 @@ struct RunResult {
 RunResult run_program(const std::vector<std::string> &argv, const std::string &cwd,
                       uid_t uid = static_cast<uid_t>(-1));
 
+// Whether this process may raise hard resource limits (CAP_SYS_RESOURCE in
+// its effective set); some containers withhold it even from root.
+bool has_sys_resource();
+
 // The whole content of a file, or "" when it cannot be read.
 std::string file_text(const std::string &path);

@@ -1,5 +1,4 @@
-// What the root process keeps from its caller, the instance count and the
-// start-up messages.
+// What the root process keeps from its caller and the start-up messages.
 #include <gtest/gtest.h>
 
 #include <pwd.h>
@@ -157,27 +156,6 @@ TEST(GtkSafeArgs, EmptyCommandLine)
     EXPECT_EQ((std::vector<std::string>{"Corvix"}), gtk_safe_args(0, nullptr));
     const char *only_null[] = {nullptr};
     EXPECT_EQ((std::vector<std::string>{"Corvix"}), gtk_safe_args(0, only_null));
-}
-
-TEST(InstanceCheck, ReadsTheWholeCount)
-{
-    EXPECT_EQ(STATUS_IDLE, instance_check_status("1\n", STATUS_IDLE));
-    EXPECT_EQ(STATUS_IDLE, instance_check_status("0\n", STATUS_IDLE));
-    EXPECT_EQ(STATUS_ALREADY_RUNNING, instance_check_status("2\n", STATUS_IDLE));
-    // The first character alone would call these one instance.
-    EXPECT_EQ(STATUS_ALREADY_RUNNING, instance_check_status("10\n", STATUS_IDLE));
-    EXPECT_EQ(STATUS_ALREADY_RUNNING, instance_check_status("19\n", STATUS_IDLE));
-    EXPECT_EQ(STATUS_ALREADY_RUNNING, instance_check_status("123456\n", STATUS_IDLE));
-}
-
-TEST(InstanceCheck, OutputThatIsNoCountChangesNothing)
-{
-    for (const char *out : {"", "\n", "x\n", "1x\n", "-3\n", "+2\n", "2 3\n",
-                            "99999999999999999999999\n"})
-        EXPECT_EQ(STATUS_NOT_ROOT, instance_check_status(out, STATUS_NOT_ROOT)) << out;
-    // An earlier problem is kept when alone, replaced when another runs.
-    EXPECT_EQ(STATUS_NOT_ROOT, instance_check_status("1\n", STATUS_NOT_ROOT));
-    EXPECT_EQ(STATUS_ALREADY_RUNNING, instance_check_status(" 3\r\n", STATUS_NOT_ROOT));
 }
 
 TEST(StartupMessage, TableOfStatesAndTexts)
