@@ -77,6 +77,11 @@ constexpr TextRow TEXTS[] = {
     {T_UNINSTALL_NEEDS_ROOT, "\n抱歉，删除本客户端程序需要root权限！\n"},
     {T_UNINSTALLING, "\n正在删除Corvix认证客户端2.0..."},
     {T_UNINSTALL_DONE, "Corvix 认证客户端已删除！\n"},
+    {T_CABLE_UNPLUGGED, "网线已断开，等待重新连接……"},
+    {T_NIC_DISABLED_WAIT, "网卡已停用，等待重新启用……"},
+    {T_NO_CARRIER, "网线未连接，请插好网线后重新认证！"},
+    {T_NIC_DOWN, "网卡未启用，请先启用网卡！"},
+    {T_NIC_REMOVED, "网卡已被移除，请插好网卡后重新认证！"},
 };
 constexpr bool rows_in_order()
 {
