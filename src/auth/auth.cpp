@@ -165,6 +165,7 @@ gpointer authentication(gpointer data)
     fill_session(s, ctx, in);
     s.after_key_answer = lowercase_process_check;
     s.acquire_address = address_step.acquire;
+    s.stop_clients = address_step.stop_clients;
     s.generation = thread_auth_num.fetch_add(1) + 1;
     // A log-off worker neither changes the state nor stops DHCP clients nor shows the icon.
     bool logging_off = status.load() == STATUS_LOGOFF;

@@ -101,6 +101,10 @@ Outcome carry_out_step(AuthSession &s, const LogonStep &step)
         set_msg(s.account, s.password, s.device, s.ctx);
         break;
     case StepKind::ObtainAddress:
+        // The client of the log-on before: it would renew on the old port's
+        // behalf; the new one asks for the address the interface holds first.
+        if (step.value && s.stop_clients)
+            s.stop_clients();
         if (s.acquire_address)
             (void)s.acquire_address(s.ctx, s.device, &s.generation);
         return Outcome::AddressObtained;

@@ -52,6 +52,8 @@ struct AuthSession {
     void (*after_key_answer)();
     int (*acquire_address)(AppContext *ctx, const char *device, int *generation);
     int (*install_filter)(pcap_t *handle, const char *text);
+    // Stops the DHCP clients an earlier address step left running.
+    void (*stop_clients)();
 };
 
 // Account, passwords, interface and read time-out from what the user entered.

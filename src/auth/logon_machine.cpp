@@ -228,7 +228,7 @@ void success(LogonMachine *m, LogonActions &a, const LogonInput &in)
     checkpoint(a);
     set_status(a, STATUS_GETTING_IP);
     progress(a, user_text(T_PASSED_GETTING_IP));
-    add(a, StepKind::ObtainAddress);
+    add(a, StepKind::ObtainAddress).value = m->addresses++ > 0 ? 1 : 0;
     m->phase = LogonPhase::GettingAddress;
     m->deadline = LOGON_NEVER;
 }

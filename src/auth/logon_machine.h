@@ -33,6 +33,7 @@ struct LogonMachine {
     int attempt_number;   // shown in the reconnect notice; never reset
     int start_period_ms;  // between Starts on a silent port; the read time-out when shorter
     int starts_sent;      // in this cycle's Start wait
+    int addresses;        // address steps begun
     char account[51];
     char answer_password[30];  // what MD5 answers use
     uint8_t local_mac[6];
@@ -76,7 +77,8 @@ enum class StepKind {
     ServerFailure,  // failure_code: auth_error_handle
     KeyCheck,       // the check after each answered key frame
     SaveAccount,    // the account, password and interface go to the settings file
-    ObtainAddress,  // the address step; feed AddressObtained when it returns
+    ObtainAddress,  // the address step; feed AddressObtained when it returns. value 1:
+                    // a later one, whose DHCP client from before is stopped first
     Tray,           // value: the tray picture (TrayState)
     End,            // the worker is done; value 1 after a log-off
 };

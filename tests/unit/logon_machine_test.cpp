@@ -65,7 +65,7 @@ std::string describe(const LogonStep &s)
     case StepKind::ServerFailure: return "server failure";
     case StepKind::KeyCheck: return "key check";
     case StepKind::SaveAccount: return "save";
-    case StepKind::ObtainAddress: return "address";
+    case StepKind::ObtainAddress: return s.value ? "address again" : "address";
     case StepKind::Tray: return "tray";
     case StepKind::End: return s.value ? "end logged off" : "end";
     }
@@ -363,7 +363,7 @@ TEST(LogonMachine, CarrierReturnLogsOnAgainAndGetsTheAddress)
                                         "progress 正在认证中……（IDENTITY）"}));
     (void)logon_step(&m, frame_input(kMd5));
     LogonActions success = logon_step(&m, frame_input(kSuccess));
-    EXPECT_EQ(describe(success).back(), "address");
+    EXPECT_EQ(describe(success).back(), "address again");
     EXPECT_EQ(m.phase, LogonPhase::GettingAddress);
     (void)logon_step(&m, input(LogonEvent::AddressObtained, STATUS_ONLINE));
     EXPECT_EQ(describe(logon_step(&m, frame_input(kKey, STATUS_ONLINE))),
