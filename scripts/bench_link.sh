@@ -53,16 +53,21 @@ summarise "$OUT/Corvix.log" corvix_authorized "Corvix carrier up->authorized"
 ca=$MEDIAN
 summarise "$OUT/Corvix.log" corvix_address "Corvix carrier up->address"
 cd_=$MEDIAN
-summarise "$OUT/Wpa.log" wpa_authorized "wpa_supplicant carrier up->authorized"
-wa=$MEDIAN
-summarise "$OUT/Wpa.log" wpa_address "wpa_supplicant+dhclient carrier up->address"
-wd=$MEDIAN
-awk -v ca="$ca" -v cd="$cd_" -v wa="$wa" -v wd="$wd" 'BEGIN {
-    printf "medians: authorized %.1f ms vs %.1f ms (%.0fx), address %.1f ms vs %.1f ms (%.0fx)\n",
-           ca, wa, wa / ca, cd, wd, wd / cd
-    printf "goal: authorized < 50 ms %s, address < 100 ms %s, 10x faster %s\n",
-           ca < 50 ? "met" : "MISSED", cd < 100 ? "met" : "MISSED",
-           (wa / ca >= 10 && wd / cd >= 10) ? "met" : "MISSED" }'
+if grep -q '^RESULT wpa_none_within_ms' "$OUT/Wpa.log"; then
+    echo "wpa_supplicant: no new EAP-Success within $(awk '/^RESULT wpa_none_within_ms/ {print $3}' "$OUT/Wpa.log") ms of the carrier's return"
+    echo "goal: authorized < 50 ms $(awk -v v="$ca" 'BEGIN {print v < 50 ? "met" : "MISSED"}'), address < 100 ms $(awk -v v="$cd_" 'BEGIN {print v < 100 ? "met" : "MISSED"}')"
+else
+    summarise "$OUT/Wpa.log" wpa_authorized "wpa_supplicant carrier up->authorized"
+    wa=$MEDIAN
+    summarise "$OUT/Wpa.log" wpa_address "wpa_supplicant+dhclient carrier up->address"
+    wd=$MEDIAN
+    awk -v ca="$ca" -v cd="$cd_" -v wa="$wa" -v wd="$wd" 'BEGIN {
+        printf "medians: authorized %.1f ms vs %.1f ms (%.0fx), address %.1f ms vs %.1f ms (%.0fx)\n",
+               ca, wa, wa / ca, cd, wd, wd / cd
+        printf "goal: authorized < 50 ms %s, address < 100 ms %s, 10x faster %s\n",
+               ca < 50 ? "met" : "MISSED", cd < 100 ? "met" : "MISSED",
+               (wa / ca >= 10 && wd / cd >= 10) ? "met" : "MISSED" }'
+fi
 
 if [ "${1:-}" != "--no-timeline" ]; then
     run_case StartTimeline
