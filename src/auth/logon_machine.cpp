@@ -311,7 +311,7 @@ void on_link_lost(LogonMachine *m, LogonActions &a, const LogonInput &in, TextId
     add(a, StepKind::Tray).value = static_cast<int>(TrayState::Authenticating);
     progress(a, user_text(text));
     m->phase = LogonPhase::WaitCarrier;
-    m->deadline = LOGON_NEVER;
+    m->deadline = in.now_ms + LOGON_CARRIER_CHECK_MS;
 }
 
 // A new log-on on the same capture: the first filter, fresh headers, a Start now.
@@ -404,6 +404,11 @@ LogonActions logon_step(LogonMachine *m, const LogonInput &in)
             on_start_wait_silence(m, a, in);
         else if (m->phase == LogonPhase::Exchange)
             on_exchange_silence(m, a, in);
+        else if (m->phase == LogonPhase::WaitCarrier) {
+            // A disconnect or exit meanwhile retires this worker without a frame.
+            checkpoint(a);
+            m->deadline = in.now_ms + LOGON_CARRIER_CHECK_MS;
+        }
         break;
     case LogonEvent::Logoff:
         if (m->phase == LogonPhase::WaitCarrier)

@@ -25,6 +25,8 @@ constexpr int64_t LOGON_NEVER = INT64_MAX;
 // startPeriod and maxStart), before the attempt fails.
 constexpr int LOGON_START_PERIOD_MS = 30000;
 constexpr int LOGON_MAX_STARTS = 3;
+// Without a carrier the worker still looks this often whether a newer one took over.
+constexpr int LOGON_CARRIER_CHECK_MS = 1000;
 
 struct LogonMachine {
     LogonPhase phase;

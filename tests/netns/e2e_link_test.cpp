@@ -6,12 +6,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 
 #include "app/records.h"
 #include "auth/logon_driver.h"
 #include "netns/e2e_support.h"
+#include "ui/tray.h"
 
 namespace {
 
@@ -150,6 +152,35 @@ TEST_F(E2eLink, SilentPortGetsThreeStartsAndTheMessage)
         EXPECT_EQ(e2e_msg_text(c), kNoAnswer);
     });
     pcap_close(capture);
+}
+
+// Disconnect while the cable is out: no Logoff on the dead link, idle at once,
+// and the online worker ends without a Start when the link comes back.
+TEST_F(E2eLink, DisconnectWithoutCarrierSendsNothingAndEnds)
+{
+    bring_up();
+    e2e_drive([&] {
+        ASSERT_TRUE(go_online());
+        std::string error;
+        pcap_t *own = lab_open_eapol(lab.client_if, &error);
+        ASSERT_NE(own, nullptr) << error;
+        set_link(true, false);
+        ASSERT_TRUE(e2e_wait([&] { return e2e_msg_text(c) == kCableOut; }, 1000));
+        e2e_on_main([this] { on_menu_item_disconnect_clicked(nullptr, &c->ctx); });
+        EXPECT_TRUE(e2e_wait([] { return status_is(STATUS_IDLE); }, 2000)) << status;
+        pause_ms(1500);  // the old worker's look for a newer one
+        set_link(true, true);
+        double until = e2e_now_ms() + 2000;
+        int sent = 0;
+        while (e2e_now_ms() < until) {
+            std::vector<uint8_t> f = lab_recv(own, 100);
+            if (f.size() >= 16 && std::memcmp(f.data() + 6, lab.client_mac, 6) == 0)
+                ++sent;
+        }
+        EXPECT_EQ(sent, 0) << "a frame from the client after the disconnect";
+        EXPECT_TRUE(status_is(STATUS_IDLE)) << status;
+        pcap_close(own);
+    });
 }
 
 TEST_F(E2eLink, NoCarrierAtLogOnIsToldAtOnce)
