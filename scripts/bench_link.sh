@@ -18,6 +18,7 @@ export BENCH_RUNS=${BENCH_RUNS:-10}
 JOBS=${JOBS:-2}
 OUT=$(mktemp -d /tmp/corvix-benchlink-XXXXXX)
 trap 'rm -rf "$OUT"' EXIT
+export BENCH_SCRATCH=$OUT
 
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCORVIX_SANITIZE=OFF -DCORVIX_WERROR=OFF >/dev/null
 cmake --build "$BUILD" -j"$JOBS" --target corvix_window CorvixDHCP >/dev/null

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "app/records.h"
 #include "auth/link_watch.h"
@@ -104,10 +105,14 @@ void set_port(const Lab &lab, bool up)
 // The companion program where an installation puts it, in this process' mount namespace.
 void install_companion()
 {
-    char dir[] = "/tmp/corvix-benchlink-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    ASSERT_EQ(mount("tmpfs", dir, "tmpfs", 0, "mode=0755"), 0);
-    ASSERT_TRUE(mount_overlay("/usr/share", dir));
+    // Under the script's own scratch folder, which it removes; its mount stays in this namespace.
+    const char *scratch = std::getenv("BENCH_SCRATCH");
+    std::string pattern = std::string(scratch && *scratch ? scratch : "/tmp") + "/usr-XXXXXX";
+    std::vector<char> dir(pattern.begin(), pattern.end());
+    dir.push_back('\0');
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    ASSERT_EQ(mount("tmpfs", dir.data(), "tmpfs", 0, "mode=0755"), 0);
+    ASSERT_TRUE(mount_overlay("/usr/share", dir.data()));
     std::string line = "mkdir -p /usr/share/Corvix2 && cp " + std::string(CORVIX_BINARY_DIR) +
                        "/src/corvixdhcp/CorvixDHCP /usr/share/Corvix2/";
     ASSERT_EQ(std::system(line.c_str()), 0);
