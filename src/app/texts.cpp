@@ -103,6 +103,11 @@ constexpr TextRow TEXTS[] = {
     {T_REMOVED_BY_PACKAGE,
      "\n温馨提示：Corvix认证客户端2.0由软件包管理器安装，本程序不删除任何文件！\n"
      "(请使用 apt remove corvix 删除)\n"},
+    {T_CABLE_UNPLUGGED, N_("网线已断开，等待重新连接……")},
+    {T_NIC_DISABLED_WAIT, N_("网卡已停用，等待重新启用……")},
+    {T_NO_CARRIER, N_("网线未连接，请插好网线后重新认证！")},
+    {T_NIC_DOWN, N_("网卡未启用，请先启用网卡！")},
+    {T_NIC_REMOVED, N_("网卡已被移除，请插好网卡后重新认证！")},
 };
 constexpr bool rows_in_order()
 {

@@ -4,6 +4,7 @@
 #include "auth/auth.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "app/shell.h"
 #include "auth/capture.h"
 #include "auth/ip.h"
+#include "auth/link_watch.h"
 #include "auth/logon_driver.h"
 #include "auth/worker_link.h"
 
@@ -91,6 +93,10 @@ OpenFailure check_device_listed(const AuthSession &s)
         return {STATUS_NO_NIC, T_NO_NIC};
     if (!device_listed(list.get(), s.device))
         return {STATUS_ERROR, T_NIC_MISSING};
+    // A card set down is listed, but no capture opens on it. (A listed name
+    // the kernel does not know is a capture pseudo-device: opening it decides.)
+    if (link_query(s.device) == LinkState::Disabled)
+        return {STATUS_ERROR, T_NIC_DOWN};
     return {0, T_NONE};
 }
 
@@ -108,6 +114,25 @@ PcapHandle open_interface(AuthSession &s, OpenFailure &failure)
         return nullptr;
     }
     return handle;
+}
+
+// Closes the link watch however the thread ends.
+struct LinkWatchCloser {
+    AuthSession &s;
+    ~LinkWatchCloser() { unwatch_link(s); }
+};
+
+// A log-off on a card that is down or gone, or without a carrier: no frame
+// can reach the port, so none is sent.
+bool log_off_without_link(const AuthSession &s)
+{
+    if (link_query(s.device) == LinkState::Running)
+        return false;
+    link_set_status(STATUS_IDLE);
+    retire_if_superseded(s.generation);
+    if (thread_auth_num.load() < 0)
+        std::exit(0);
+    return true;
 }
 
 // Stops lower-case namesakes of the client after each answered key frame.
@@ -134,6 +159,7 @@ gpointer authentication(gpointer data)
     fill_session(s, ctx, in);
     s.after_key_answer = lowercase_process_check;
     s.acquire_address = address_step.acquire;
+    s.stop_clients = address_step.stop_clients;
     s.generation = thread_auth_num.fetch_add(1) + 1;
     // A log-off worker neither changes the state nor stops DHCP clients nor shows the icon.
     bool logging_off = status.load() == STATUS_LOGOFF;
@@ -142,6 +168,8 @@ gpointer authentication(gpointer data)
         link_set_status(STATUS_AUTHENTICATING);
         stopping = begin_stopping_dhcp_clients();
     }
+    if (logging_off && log_off_without_link(s))
+        return nullptr;
     OpenFailure failure{};
     // Closed however the thread ends: g_thread_exit unwinds this frame.
     PcapHandle handle = open_interface(s, failure);
@@ -154,6 +182,9 @@ gpointer authentication(gpointer data)
         report_error(failure.status, failure.text);
         return nullptr;
     }
+    s.start_period_ms = logon_start_period();
+    LinkWatchCloser closer{s};
+    watch_link(s);
     run_on_capture(s, handle.get());
     return nullptr;
 }

@@ -6,6 +6,9 @@
 #include <ctime>
 #include <glib.h>
 #include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
 
 #include "auth/auth.h"
 #include "auth/capture.h"
@@ -61,6 +64,8 @@ void end_after(int logged_off)
         std::exit(0);
 }
 
+std::atomic<int> start_period_override{0};
+
 enum class Outcome { GoOn, Ended, AddressObtained };
 
 Outcome carry_out_step(AuthSession &s, const LogonStep &step)
@@ -96,9 +101,16 @@ Outcome carry_out_step(AuthSession &s, const LogonStep &step)
         set_msg(s.account, s.password, s.device, s.ctx);
         break;
     case StepKind::ObtainAddress:
+        // The client of the log-on before: it would renew on the old port's
+        // behalf; the new one asks for the address the interface holds first.
+        if (step.value && s.stop_clients)
+            s.stop_clients();
         if (s.acquire_address)
             (void)s.acquire_address(s.ctx, s.device, &s.generation);
         return Outcome::AddressObtained;
+    case StepKind::Tray:
+        link_tray(static_cast<TrayState>(step.value));
+        break;
     case StepKind::End:
         end_after(step.value);
         return Outcome::Ended;
@@ -116,6 +128,45 @@ Outcome carry_out(AuthSession &s, const LogonActions &a)
     return Outcome::GoOn;
 }
 
+LogonEvent event_for(LinkState state)
+{
+    switch (state) {
+    case LinkState::Running: return LogonEvent::LinkUp;
+    case LinkState::NoCarrier: return LogonEvent::LinkDown;
+    case LinkState::Disabled: return LogonEvent::LinkDisabled;
+    case LinkState::Gone: break;
+    }
+    return LogonEvent::LinkGone;
+}
+
+bool take_link(AuthSession &s)
+{
+    if (s.link.fd < 0 || !link_watch_take(&s.link))
+        return true;
+    g_message("%s: link %s", s.device,
+              s.link.state == LinkState::Running     ? "up"
+              : s.link.state == LinkState::NoCarrier ? "without carrier"
+              : s.link.state == LinkState::Disabled  ? "set down"
+                                                     : "removed");
+    return logon_feed(s, event_for(s.link.state));
+}
+
+// A sleep is noticed on the first wake-up after it: the resume fires the
+// timer, and every other wake-up looks at the clocks as well.
+bool take_clock(AuthSession &s)
+{
+    if (s.clock_fd < 0)
+        return true;
+    clock_wake_rearm(s.clock_fd);
+    if (!clock_slept(&s.sleep_offset_ms, clock_sleep_offset_ms()))
+        return true;
+    g_message("%s: the machine slept", s.device);
+    // Without a carrier the link's own return starts the log-on.
+    if (s.link.state != LinkState::Running)
+        return true;
+    return logon_feed(s, LogonEvent::Slept);
+}
+
 // The capture's frames, as long as it holds any; a read error or the end of
 // a recording is a read that brought none.
 bool take_frames(AuthSession &s)
@@ -126,6 +177,13 @@ bool take_frames(AuthSession &s)
         int got = capture_next(s.handle, &frame, &caplen);
         if (got == 0)
             return true;
+        if (got < 0 && s.link.fd >= 0) {
+            // A capture on a card set down reports an error: the link says what happened.
+            if (!take_link(s))
+                return false;
+            if (!logon_reading(s.machine) || s.link.state != LinkState::Running)
+                return true;
+        }
         bool going = got > 0 ? logon_feed(s, LogonEvent::Frame, frame, caplen)
                              : logon_feed(s, LogonEvent::ReadTimeout);
         if (!going)
@@ -182,7 +240,44 @@ bool add_wait_source(AuthSession &s, const WaitSource &source)
 bool logon_begin(AuthSession &s)
 {
     logon_init(&s.machine, s.account, s.answer_password, s.local_mac, s.timeout_ms);
-    return logon_feed(s, LogonEvent::Begin);
+    if (s.start_period_ms > 0)
+        s.machine.start_period_ms = s.start_period_ms;
+    LogonInput in{LogonEvent::Begin, monotonic_ms(), static_cast<int64_t>(std::time(nullptr)),
+                  status.load(), reconnect_wanted(s)};
+    in.no_carrier = s.no_carrier;
+    return carry_out(s, logon_step(&s.machine, in)) == Outcome::GoOn && logon_active(s.machine);
+}
+
+void watch_link(AuthSession &s)
+{
+    s.clock_fd = -1;
+    if (!link_watch_open(&s.link, s.device))
+        s.link.state = link_query(s.device);
+    s.no_carrier = s.link.state != LinkState::Running;
+    s.clock_fd = clock_wake_fd();
+    s.sleep_offset_ms = clock_sleep_offset_ms();
+    if (s.link.fd >= 0)
+        (void)add_wait_source(s, WaitSource{s.link.fd, take_link});
+    if (s.clock_fd >= 0)
+        (void)add_wait_source(s, WaitSource{s.clock_fd, take_clock});
+}
+
+void unwatch_link(AuthSession &s)
+{
+    link_watch_close(&s.link);
+    if (s.clock_fd >= 0)
+        (void)close(s.clock_fd);
+    s.clock_fd = -1;
+}
+
+void set_logon_start_period(int ms)
+{
+    start_period_override.store(ms > 0 ? ms : 0);
+}
+
+int logon_start_period()
+{
+    return start_period_override.load();
 }
 
 bool logon_feed(AuthSession &s, LogonEvent event, const uint8_t *frame, int caplen)
@@ -195,10 +290,16 @@ bool logon_feed(AuthSession &s, LogonEvent event, const uint8_t *frame, int capl
         in.reconnect = reconnect_wanted(s);
         switch (carry_out(s, logon_step(&s.machine, in))) {
         case Outcome::GoOn:
-            return logon_reading(s.machine);
+            return logon_active(s.machine);
         case Outcome::Ended:
             return false;
         case Outcome::AddressObtained:
+            // The address step blocked the wait: what the link and the clock
+            // did meanwhile comes first, and may have begun a new log-on.
+            if (!take_link(s) || !take_clock(s))
+                return false;
+            if (s.machine.phase != LogonPhase::GettingAddress)
+                return logon_active(s.machine);
             in = LogonInput{LogonEvent::AddressObtained, 0, 0, 0, false};
             break;
         }

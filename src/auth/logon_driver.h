@@ -9,6 +9,7 @@
 #include <pcap/pcap.h>
 
 #include "app/records.h"
+#include "auth/link_watch.h"
 #include "auth/logon_machine.h"
 #include "auth/worker_link.h"
 
@@ -38,6 +39,12 @@ struct AuthSession {
     char device[64];
     uint8_t local_mac[6];
     LogonMachine machine;
+    int start_period_ms;  // 0: LOGON_START_PERIOD_MS
+    bool no_carrier;      // at Begin
+    // The interface and the clock, watched when watch_link has opened them.
+    LinkWatch link;
+    int clock_fd = -1;
+    int64_t sleep_offset_ms;
     WaitSource sources[MAX_WAIT_SOURCES];
     int source_count;
     // The lower-case process check, the address step (request_ip) and the
@@ -45,12 +52,23 @@ struct AuthSession {
     void (*after_key_answer)();
     int (*acquire_address)(AppContext *ctx, const char *device, int *generation);
     int (*install_filter)(pcap_t *handle, const char *text);
+    // Stops the DHCP clients an earlier address step left running.
+    void (*stop_clients)();
 };
 
 // Account, passwords, interface and read time-out from what the user entered.
 void fill_session(AuthSession &s, AppContext *ctx, const WorkerInput &in);
 // Adds a descriptor to wait on; false when the session has no room left.
 bool add_wait_source(AuthSession &s, const WaitSource &source);
+// Watches the interface's link and the clock from now on: two more wait
+// sources, taken before the capture. no_carrier follows what the link shows.
+void watch_link(AuthSession &s);
+// Closes what watch_link opened.
+void unwatch_link(AuthSession &s);
+// The period between Starts on a silent port for every later worker; 0 for
+// LOGON_START_PERIOD_MS. Only tests shorten it.
+void set_logon_start_period(int ms);
+int logon_start_period();
 // Sets up the machine for local_mac and begins it; false when the worker has ended.
 bool logon_begin(AuthSession &s);
 // Feeds one input, stamped with the clocks, `status` and the reconnect

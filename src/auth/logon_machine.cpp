@@ -7,6 +7,7 @@
 #include "app/records.h"
 #include "auth/dispatch.h"
 #include "auth/key.h"
+#include "auth/worker_link.h"
 
 namespace {
 
@@ -100,6 +101,21 @@ void log_off(LogonMachine *m, LogonActions &a)
     end(m, a, 1);
 }
 
+int start_period(const LogonMachine *m)
+{
+    if (m->timeout_ms > 0 && m->timeout_ms < m->start_period_ms)
+        return m->timeout_ms;
+    return m->start_period_ms;
+}
+
+void send_start(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    LogonStep &step = send(a);
+    step.len = build_start_pkt(step.frame, m->local_mac);
+    m->starts_sent++;
+    m->deadline = in.now_ms + start_period(m);
+}
+
 // A cycle sends Start and waits for the first request; a log-off worker logs off instead.
 void begin_cycle(LogonMachine *m, LogonActions &a, const LogonInput &in)
 {
@@ -108,14 +124,33 @@ void begin_cycle(LogonMachine *m, LogonActions &a, const LogonInput &in)
         return;
     }
     checkpoint(a);
-    LogonStep &step = send(a);
-    step.len = build_start_pkt(step.frame, m->local_mac);
+    m->phase = LogonPhase::StartWait;
+    m->starts_sent = 0;
+    send_start(m, a, in);
     progress_while_authenticating(a, in, T_PROGRESS_START);
-    read_from(m, in, LogonPhase::StartWait);
+}
+
+// A worker that can't reach the port: a log-off needs no frame, a log-on fails at once.
+void on_begin_without_carrier(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    if (in.run_status == STATUS_LOGOFF) {
+        set_status(a, STATUS_IDLE);
+        checkpoint(a);
+        end(m, a, 1);
+        return;
+    }
+    checkpoint(a);
+    set_status(a, STATUS_FAILED);
+    message(a, T_TITLE_AUTH_FAILED, T_NO_CARRIER, 0);
+    end(m, a, 0);
 }
 
 void on_begin(LogonMachine *m, LogonActions &a, const LogonInput &in)
 {
+    if (in.no_carrier) {
+        on_begin_without_carrier(m, a, in);
+        return;
+    }
     LogonStep &filter = add(a, StepKind::SetFilter);
     format_filter_before(filter.filter, sizeof filter.filter, m->local_mac);
     reset_headers(m);
@@ -137,6 +172,19 @@ void no_answer(LogonMachine *m, LogonActions &a)
     checkpoint(a);
     LogonStep &step = send(a);
     step.len = build_start_pkt(step.frame, m->local_mac);
+    set_status(a, STATUS_FAILED);
+    message(a, T_TITLE_AUTH_FAILED, T_NO_ANSWER, 0);
+    end(m, a, 0);
+}
+
+// Starts on a silent port until the last has had its period, then the failure.
+void on_start_wait_silence(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    checkpoint(a);
+    if (m->starts_sent < LOGON_MAX_STARTS) {
+        send_start(m, a, in);
+        return;
+    }
     set_status(a, STATUS_FAILED);
     message(a, T_TITLE_AUTH_FAILED, T_NO_ANSWER, 0);
     end(m, a, 0);
@@ -180,7 +228,7 @@ void success(LogonMachine *m, LogonActions &a, const LogonInput &in)
     checkpoint(a);
     set_status(a, STATUS_GETTING_IP);
     progress(a, user_text(T_PASSED_GETTING_IP));
-    add(a, StepKind::ObtainAddress);
+    add(a, StepKind::ObtainAddress).value = m->addresses++ > 0 ? 1 : 0;
     m->phase = LogonPhase::GettingAddress;
     m->deadline = LOGON_NEVER;
 }
@@ -253,6 +301,77 @@ void on_address_obtained(LogonMachine *m, LogonActions &a, const LogonInput &in)
     read_from(m, in, LogonPhase::Exchange);
 }
 
+// The user sees at once that the cable (or the card) went; nothing is read or
+// sent until it is back, and then the log-on starts over as a new one.
+void on_link_lost(LogonMachine *m, LogonActions &a, const LogonInput &in, TextId text)
+{
+    checkpoint(a);
+    if (in.run_status == STATUS_ONLINE || in.run_status == STATUS_GETTING_IP)
+        set_status(a, STATUS_AUTHENTICATING);  // and the next Success is taken again
+    add(a, StepKind::Tray).value = static_cast<int>(TrayState::Authenticating);
+    progress(a, user_text(text));
+    m->phase = LogonPhase::WaitCarrier;
+    m->deadline = in.now_ms + LOGON_CARRIER_CHECK_MS;
+}
+
+// A new log-on on the same capture: the first filter, fresh headers, a Start now.
+void log_on_again(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    checkpoint(a);
+    LogonInput now = in;
+    if (in.run_status == STATUS_ONLINE || in.run_status == STATUS_GETTING_IP) {
+        set_status(a, STATUS_AUTHENTICATING);
+        add(a, StepKind::Tray).value = static_cast<int>(TrayState::Authenticating);
+        now.run_status = STATUS_AUTHENTICATING;
+    }
+    LogonStep &filter = add(a, StepKind::SetFilter);
+    format_filter_before(filter.filter, sizeof filter.filter, m->local_mac);
+    reset_headers(m);
+    begin_cycle(m, a, now);
+}
+
+void on_link_gone(LogonMachine *m, LogonActions &a)
+{
+    checkpoint(a);
+    set_status(a, STATUS_ERROR);
+    message(a, T_TITLE_ERROR, T_NIC_REMOVED, 1);
+    end(m, a, 0);
+}
+
+// A log-off while the link is down: there is nobody to tell.
+void log_off_quietly(LogonMachine *m, LogonActions &a)
+{
+    set_status(a, STATUS_IDLE);
+    checkpoint(a);
+    end(m, a, 1);
+}
+
+void on_link_event(LogonMachine *m, LogonActions &a, const LogonInput &in)
+{
+    bool waiting = m->phase == LogonPhase::WaitCarrier;
+    switch (in.event) {
+    case LogonEvent::LinkDown:
+        on_link_lost(m, a, in, T_CABLE_UNPLUGGED);
+        return;
+    case LogonEvent::LinkDisabled:
+        on_link_lost(m, a, in, T_NIC_DISABLED_WAIT);
+        return;
+    case LogonEvent::LinkUp:
+        if (waiting)
+            log_on_again(m, a, in);
+        return;
+    case LogonEvent::Slept:
+        if (!waiting)
+            log_on_again(m, a, in);
+        return;
+    case LogonEvent::LinkGone:
+        on_link_gone(m, a);
+        return;
+    default:
+        return;
+    }
+}
+
 }  // namespace
 
 void logon_init(LogonMachine *m, const char *account, const char *answer_password,
@@ -262,6 +381,7 @@ void logon_init(LogonMachine *m, const char *account, const char *answer_passwor
     m->phase = LogonPhase::NotStarted;
     m->timeout_ms = timeout_ms > 0 ? timeout_ms : 0;
     m->deadline = LOGON_NEVER;
+    m->start_period_ms = LOGON_START_PERIOD_MS;
     g_strlcpy(m->account, account, sizeof m->account);
     g_strlcpy(m->answer_password, answer_password, sizeof m->answer_password);
     std::memcpy(m->local_mac, local_mac, 6);
@@ -281,17 +401,32 @@ LogonActions logon_step(LogonMachine *m, const LogonInput &in)
         break;
     case LogonEvent::ReadTimeout:
         if (m->phase == LogonPhase::StartWait)
-            no_answer(m, a);
+            on_start_wait_silence(m, a, in);
         else if (m->phase == LogonPhase::Exchange)
             on_exchange_silence(m, a, in);
+        else if (m->phase == LogonPhase::WaitCarrier) {
+            // A disconnect or exit meanwhile retires this worker without a frame.
+            checkpoint(a);
+            m->deadline = in.now_ms + LOGON_CARRIER_CHECK_MS;
+        }
         break;
     case LogonEvent::Logoff:
-        if (m->phase != LogonPhase::Ended)
+        if (m->phase == LogonPhase::WaitCarrier)
+            log_off_quietly(m, a);
+        else if (m->phase != LogonPhase::Ended)
             log_off(m, a);
         break;
     case LogonEvent::AddressObtained:
         if (m->phase == LogonPhase::GettingAddress)
             on_address_obtained(m, a, in);
+        break;
+    case LogonEvent::LinkDown:
+    case LogonEvent::LinkDisabled:
+    case LogonEvent::LinkUp:
+    case LogonEvent::LinkGone:
+    case LogonEvent::Slept:
+        if (logon_active(*m))
+            on_link_event(m, a, in);
         break;
     }
     return a;
@@ -300,4 +435,9 @@ LogonActions logon_step(LogonMachine *m, const LogonInput &in)
 bool logon_reading(const LogonMachine &m)
 {
     return m.phase == LogonPhase::StartWait || m.phase == LogonPhase::Exchange;
+}
+
+bool logon_active(const LogonMachine &m)
+{
+    return m.phase != LogonPhase::NotStarted && m.phase != LogonPhase::Ended;
 }

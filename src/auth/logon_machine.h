@@ -16,16 +16,26 @@ enum class LogonPhase {
     StartWait,       // after EAPOL-Start: one read for the first request
     Exchange,        // answering requests and key frames until a read brings none
     GettingAddress,  // after EAP-Success, until the address step has returned
+    WaitCarrier,     // the cable or the card is down: nothing is read or sent until it is back
     Ended,
 };
 
 constexpr int64_t LOGON_NEVER = INT64_MAX;
+// A silent port gets an EAPOL-Start this often, this many in all (IEEE 802.1X
+// startPeriod and maxStart), before the attempt fails.
+constexpr int LOGON_START_PERIOD_MS = 30000;
+constexpr int LOGON_MAX_STARTS = 3;
+// Without a carrier the worker still looks this often whether a newer one took over.
+constexpr int LOGON_CARRIER_CHECK_MS = 1000;
 
 struct LogonMachine {
     LogonPhase phase;
     int timeout_ms;       // read time-out; 0 waits without limit
     int64_t deadline;     // ms: when the current read counts as silent; LOGON_NEVER without limit
     int attempt_number;   // shown in the reconnect notice; never reset
+    int start_period_ms;  // between Starts on a silent port; the read time-out when shorter
+    int starts_sent;      // in this cycle's Start wait
+    int addresses;        // address steps begun
     char account[51];
     char answer_password[30];  // what MD5 answers use
     uint8_t local_mac[6];
@@ -40,6 +50,11 @@ enum class LogonEvent {
     ReadTimeout,      // a read brought no frame: time-out, read error or end of a recording
     Logoff,           // the user asks to log off
     AddressObtained,  // the address step has returned
+    LinkDown,         // the interface lost its carrier
+    LinkDisabled,     // the interface was set down
+    LinkUp,           // the interface is up with a carrier again
+    LinkGone,         // the interface was removed
+    Slept,            // the machine slept: the switch has likely closed the port
 };
 
 // One input and the world as the worker saw it when it came.
@@ -51,6 +66,7 @@ struct LogonInput {
     bool reconnect;      // timeout_reconnect as it stands now
     const uint8_t *frame = nullptr;  // Frame: the captured bytes, valid during the call
     int caplen = 0;
+    bool no_carrier = false;  // Begin: the interface has no carrier
 };
 
 enum class StepKind {
@@ -63,7 +79,9 @@ enum class StepKind {
     ServerFailure,  // failure_code: auth_error_handle
     KeyCheck,       // the check after each answered key frame
     SaveAccount,    // the account, password and interface go to the settings file
-    ObtainAddress,  // the address step; feed AddressObtained when it returns
+    ObtainAddress,  // the address step; feed AddressObtained when it returns. value 1:
+                    // a later one, whose DHCP client from before is stopped first
+    Tray,           // value: the tray picture (TrayState)
     End,            // the worker is done; value 1 after a log-off
 };
 
@@ -95,3 +113,5 @@ void logon_init(LogonMachine *m, const char *account, const char *answer_passwor
 LogonActions logon_step(LogonMachine *m, const LogonInput &in);
 // True while the machine waits for frames (Start wait or exchange).
 bool logon_reading(const LogonMachine &m);
+// True from Begin until the end.
+bool logon_active(const LogonMachine &m);

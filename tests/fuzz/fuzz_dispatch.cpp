@@ -200,9 +200,9 @@ void whole_exchange(const uint8_t *data, size_t size)
     if (w.logged_off ? w.status != STATUS_IDLE || w.messages != 0
                      : w.status != STATUS_FAILED || w.messages != 1 || !w.message_was_last)
         std::abort();
-    // At most: two Starts per cycle, two answers per frame, the post-success
+    // At most: LOGON_MAX_STARTS Starts per cycle, two answers per frame, the post-success
     // frame after each address step, a Logoff.
-    if (w.frames_sent > 2 * (1 + w.timeouts) + 2 * frame_count + w.addresses + 1)
+    if (w.frames_sent > LOGON_MAX_STARTS * (1 + w.timeouts) + 2 * frame_count + w.addresses + 1)
         std::abort();
 }
 

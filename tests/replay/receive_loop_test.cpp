@@ -377,10 +377,11 @@ TEST_F(AttemptLoop, ReconnectAfterSilenceStartsANewCycleOnTheSameHandle)
     settings.timeout_reconnect = 1;
     run(data_path("hostapd_logon.pcap"));
     std::vector<Bytes> live = client_frames(data_path("hostapd_logon.pcap"));
-    ASSERT_EQ(sent_frames.size(), 6u);
+    ASSERT_EQ(sent_frames.size(), 7u);
     EXPECT_TRUE(same_as_live(std::vector<Bytes>(sent_frames.begin(), sent_frames.begin() + 4), live, 3));
     EXPECT_EQ(sent_frames[4], live[0]);  // the new cycle's Start
-    EXPECT_EQ(sent_frames[5], live[0]);  // and the one after the unanswered wait
+    EXPECT_EQ(sent_frames[5], live[0]);  // and one after each unanswered period
+    EXPECT_EQ(sent_frames[6], live[0]);
     const std::vector<std::string> tail = {
         "status 1",
         "progress 等待超时，自动进行第 2 次认证！",  // no "（start）": not authenticating

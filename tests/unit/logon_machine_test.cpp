@@ -65,7 +65,8 @@ std::string describe(const LogonStep &s)
     case StepKind::ServerFailure: return "server failure";
     case StepKind::KeyCheck: return "key check";
     case StepKind::SaveAccount: return "save";
-    case StepKind::ObtainAddress: return "address";
+    case StepKind::ObtainAddress: return s.value ? "address again" : "address";
+    case StepKind::Tray: return "tray";
     case StepKind::End: return s.value ? "end logged off" : "end";
     }
     return "?";
@@ -95,7 +96,7 @@ LogonInput frame_input(const std::vector<uint8_t> &f, int run_status = STATUS_AU
     return input(LogonEvent::Frame, run_status, &f);
 }
 
-enum class From { NotStarted, StartWait, Exchange, GettingAddress, Ended };
+enum class From { NotStarted, StartWait, Exchange, GettingAddress, Online, WaitCarrier, Ended };
 
 // A machine brought to a phase the way a log-on gets there.
 LogonMachine machine_in(From from)
@@ -105,12 +106,16 @@ LogonMachine machine_in(From from)
     if (from == From::NotStarted)
         return m;
     (void)logon_step(&m, input(LogonEvent::Begin));
-    if (from == From::Ended)
+    while (from == From::Ended && m.phase != LogonPhase::Ended)
         (void)logon_step(&m, input(LogonEvent::ReadTimeout));
-    if (from == From::Exchange || from == From::GettingAddress)
+    if (from == From::Exchange || from == From::GettingAddress || from == From::Online)
         (void)logon_step(&m, frame_input(kIdentity));
-    if (from == From::GettingAddress)
+    if (from == From::GettingAddress || from == From::Online)
         (void)logon_step(&m, frame_input(kSuccess));
+    if (from == From::Online)
+        (void)logon_step(&m, input(LogonEvent::AddressObtained, STATUS_ONLINE));
+    if (from == From::WaitCarrier)
+        (void)logon_step(&m, input(LogonEvent::LinkDown));
     return m;
 }
 
@@ -119,6 +124,20 @@ const char kNoAnswer[] = "message 等待服务器响应超时，可能是你没�
 const std::vector<std::string> kLogoff = {"send logoff", "status 2", "checkpoint", "end logged off"};
 const std::vector<std::string> kNoAnswerSteps = {"checkpoint", "send start", "status 0", kNoAnswer,
                                                  "end"};
+
+const char kCableOut[] = "progress 网线已断开，等待重新连接……";
+const std::vector<std::string> kCableLost = {"checkpoint", "tray", kCableOut};
+const std::vector<std::string> kCableLostOnline = {"checkpoint", "status 3", "tray", kCableOut};
+const std::vector<std::string> kAgain = {"checkpoint", "filter", "checkpoint", "send start", kStart};
+const std::vector<std::string> kGone = {"checkpoint", "status 5",
+                                        "message 网卡已被移除，请插好网卡后重新认证！", "end"};
+
+LogonInput without_carrier(int run_status)
+{
+    LogonInput in = input(LogonEvent::Begin, run_status);
+    in.no_carrier = true;
+    return in;
+}
 
 std::vector<std::string> then(std::vector<std::string> a, const std::vector<std::string> &b)
 {
@@ -147,6 +166,45 @@ std::vector<Row> rows()
         {"begin as a log-off worker", From::NotStarted, input(E::Begin, LOGOFF),
          then({"filter", "checkpoint"}, kLogoff), P::Ended},
         {"frame before begin", From::NotStarted, frame_input(kIdentity), {}, P::NotStarted},
+        {"begin without a carrier", From::NotStarted, without_carrier(AUTH),
+         {"checkpoint", "status 0", "message 网线未连接，请插好网线后重新认证！", "end"}, P::Ended},
+        {"log-off worker without a carrier sends nothing", From::NotStarted, without_carrier(LOGOFF),
+         {"status 2", "checkpoint", "end logged off"}, P::Ended},
+        {"link events before begin", From::NotStarted, input(E::LinkDown), {}, P::NotStarted},
+
+        {"cable out while waiting for Start's answer", From::StartWait, input(E::LinkDown),
+         kCableLost, P::WaitCarrier},
+        {"card set down while waiting", From::StartWait, input(E::LinkDisabled),
+         {"checkpoint", "tray", "progress 网卡已停用，等待重新启用……"}, P::WaitCarrier},
+        {"carrier up while it is up", From::StartWait, input(E::LinkUp), {}, P::StartWait},
+        {"slept while waiting", From::StartWait, input(E::Slept), kAgain, P::StartWait},
+        {"card removed while waiting", From::StartWait, input(E::LinkGone), kGone, P::Ended},
+        {"cable out in the exchange", From::Exchange, input(E::LinkDown), kCableLost,
+         P::WaitCarrier},
+        {"cable out getting the address", From::GettingAddress, input(E::LinkDown, STATUS_GETTING_IP),
+         kCableLostOnline, P::WaitCarrier},
+        {"cable out online", From::Online, input(E::LinkDown, ONLINE), kCableLostOnline,
+         P::WaitCarrier},
+        {"slept online", From::Online, input(E::Slept, ONLINE),
+         {"checkpoint", "status 3", "tray", "filter", "checkpoint", "send start", kStart},
+         P::StartWait},
+        {"card removed online", From::Online, input(E::LinkGone, ONLINE), kGone, P::Ended},
+        {"key frame online", From::Online, frame_input(kKey, ONLINE),
+         {"checkpoint", "send key", "send key", "key check"}, P::Exchange},
+
+        {"carrier back", From::WaitCarrier, input(E::LinkUp), kAgain, P::StartWait},
+        {"cable out again", From::WaitCarrier, input(E::LinkDown), kCableLost, P::WaitCarrier},
+        {"no key answers without a carrier", From::WaitCarrier, frame_input(kKey, ONLINE), {},
+         P::WaitCarrier},
+        {"without a carrier a deadline only looks for a newer worker", From::WaitCarrier,
+         input(E::ReadTimeout, AUTH, nullptr, true), {"checkpoint"}, P::WaitCarrier},
+        {"slept without a carrier", From::WaitCarrier, input(E::Slept), {}, P::WaitCarrier},
+        {"log-off without a carrier sends nothing", From::WaitCarrier, input(E::Logoff),
+         {"status 2", "checkpoint", "end logged off"}, P::Ended},
+        {"address obtained without a carrier", From::WaitCarrier, input(E::AddressObtained), {},
+         P::WaitCarrier},
+        {"card removed without a carrier", From::WaitCarrier, input(E::LinkGone), kGone, P::Ended},
+        {"link events after the end", From::Ended, input(E::LinkUp), {}, P::Ended},
 
         {"first request: identity", From::StartWait, frame_input(kIdentity),
          {"checkpoint", "send identity", "progress 正在认证中……（IDENTITY）"}, P::Exchange},
@@ -158,7 +216,8 @@ std::vector<Row> rows()
          P::Ended},
         {"cut frame instead of a request", From::StartWait, frame_input(kCut), kNoAnswerSteps,
          P::Ended},
-        {"no frame", From::StartWait, input(E::ReadTimeout), kNoAnswerSteps, P::Ended},
+        {"no frame: Start again", From::StartWait, input(E::ReadTimeout), {"checkpoint", "send start"},
+         P::StartWait},
         {"log-off request while waiting", From::StartWait, input(E::Logoff), kLogoff, P::Ended},
         {"address obtained while waiting", From::StartWait, input(E::AddressObtained), {},
          P::StartWait},
@@ -244,7 +303,72 @@ TEST(LogonMachine, DeadlineFollowsEveryRead)
     LogonMachine unlimited;
     logon_init(&unlimited, "e2euser", "labpass1", kMac, 0);
     (void)logon_step(&unlimited, input(LogonEvent::Begin));
+    (void)logon_step(&unlimited, frame_input(kIdentity));
     EXPECT_EQ(unlimited.deadline, LOGON_NEVER);
+}
+
+// A silent port: Starts a period apart, three in all, then the failure a
+// period after the last; with a time-out of 0, too; and each new log-on after
+// a carrier return counts its Starts afresh.
+TEST(LogonMachine, SilentPortGetsThreeStartsThenTheMessage)
+{
+    for (int timeout : {0, 800000}) {
+        LogonMachine m;
+        logon_init(&m, "e2euser", "labpass1", kMac, timeout);
+        std::vector<int64_t> starts;
+        auto count_starts = [&](const LogonActions &a, int64_t at) {
+            for (int i = 0; i < a.count; ++i)
+                if (a.steps[i].kind == StepKind::Send && a.steps[i].frame[15] == 1)
+                    starts.push_back(at);
+        };
+        count_starts(logon_step(&m, input(LogonEvent::Begin, STATUS_AUTHENTICATING, nullptr, false, 0)), 0);
+        std::vector<std::string> last;
+        while (m.phase == LogonPhase::StartWait) {
+            int64_t at = m.deadline;
+            LogonActions a = logon_step(&m, input(LogonEvent::ReadTimeout, STATUS_AUTHENTICATING,
+                                                  nullptr, false, at));
+            count_starts(a, at);
+            last = describe(a);
+            ASSERT_LE(at, 4 * LOGON_START_PERIOD_MS) << timeout;
+        }
+        EXPECT_EQ(starts, (std::vector<int64_t>{0, 30000, 60000})) << timeout;
+        EXPECT_EQ(last, (std::vector<std::string>{"checkpoint", "status 0", kNoAnswer, "end"}));
+    }
+    // A read time-out shorter than the period is the period.
+    LogonMachine quick;
+    logon_init(&quick, "e2euser", "labpass1", kMac, 2000);
+    (void)logon_step(&quick, input(LogonEvent::Begin, STATUS_AUTHENTICATING, nullptr, false, 0));
+    EXPECT_EQ(quick.deadline, 2000);
+
+    LogonMachine m = machine_in(From::StartWait);
+    (void)logon_step(&m, input(LogonEvent::ReadTimeout));
+    (void)logon_step(&m, input(LogonEvent::ReadTimeout));
+    EXPECT_EQ(m.starts_sent, LOGON_MAX_STARTS);
+    (void)logon_step(&m, input(LogonEvent::LinkDown));
+    (void)logon_step(&m, input(LogonEvent::LinkUp));
+    EXPECT_EQ(m.starts_sent, 1);
+    EXPECT_EQ(describe(logon_step(&m, input(LogonEvent::ReadTimeout))),
+              (std::vector<std::string>{"checkpoint", "send start"}));
+}
+
+// Online, the cable out and back: the same account logs on anew, the Success
+// counts again and the address is confirmed once more, then key frames resume.
+TEST(LogonMachine, CarrierReturnLogsOnAgainAndGetsTheAddress)
+{
+    LogonMachine m = machine_in(From::Online);
+    (void)logon_step(&m, input(LogonEvent::LinkDown, STATUS_ONLINE));
+    (void)logon_step(&m, input(LogonEvent::LinkUp));
+    EXPECT_EQ(describe(logon_step(&m, frame_input(kIdentity))),
+              (std::vector<std::string>{"checkpoint", "send identity",
+                                        "progress 正在认证中……（IDENTITY）"}));
+    (void)logon_step(&m, frame_input(kMd5));
+    LogonActions success = logon_step(&m, frame_input(kSuccess));
+    EXPECT_EQ(describe(success).back(), "address again");
+    EXPECT_EQ(m.phase, LogonPhase::GettingAddress);
+    (void)logon_step(&m, input(LogonEvent::AddressObtained, STATUS_ONLINE));
+    EXPECT_EQ(describe(logon_step(&m, frame_input(kKey, STATUS_ONLINE))),
+              (std::vector<std::string>{"checkpoint", "send key", "send key", "key check"}));
+    EXPECT_EQ(m.attempt_number, 2) << "a carrier return is no reconnect notice";
 }
 
 TEST(LogonMachine, ReconnectNoticeCountsOnAndNeverResets)
