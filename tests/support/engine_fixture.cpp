@@ -16,6 +16,7 @@
 #include "app/engine.h"
 #include "app/shell.h"
 #include "app/window_half.h"
+#include "auth/logon_driver.h"
 #include "config/settings.h"
 
 namespace {
@@ -27,6 +28,7 @@ struct GoMessage {
     char netns_path[256];
     uid_t real_uid;
     int status;
+    int start_period;  // a shortened Start period a test asked for, or 0
 };
 
 pid_t child = -1;
@@ -84,6 +86,7 @@ bool read_whole(int fd, void *buf, size_t len)
     path = go.settings_path;
     settings_path = path.c_str();
     status = go.status;
+    set_logon_start_period(go.start_period);
     engine_main(engine_fd, &settings, go.real_uid);
 }
 
@@ -192,6 +195,7 @@ void engine_go(const ClientSettings &settings)
                   static_cast<int>(getpid()), static_cast<int>(gettid()));
     go.real_uid = uid_of_login(settings.login_name);
     go.status = status.load();
+    go.start_period = logon_start_period();
     const auto *p = reinterpret_cast<const uint8_t *>(&go);
     size_t left = sizeof go;
     while (left) {
