@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +16,6 @@
 #include "app/environment.h"
 #include "app/shell.h"
 #include "app/texts.h"
-#include "auth/auth.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 #include "ui/worker_ui.h"
