@@ -29,4 +29,9 @@ if (($#)); then
 else
   patterns=("$PWD/src/")
 fi
-run-clang-tidy -quiet -p "$BUILD" -j "$JOBS" "${patterns[@]}"
+if [ -t 1 ]; then
+  run-clang-tidy -quiet -p "$BUILD" -j "$JOBS" "${patterns[@]}"
+else
+  # run-clang-tidy always asks for colours; a log (ctest's) gets plain text.
+  run-clang-tidy -quiet -p "$BUILD" -j "$JOBS" "${patterns[@]}" | sed 's/\x1b\[[0-9;]*m//g'
+fi
