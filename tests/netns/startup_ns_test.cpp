@@ -142,6 +142,15 @@ pid_t start_named(ChildChecks &c, const std::string &dir, const Named &p)
     return pid;
 }
 
+// Whether a process shows the name it was started under: ps -C matches the
+// command name, which the exec sets only once it has run (late under load).
+bool shows_name(pid_t pid, const std::string &name)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+    std::string comm;
+    return std::getline(in, comm) && comm == name.substr(0, 15);
+}
+
 void stop_all(std::vector<pid_t> &pids)
 {
     for (pid_t p : pids) {
@@ -156,7 +165,12 @@ int instance_status_with(ChildChecks &c, const std::string &dir, const std::vect
     std::vector<pid_t> pids;
     for (const Named &p : running)
         pids.push_back(start_named(c, dir, p));
-    usleep(100 * 1000);  // let every exec finish, so ps shows the new names
+    // Every exec finished, so that ps sees the new names (at most 5 s each).
+    for (size_t i = 0; i < pids.size(); i++) {
+        for (int tries = 0; tries < 500 && !shows_name(pids[i], running[i].name); tries++)
+            usleep(10 * 1000);
+        c.setup(shows_name(pids[i], running[i].name), "exec of " + running[i].name);
+    }
     status = STATUS_IDLE;
     ClientSettings s{};
     check_mul_instance(&s);
