@@ -1,6 +1,7 @@
 // The entry points libFuzzer calls in a fuzz target. The replay build
-// force-includes this into each target's source (-include), which declares
-// them for -Wmissing-declarations as the libFuzzer build never needed.
+// force-includes this into each target's source (-include): g++'s
+// -Wmissing-declarations wants a declaration before each definition, which
+// clang's warning of that name, in the libFuzzer build, never asked for.
 #pragma once
 
 #include <cstddef>

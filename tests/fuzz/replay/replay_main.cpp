@@ -59,7 +59,9 @@ int main(int argc, char **argv)
     std::vector<std::string> inputs;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
-        if (is_folder(arg) ? !list_folder(arg, inputs) : (inputs.push_back(arg), false)) {
+        if (!is_folder(arg)) {
+            inputs.push_back(arg);
+        } else if (!list_folder(arg, inputs)) {
             fprintf(stderr, "%s: cannot read the folder %s\n", argv[0], arg.c_str());
             return 2;
         }
