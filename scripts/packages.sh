@@ -15,8 +15,9 @@ PACKAGES=(
   # the attack tests: a user's own X settings manager
   xsettingsd
   clang libclang-rt-14-dev
-  # scripts/tidy.sh; scripts/bench_timeline.sh clicks through the X server
-  clang-tidy libxtst-dev
+  # the lint cases: scripts/tidy.sh (clang-tidy, run-clang-tidy) and scripts/shellcheck.sh;
+  # scripts/bench_timeline.sh clicks through the X server
+  clang-tidy shellcheck libxtst-dev
   # lab: namespaces, authenticator, DHCP server and clients, process tools
   iproute2 util-linux hostapd dnsmasq-base isc-dhcp-client busybox wpasupplicant
   psmisc procps

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,7 +14,6 @@
 #include "app/environment.h"
 #include "app/instance_lock.h"
 #include "app/texts.h"
-#include "auth/auth.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 #include "app/window_half.h"

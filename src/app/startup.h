@@ -1,8 +1,6 @@
 // Start-up checks, the start-up error report and the log-on button.
 #pragma once
 
-#include <gtk/gtk.h>
-
 #include <string>
 
 #include "app/records.h"

@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-#include "app/records.h"
-
 // Captured lengths the worker needs before it reads a field.
 constexpr int EAP_CODE_MIN_LEN = 19;          // EAP code at byte 18
 constexpr int IDENTITY_REQUEST_MIN_LEN = 23;  // EAP type at byte 22

@@ -1,6 +1,5 @@
 #include "auth/ip.h"
 
-#include <arpa/inet.h>
 #include <cstring>
 #include <linux/if_ether.h>
 #include <net/if.h>

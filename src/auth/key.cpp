@@ -6,6 +6,7 @@
 
 #include "app/records.h"
 #include "auth/hmac_md5.h"
+#include "auth/key_values.h"
 #include "auth/rc4.h"
 #include "auth/wire.h"
 

@@ -6,8 +6,6 @@
 #include <ctime>
 #include <pcap/pcap.h>
 
-#include "auth/key_values.h"
-
 // Smallest received key frame that may be answered: the answers copy bytes 21..45.
 constexpr int KEY_FRAME_MIN_LEN = 46;
 constexpr int KEY_FRAME_BUFSIZE = 80;  // two bytes longer than the longest frame

@@ -1,7 +1,5 @@
 #include "dhcp_io.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>

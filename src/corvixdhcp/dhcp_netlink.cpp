@@ -5,7 +5,6 @@
 #include <cstring>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
-#include <net/if.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>

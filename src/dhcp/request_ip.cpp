@@ -3,7 +3,6 @@
 #include "dhcp/request_ip.h"
 
 #include <cstdio>
-#include <glib.h>
 
 #include "app/shell.h"
 #include "auth/ip.h"

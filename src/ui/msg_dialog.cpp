@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "auth/auth.h"
 #include "ui/images.h"
 #include "ui/main_window.h"
 #include "ui/mainloop.h"

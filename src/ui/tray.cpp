@@ -1,8 +1,6 @@
 #include "ui/tray.h"
 #include "app/texts.h"
 
-#include "auth/auth.h"
-#include "dhcp/request_ip.h"
 #include "ui/images.h"
 #include "ui/main_window.h"
 #include "ui/mainloop.h"

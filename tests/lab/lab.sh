@@ -88,11 +88,14 @@ stop_recorded() {
 }
 
 # start_bg NAME NS LOG PROG ARGS...: run PROG in namespace NS in the
-# background and record "pid prog ns" in NAME.pid.
+# background and record "pid prog ns" in NAME.pid. The log is emptied here,
+# before the background job starts: a wait for the program's ready line must
+# never find the line of the program that ran before it (a restarted simulator).
 start_bg() {
     local name=$1 ns=$2 log=$3 prog=$4
     shift 4
-    ip netns exec "$ns" "$prog" "$@" </dev/null >"$log" 2>&1 &
+    : >"$log"
+    ip netns exec "$ns" "$prog" "$@" </dev/null >>"$log" 2>&1 &
     echo "$! $(basename "$prog" | cut -c1-15) $ns" >"$STATE/$name.pid"
 }
 

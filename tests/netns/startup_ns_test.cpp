@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -136,11 +137,44 @@ pid_t start_named(ChildChecks &c, const std::string &dir, const Named &p)
     if (pid == 0) {
         if (p.uid != 0 && setresuid(p.uid, p.uid, p.uid) != 0)
             _exit(126);
-        execl(path.c_str(), p.name.c_str(), "600", static_cast<char *>(nullptr));
+        // The copy may still count as open for writing just after cp wrote it
+        // (exec then fails with ETXTBSY, seen under load): try again a while.
+        for (int tries = 0; tries < 200; tries++) {
+            execl(path.c_str(), p.name.c_str(), "600", static_cast<char *>(nullptr));
+            if (errno != ETXTBSY)
+                break;
+            usleep(10 * 1000);
+        }
         _exit(127);
     }
     c.setup(pid > 0, "starting " + p.name);
     return pid;
+}
+
+std::string command_name(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+    std::string comm;
+    std::getline(in, comm);
+    return comm;
+}
+
+// Whether a process shows the name it was started under: ps -C matches the
+// command name, which the exec sets only once it has run (late under load).
+bool shows_name(pid_t pid, const std::string &name)
+{
+    return command_name(pid) == name.substr(0, 15);
+}
+
+// What became of a started copy that never showed its name.
+std::string fate(pid_t pid)
+{
+    int st = 0;
+    pid_t r = waitpid(pid, &st, WNOHANG);
+    std::string how = r == pid ? (WIFEXITED(st) ? "exited " + std::to_string(WEXITSTATUS(st))
+                                                : "killed by " + std::to_string(WTERMSIG(st)))
+                               : "still running";
+    return how + ", command name '" + command_name(pid) + "'";
 }
 
 void stop_all(std::vector<pid_t> &pids)
@@ -157,7 +191,13 @@ int instance_status_with(ChildChecks &c, const std::string &dir, const std::vect
     std::vector<pid_t> pids;
     for (const Named &p : running)
         pids.push_back(start_named(c, dir, p));
-    usleep(100 * 1000);  // let every exec finish, so ps shows the new names
+    // Every exec finished, so that ps sees the new names (at most 5 s each).
+    for (size_t i = 0; i < pids.size(); i++) {
+        for (int tries = 0; tries < 500 && !shows_name(pids[i], running[i].name); tries++)
+            usleep(10 * 1000);
+        c.setup(shows_name(pids[i], running[i].name),
+                "exec of " + running[i].name + ": " + fate(pids[i]));
+    }
     status = STATUS_IDLE;
     ClientSettings s{};
     check_mul_instance(&s);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "auth/key.h"
+#include "auth/key_values.h"
 
 namespace {
 

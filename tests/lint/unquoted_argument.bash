@@ -1,0 +1,4 @@
+#!/usr/bin/env bash
+# Not a script of the project: the input of the case that shows that
+# scripts/shellcheck.sh reports a finding (the unquoted argument below).
+rm -rf $1/tmp
