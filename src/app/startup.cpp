@@ -14,9 +14,9 @@
 #include "app/environment.h"
 #include "app/instance_lock.h"
 #include "app/texts.h"
+#include "app/window_half.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
-#include "app/window_half.h"
 
 extern char **environ;
 
