@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Fails when an object of LIBRARY references a GTK or GDK function: the engine
 # runs as root without a display and must stay free of the toolkit.
 execute_process(COMMAND ${NM} --undefined-only ${LIBRARY}

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installation into the layout the client's own "-install" makes, and the
 # Debian package built from it by CPack (scripts/package.sh); the source
 # package in debian/ builds on the same install rules:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Draws the client's pictures and writes them as a C++ header of GdkPixdata
 // streams (raw, 8 bits per sample) plus one two-colour XPM. Run at build time
 // so the source tree carries no binary image files. The button captions are

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Benchmarks of the log-on engine in the lab (not a timed test; needs root,
 # Xvfb, hostapd, dnsmasq, dhclient and wpa_supplicant from scripts/packages.sh).
 # Builds a release tree and the driver in tests/bench, then reports median,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Benchmark of the headless demo (not a timed test): RUNS runs (default 10)
 # of scripts/demo.sh --headless --no-setup on what is built in BUILD (default
 # build), each timed from the client's start to its first EAPOL-Key frame at

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Benchmark of address acquisition: CorvixDHCP, "dhclient -1" and busybox
 # "udhcpc -q -n", RUNS runs each (default 20, taken in turns), against
 # dnsmasq --no-ping across a veth pair between two network namespaces that

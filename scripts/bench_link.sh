@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The cable and the switch in the lab (needs root, Xvfb, hostapd, dnsmasq,
 # dhclient and wpa_supplicant from scripts/packages.sh): the switch's port is
 # set down for 1 s and up again BENCH_RUNS times (default 10) while online, and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Where the time goes (not a timed test; needs root, Xvfb, hostapd and dnsmasq
 # from scripts/packages.sh). Builds a release tree and the drivers in
 # tests/bench, then reports median, minimum and maximum over BENCH_RUNS runs

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Baseline for the log-on benchmark: wpa_supplicant (wired driver, EAP-MD5)
 # from its start to its EAP-Success against hostapd in a fresh lab, RUNS runs
 # (default 20). Prints every run, then median, minimum and maximum, and a last

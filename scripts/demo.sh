@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The client's whole job on this machine, against a local authenticator:
 # installs the Debian packages it needs, builds (scripts/setup.sh), brings up
 # the lab (tests/lab/lab.sh: hostapd with EAP-MD5 and dnsmasq in one network

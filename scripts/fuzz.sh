@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the libFuzzer targets with clang (library code instrumented too) in
 # build-fuzz and runs each for a bounded time.
 #   scripts/fuzz.sh [seconds per target, default 60] [target names...]

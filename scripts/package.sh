@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the client (scripts/setup.sh) and packs it three ways:
 #   build/corvix_2.0-1_amd64.deb        the Debian package from the source
 #                                       package in debian/ (dpkg-buildpackage

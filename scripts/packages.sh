@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs, non-interactively and only when missing, every Debian package that
 # the build, the tests, the lab and the client need. Safe to run again.
 set -euo pipefail

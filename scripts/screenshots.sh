@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Regenerates the README's pictures in docs/screenshots/: the installed
 # client in the lab from a headless demo run (as root; --no-setup uses what
 # is built already), and every window in Chinese (zh/) and English (en/)

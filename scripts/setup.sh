@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what the client needs and builds it into build/, with Debian's
 # build flags (hardening included: the client runs set-user-ID root).
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs shellcheck over the project's shell scripts (scripts/, every *.sh under
 # tests/, the CI entry point and the package's maintainer script), following
 # the files they source; exits non-zero on any finding, notes included.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what the tests need, builds everything with AddressSanitizer and
 # UndefinedBehaviorSanitizer (warnings are errors) and runs every test.
 # Needs root: the network tests build namespaces and veth pairs.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs clang-tidy with the checks of .clang-tidy (each one explained there)
 # over the client's and the companion program's sources; exits non-zero on
 # any finding.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds everything with ThreadSanitizer (CORVIX_TSAN, warnings are errors)
 # into build-tsan and runs the threaded tests: the replay tier (the attempt
 # cycles on a thread of their own), the GUI tier (workers and the main loop)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Checks of conditions that callers guarantee: a failure is a programming
 // error, so the checked expression's text is printed and the process stops.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The engine: the half of the client that keeps root's rights and does the
 // network and file work (the authentication worker, address acquisition, the
 // killall lines, the settings file, the autostart entry). It never opens the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the engine accepts from the window. The window talks to an X server
 // that its user controls, so every request is untrusted input: the engine
 // checks its kind, its texts and its numbers before anything acts on it, and

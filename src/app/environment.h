@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the set-user-ID root process takes over from its caller: a few
 // environment variables and no command-line option that could load code.
 #pragma once

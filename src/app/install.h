@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Command-line installer and the autostart entry.
 #pragma once
 

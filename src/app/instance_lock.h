@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The single-instance lock: an flock on a file that only root can open, held
 // by the engine for as long as it lives. Names of programs prove nothing (any
 // user can start any set-user-ID program under the client's name, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The records that pass between the window process (the user's rights, GTK)
 // and the engine process (root, no display). One record is one datagram of a
 // SOCK_SEQPACKET socket pair: a fixed size, small numbers and bounded texts,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The text conversion `_` and owning holders for the UTF-8 copies it returns.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The entry sequence of the client.
 #include <clocale>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Giving up and taking rights for the two halves of the client.
 #pragma once
 

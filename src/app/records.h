@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The records and process-wide values that every subsystem shares.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Running fixed shell command lines, and quoting values put into them.
 #pragma once
 

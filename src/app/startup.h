@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Start-up checks, the start-up error report and the log-on button.
 #pragma once
 

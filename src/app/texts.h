@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every text the user sees, in one table keyed by an id. The engine reports
 // ids and their arguments (the attempt number, the server's failure code);
 // whoever shows them renders the text, so a translation has one place to go.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window: the half of the client that runs GTK with the rights of the
 // user who started it. What it would have asked of a worker or of the
 // settings file it asks of the engine; what the engine reports it applies on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The authentication worker: one detached thread per attempt. It checks the
 // user's input, opens the chosen interface and drives the log-on machine on it;
 // it reports what happened through the worker link and `status`.

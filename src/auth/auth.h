@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The authentication worker: one thread per attempt.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The worker's capture handle: opening an interface, installing a filter and
 // waiting for one frame. Reading is kept apart from opening so that a handle
 // from pcap_open_offline feeds the same loop.

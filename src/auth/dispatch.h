@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the worker does with received frames: pure decisions over the
 // captured bytes, each length checked before the byte is read. The log-on
 // machine (logon_machine.h) turns them into steps.

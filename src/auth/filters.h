@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The two capture filter texts of the worker.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // HMAC-MD5 after the sample code of RFC 2104, section 2.
 #include "auth/hmac_md5.h"
 

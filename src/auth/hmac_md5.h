@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // HMAC-MD5 (RFC 2104) over the MD5 of md5.h; no allocation.
 #pragma once
 

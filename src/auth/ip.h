@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Hardware and IPv4 address of a network interface, one ioctl each.
 #pragma once
 

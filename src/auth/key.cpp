@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // EAPOL-Key frames with the RC4 key descriptor (IEEE 802.1X-2001, 7.6).
 #include "auth/key.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // EAPOL-Key frames (RC4 descriptor): the two answers to each key frame of the
 // authenticator and the one frame sent after the address is obtained.
 #pragma once

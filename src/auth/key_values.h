@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fixed byte values of the key frames. An authenticator that checks them
 // accepts only these, so they never change. Data only: the test
 // authenticator includes this header too.

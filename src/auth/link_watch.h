@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the worker learns about its interface and the clock without asking
 // the authenticator: the carrier and administrative state from rtnetlink link
 // messages, the interface's removal, and a sleep of the machine (the boot

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The worker's driver: the log-on machine (logon_machine.h) joined to the
 // capture, the clock, the worker link, the settings file and the address
 // step. It waits on its sources' descriptors until the machine's deadline,

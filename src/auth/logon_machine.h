@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The log-on of one worker as a pure state machine: it is handed each
 // received frame, each read that brought none, a log-off request and the
 // time, and answers with the steps to carry out, in order. It touches no

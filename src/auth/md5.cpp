@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // RFC 1321 MD5; constants and step order are those of the RFC's appendix.
 #include "auth/md5.h"
 

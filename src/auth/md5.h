@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // MD5 message digest, laid out as the RFC 1321 reference code. The caller
 // owns every context; nothing here allocates or keeps state.
 #pragma once

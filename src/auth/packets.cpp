@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // EAPOL frames that the client originates (IEEE 802.1X-2001, RFC 3748).
 #include "auth/packets.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // EAPOL-Start, EAPOL-Logoff and the EAP Identity and MD5-Challenge responses.
 // Builders write one frame into a caller's buffer of at least
 // EAPOL_FRAME_BUFSIZE bytes and return its length; senders are thin.

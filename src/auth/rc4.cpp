@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "auth/rc4.h"
 
 void rc4_setup(rc4_state *s, const unsigned char *key, int length)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The RC4 stream cipher; the caller owns the state, nothing is allocated.
 #pragma once
 

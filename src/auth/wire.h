@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one place where frames leave the client. Tests may link a recording
 // fake in place of wire.cpp.
 #pragma once

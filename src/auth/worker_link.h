@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How the worker and the address step reach the user: one record of plain
 // functions, filled once at start-up by whoever shows things (the GTK UI, a
 // test's recorder). The worker never knows a widget: every argument is a

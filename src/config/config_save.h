@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the settings dialog's save does, without any widget: the choices read
 // from the dialog become the settings file's options, then the run's own
 // settings. The dialog itself (src/ui/config_dialog) only reads its controls

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A small reader and writer for INI-style text files. Entries are addressed
 // as "SECTION@KEY"; an address without a section means the store's first section.
 #pragma once

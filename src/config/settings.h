@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings file: options, stored accounts and the last-used values.
 #pragma once
 

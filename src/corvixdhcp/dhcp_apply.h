@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Puts a lease on an interface and takes it off again.
 #pragma once
 

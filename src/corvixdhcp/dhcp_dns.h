@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where a lease's name servers go: to the resolver manager the system runs
 // (systemd-resolved, resolvconf) or, without one, into the resolver file.
 // Chosen once, at the first lease, and kept for the life of the program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one place where CorvixDHCP meets sockets, interfaces and the clock.
 // Addresses are IPv4 in host byte order; results are 1 done, 0 not done,
 // or a descriptor (-1 on failure).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // IPv4 and UDP headers around a DHCP message: pure builders and checkers
 // over byte buffers, for a packet socket that sees the network layer.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A lease as the client applies and keeps it, derived from a server's ACK.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "dhcp_machine.h"
 
 #include <algorithm>

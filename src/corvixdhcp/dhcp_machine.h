@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The client side of RFC 2131 as a pure state machine. It is handed the
 // time, the parsed replies and its timer's expiries, and answers with what
 // to send, put on the interface or take off it; it touches no socket or clock.

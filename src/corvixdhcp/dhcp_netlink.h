@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Addresses, the default route and the MTU of one interface, set over
 // rtnetlink. Each call opens its own socket and waits for the kernel's answer.
 // Addresses are IPv4 in host byte order; results are 1 done, 0 not done.

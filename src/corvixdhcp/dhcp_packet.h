@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // DHCP messages (RFC 2131, options of RFC 2132): pure builders and parsers
 // of the BOOTP payload. Addresses are IPv4 in host byte order.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CorvixDHCP's command line and its two lives: the foreground, which
 // obtains and applies a lease, and the background renewer it leaves behind.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One interface's DHCP client at work: the state machine joined to its
 // sockets and timer. Shared by the foreground and the background renewer.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CorvixDHCP: obtains an IPv4 address for one interface and keeps it.
 #include <cstdio>
 

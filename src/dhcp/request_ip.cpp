@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Address acquisition: run a DHCP client, check the address the interface then
 // holds, report success, and carry out the post-login page or program.
 #include "dhcp/request_ip.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Address acquisition after EAP-Success and the post-login action.
 #pragma once
 

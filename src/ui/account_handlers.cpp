@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window's handlers of the stored accounts: what they read from the
 // widgets, and what the settings file's work answers, applied to them.
 #include "ui/account_handlers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window's handlers of the stored accounts and the automatic log-on box.
 #pragma once
 

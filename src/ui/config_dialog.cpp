@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/config_dialog.h"
 #include "app/texts.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings dialog, opened by the main window's settings button. Its save
 // rules live in src/config/config_save.h; this is the window around them.
 #pragma once

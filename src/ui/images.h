@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Loading the compiled-in pictures. The pictures themselves are the arrays of
 // the generated headers <images.h> and <icons.h> (drawn at build time by
 // data/mkimages.cpp).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Hands work to the GTK main loop. Workers never touch widgets themselves:
 // they run the widget work on the main thread, in call order, and wait for it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one status message dialog through which every thread talks to the user.
 #pragma once
 

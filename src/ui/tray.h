@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The notification-area icon and its menu.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* A bare GTK program: initialises GTK on the display it is given, maps a
  * window, and ends after a moment. The attack tests use it to show that the
  * probe is loaded through the X settings at all. */

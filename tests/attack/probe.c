@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* A library that a GTK process loads as a module or as a theme engine. It
  * records, beside itself, the ids of the process that loaded it: one line
  * "pid ruid euid suid rgid egid sgid" appended to "<its own path>.log". */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The start-up benchmark's yardstick: a bare GTK 2 window of the main window's size.
 #include <gtk/gtk.h>
 

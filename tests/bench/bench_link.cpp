@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Benchmark driver for scripts/bench_link.sh (not a test: it prints figures).
 // Each case runs in a process of its own and prints "RESULT <name> <ms>" lines.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Benchmark driver for scripts/bench_timeline.sh (not a test: it prints
 // figures). Each case runs in a process of its own and prints lines
 // "MARK <run> <name> <ms>" that the script summarises.

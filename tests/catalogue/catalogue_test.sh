@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The English catalogue is complete: every text the sources mark has an entry
 # (msgcmp against the template the build extracts), every entry is translated
 # and none is fuzzy (msgfmt --statistics), and the formats agree (--check).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # scripts/demo.sh headless, as a newcomer runs it, on the binaries of this
 # build: twice in a row (the second run must work as the first; it runs in
 # English, and the demo finds the windows only by their English titles), then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A lab for CorvixDHCP: a server and a client network namespace joined by a
 // veth pair, dnsmasq in the server namespace, a resolver file of the
 // client namespace's own. Everything it starts is stopped by process id.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers shared by the CorvixDHCP tests: recorded frames and a checksum
 // written apart from the code under test.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Feeds arbitrary bytes to the datagram and payload parsers, and whatever
 // parses to a client in each state that takes replies.
 #include <cstddef>

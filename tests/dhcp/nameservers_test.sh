@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Where CorvixDHCP puts a lease's name servers, with the real managers: in a
 # private mount namespace whose /usr, /etc and /var are overlays and whose
 # /run and /dev are its own (a busybox syslogd takes the system log there),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CorvixDHCP against dnsmasq across a veth pair between two network
 // namespaces. Each test runs as init of a private PID namespace (see
 // CMakeLists.txt), so "killall" and the process scan see only its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command line, checked in the function and on the real executable.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where the name servers go: the choice of the way, the command lines for
 // each, the domain taken from a reply, the links the resolver file may be
 // written through, and the hand-over's life with stand-in managers (scripts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // IPv4 and UDP around the DHCP payload: the frames we send carry right
 // checksums, and received datagrams are checked before their payload is used.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Leases derived from ACKs, and the resolver file written from them.
 #include <gtest/gtest.h>
 

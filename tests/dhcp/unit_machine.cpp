@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The state machine of RFC 2131, driven by hand with the time, the replies
 // and its own timer.
 #include <gtest/gtest.h>

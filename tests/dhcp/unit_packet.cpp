@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The DHCP payload: replies recorded from dnsmasq, malformed replies built
 // by hand, and the messages the client builds.
 #include <gtest/gtest.h>

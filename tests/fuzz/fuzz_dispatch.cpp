@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Received frames of any content and length through the worker's decisions
 // and the answers they lead to, and whole exchanges through the log-on
 // machine, without a capture.

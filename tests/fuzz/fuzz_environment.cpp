@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Environments and command lines of any content through what the set-user-ID
 // process keeps of them: only the kept names, each once, with plain values,
 // and only a display option for GTK.

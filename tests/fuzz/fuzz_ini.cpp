@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Feeds arbitrary bytes to the INI reader (from memory: no file per input),
 // runs lookups and changes on the store, stores values cut from the input, and
 // checks that the text the store writes reads back to exactly the same entries

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Arbitrary datagrams to the engine's request parser, as the window (whose
 // user controls the display) could send them. Whatever is accepted must hold
 // within the limits the engine relies on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A settings file of any bytes through the start-up loader into the run's
 // record: every field stays within its width and holds what the loader
 // promises, and loading never changes the file.

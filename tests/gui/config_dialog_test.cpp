@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings dialog driven as a user drives it, on the real main window,
 // with the settings file on its real path: every test process first takes a
 // private mount namespace with overlays over /usr/share and /etc/xdg and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The files that ship beside the executable: the resource file and the desktop entry.
 #include <cstdlib>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The built client, installed in a private mount namespace and started with
 // a caller's environment and command line that ask GTK to load code: only the
 // theme engine that the installed resource file names may load.

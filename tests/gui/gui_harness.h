@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // GUI test harness: a real GTK main loop under Xvfb.
 //
 // The status dialog runs modally (gtk_dialog_run), so a test body that pumps

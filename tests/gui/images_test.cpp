@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every compiled-in picture loads, with the size and format its role needs.
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The windows in every locale: the main window's title, labels and caption
 // pictures, a failure dialog, the tray icon's tooltip and menu, and the
 // settings dialog show the catalogue's texts in the locale's language, never

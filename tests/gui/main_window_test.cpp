@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window as built from the settings, its log-on paths, the About box
 // and the way it ends the client.
 #include <cstring>

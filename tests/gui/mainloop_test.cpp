@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The hand-off of widget work from workers to the main thread.
 #include <thread>
 #include <vector>

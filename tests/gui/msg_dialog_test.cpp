@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The status message dialog: requests from the main thread and from workers,
 // the creation-pending marker, the three windows and their buttons.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings file as the main window's boxes use it: recalling a stored
 // password, the two check boxes, forgetting an account, and what a log-on stores.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The start-up decision, the start-up error messages and the log-on button,
 // against the real main window, dialog and worker.
 #include <unistd.h>

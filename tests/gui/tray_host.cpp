@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A notification area inside the test process, as a desktop panel provides
 // one: it owns the screen's system tray selection and embeds every icon that
 // asks to dock. Kept apart from the test code: Xlib's macros clash with gtest.

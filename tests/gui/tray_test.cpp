@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The tray icon: its pictures, its menu (only while online), its activation
 // and the menu's hide, disconnect and exit items.
 #include <signal.h>

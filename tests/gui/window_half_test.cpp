@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's half against a stand-in engine on the other end of the socket
 // pair: the window's actions become requests, the engine's messages are
 // applied on the main loop, and the engine's end is reported.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Each handler that used to start a worker sends the request that names what
 // the user did, whatever the run-state globals of the window hold: a stand-in
 // engine on the other end of the socket reads what arrives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The start of a log-on worker in the engine, asked for by the window as the
 // log-on button asks for it, as far as it goes without an interface: the
 // DHCP clients are stopped while the interface is looked for, and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The test lab: an authenticator namespace NAME-a and a client namespace
 # NAME-c joined by one veth pair with fixed hardware addresses. In NAME-a it
 # runs hostapd (wired driver, internal EAP-MD5 server) or the project's own

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # shellcheck shell=bash
 # Sourced by the demo and the package test: writes the client's settings file
 # with one stored account whose password is remembered.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The installed set-user-ID client against an ordinary local user who runs
 // their own X settings manager: whatever GTK loads through it must run with
 // the user's ids, never root's.

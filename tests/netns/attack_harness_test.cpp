@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The attack harness itself: a user's own X settings manager makes a GTK
 // program load the probe, as a module (Gtk/Modules) and as a theme engine
 // (Net/ThemeName), and the probe tells the ids of whoever loaded it. Without

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The worker's wait on a live capture handle (a veth pair in a private
 // namespace): a frame is handed over as soon as it arrives, silence ends the
 // wait after the read time-out, and a time-out of 0 waits without limit.

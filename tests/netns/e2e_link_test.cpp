@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The cable, the switch and a silent port in the lab: the link of either end
 // of the veth pair set down and up while online, hostapd restarted, no
 // authenticator at all, and the test authenticator's key rounds across a

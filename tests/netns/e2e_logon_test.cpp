@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Log-on, failure, link time-outs and log-off against hostapd in the lab: the
 // window asks a real engine over its socket, as users run the client; the
 // GTK main loop under Xvfb and the system's dhclient.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings dialog end to end: options chosen in the dialog, saved, and
 // used by the next log-on against the lab's authenticator, which wants the
 // private form and sends nothing after its success; then the autostart entry.

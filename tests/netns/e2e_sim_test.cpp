@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What hostapd doesn't do, from the lab's simulator: failure codes, silence,
 // a request to the group address, key frames while online, and two workers
 // at once. The simulator checks every answer with libgcrypt.

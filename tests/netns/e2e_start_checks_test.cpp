@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The start checks of a log-on and the worker's interface errors, asked of a
 // real engine by the window, with the real dialog on the GTK main loop, inside
 // a private network namespace (no authenticator needed).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // End-to-end test client: the client's two halves as users run them, a real
 // engine (support/engine_fixture.h) with its worker threads and the window
 // with the real GTK main loop (under Xvfb), in the lab's client namespace.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings dialog's save done by the engine, in a private mount
 // namespace: the file takes the options, the autostart entry follows, and a
 // program line that root stored earlier survives a user's save.

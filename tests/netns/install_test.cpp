@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command-line installer, run as the built Corvix executable in a private
 // mount namespace: overlays over /usr/share, /usr/bin, /usr/lib and /etc/xdg
 // take every change, so the machine's own folders never see one.

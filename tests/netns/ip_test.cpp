@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Interface address queries against a veth pair with known addresses,
 // inside a network namespace that the test creates and removes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The lab itself: hostapd and dnsmasq serve ordinary 802.1X and DHCP clients
 // and the client's own identity; the simulator answers a scripted client
 // built from the client's frame builders and catches answers that are wrong.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's permanent drop to the user who started the client, and the
 // engine's taking of root's ids. Runs as root, each case in a forked child.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the set-user-ID start hands the engine, whatever the user who starts
 // it prepared: root's own resource limits, and the single-instance lock that
 // no user process can take or fake. The installed client, run by an ordinary

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings file as the set-user-ID client makes and reads it: nobody else
 // can open it at any step of its creation, and a file that exists but cannot
 // be read is never replaced by the first-run defaults.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The client in two halves against hostapd in the lab: the installed
 // set-user-ID executable started by an unprivileged user, and the engine
 // alone driven over its socket as the window drives it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Start-up against a known machine: the interface list in a private network
 // namespace, the single-instance check in a private PID namespace.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every frame the client originates, sent by the real sender on one end of a
 // veth pair and captured on the other, compared byte for byte with its builder.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Debian packages, checked as a user meets them: CPack's of this build,
 # and the source package's (debian/), built with dpkg-buildpackage in a fresh
 # clone of this repository (what is committed). For each: its control fields

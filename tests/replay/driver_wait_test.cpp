@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The worker's wait itself, on the real clock: frames come through a socket
 // standing in for the capture, sent by a thread as an authenticator would.
 // The machine's deadline ends a silent wait; a second descriptor wakes a wait

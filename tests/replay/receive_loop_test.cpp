@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The worker's log-on over exchanges recorded in the lab (both directions,
 // EAPOL only): the recorded frames that pass the filter the worker last
 // installed are fed to its machine and driver, without a capture, on a thread

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Linked before the core library, so this wire_send replaces the real one.
 #include "replay/wire_fake.h"
 

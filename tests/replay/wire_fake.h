@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The replay tier's wire: frames handed to wire_send are recorded, not sent.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What an ordinary local user can bring against the set-user-ID client: an
 // account of their own, their own X server with an X settings manager, a
 // library in their home that GTK loads as a module or as a theme engine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A real engine for the window's tests: the engine's entry (engine_main) in a
 // child process on a socket pair, with this process as the window, as
 // split_client makes the two halves (without the change of user).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Bringing the lab up and down from tests, running things in it and reading
 // what the simulator saw.
 #include "support/lab.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tests' handle on the lab (tests/lab/lab.sh): an authenticator namespace and
 // a client namespace joined by a veth pair, hostapd or the simulator
 // (tests/tools/authsim.cpp) and dnsmasq on the authenticator's side.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The locales the client is tried in, and the English catalogue read
 // straight from its source (po/en.po), so that a test compares what the
 // client shows with the catalogue and not with gettext's own answer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The title and text an engine message carries, rendered as the window shows them.
 #pragma once
 

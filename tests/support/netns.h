@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Test network: a private network namespace holding one veth pair.
 //
 //   const uint8_t a[6] = {...}, b[6] = {...};

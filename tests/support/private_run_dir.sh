@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs a test with a /run/corvix of its own: the client's instance lock and the
 # companion DHCP program's stop sockets live there, so tests that run at the
 # same time don't see each other's. Must run in a private mount namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Running a test step in a forked child with private namespaces, and running
 // a program with its output captured.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fixtures for tests that keep their files in a folder of their own.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Options of a ThreadSanitizer build (CORVIX_TSAN) for every test program.
 // GTK, GLib and the font libraries are not instrumented, and GLib's locks are
 // futexes the sanitizer cannot see: the allocations and string reads those

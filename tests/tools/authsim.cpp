@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // authsim: the lab's own 802.1X authenticator for what hostapd does not do:
 // EAP-Failure frames that carry a failure code, RC4-descriptor EAPOL-Key
 // frames after success, silence, requests sent to the group address. It

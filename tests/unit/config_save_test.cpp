@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings dialog's rules that need no window: reading the time-out,
 // bounding the page entry's text, and who counts as root.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The worker's decisions over received frames, row by row, with the captured
 // length cut just before and just at each byte that a decision reads.
 #include <gtest/gtest.h>

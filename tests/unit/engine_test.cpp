@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The engine's answers to the window's requests, over a real socket pair and
 // a settings file of the test's own: refusals in the Parts' words, nothing at
 // all for what no window sends, and the settings-file requests.

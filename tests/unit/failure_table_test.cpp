@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The server's failure codes and the messages the user sees.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Capture filters, tested the way libpcap tests its own: compiled on a dead
 // Ethernet handle and applied to a table of frames.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // HMAC-MD5 against RFC 2104 / RFC 2202 and against libgcrypt's HMAC.
 #include <gtest/gtest.h>
 

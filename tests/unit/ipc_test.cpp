@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The records between the window and the engine, and the engine's checks of
 // every request it receives.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Key frames, checked byte by byte with libgcrypt's HMAC-MD5 and ARCFOUR as
 // independent references (never the client's own MD5, HMAC or RC4).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the worker reads from rtnetlink link messages and the clocks.
 #include <gtest/gtest.h>
 

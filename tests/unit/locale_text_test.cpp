@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The texts in every locale: `_` hands the UTF-8 texts on unchanged, names
 // from the system are converted from the locale's encoding, and the language
 // follows the locale variables through the build's catalogues.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The log-on machine's transitions, row by row: from each phase, each input
 // gives these steps (frames named by what they are on the wire) and this phase.
 #include <gtest/gtest.h>

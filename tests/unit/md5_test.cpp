@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // MD5 against the RFC 1321 test suite, whole and fed in pieces.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // EAPOL Start/Logoff and the EAP responses, byte by byte.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // RC4 against the keystream vectors of RFC 6229, section 2.
 #include <gtest/gtest.h>
 

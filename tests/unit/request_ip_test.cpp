@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command lines of address acquisition and the post-login action, checked
 // by letting /bin/sh parse them with the programs replaced by argument printers.
 #include <gtest/gtest.h>

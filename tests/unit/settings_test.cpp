@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings file: first run, loading rules, stored accounts and the
 // password scrambling.
 #include <gtest/gtest.h>

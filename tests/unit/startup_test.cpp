@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the root process keeps from its caller and the start-up messages.
 #include <gtest/gtest.h>
 

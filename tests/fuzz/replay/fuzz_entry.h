@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The entry points libFuzzer calls in a fuzz target. The replay build
 // force-includes this into each target's source (-include): g++'s
 // -Wmissing-declarations wants a declaration before each definition, which

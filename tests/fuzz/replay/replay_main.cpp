@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A fuzz target's entry point run once on each stored input, as libFuzzer runs
 // a corpus before it starts mutating, but built with the ordinary compiler and
 // the sanitizers of the test build: every input kept in a corpus must still go
