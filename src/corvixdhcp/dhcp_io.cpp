@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "dhcp_io.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
