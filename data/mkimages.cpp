@@ -28,7 +28,7 @@ constexpr Rgba kGreen{0x2e / 255.0, 0xa4 / 255.0, 0x4a / 255.0, 1};
 constexpr Rgba kOrange{0xf0 / 255.0, 0x9a / 255.0, 0x1e / 255.0, 1};
 constexpr Rgba kGrey{0x7a / 255.0, 0x8f / 255.0, 0xa6 / 255.0, 1};
 constexpr Rgba kGold{0xe0 / 255.0, 0xa5 / 255.0, 0x26 / 255.0, 1};
-constexpr Rgba kWhite{1, 1, 1, 1};
+constexpr Rgba WHITE{1, 1, 1, 1};
 
 // Straight (not premultiplied) RGBA in 0..1, as GdkPixbuf stores it.
 struct Canvas {
@@ -231,8 +231,8 @@ Canvas emblem(int size, Rgba body, Rgba dot)
     Canvas c = canvas(size, size);
     double s = size / 20.0;
     fill(c, disc(10 * s, 10 * s, 9.3 * s), vertical_gradient(lighter(body, 0.35), body, 1 * s, 19 * s));
-    fill(c, ring(9.4 * s, 10 * s, 5.6 * s, 3.5 * s, -40, 40), kWhite);
-    fill(c, disc(15 * s, 15 * s, 4.4 * s), kWhite);
+    fill(c, ring(9.4 * s, 10 * s, 5.6 * s, 3.5 * s, -40, 40), WHITE);
+    fill(c, disc(15 * s, 15 * s, 4.4 * s), WHITE);
     fill(c, disc(15 * s, 15 * s, 3.3 * s), dot);
     return c;
 }
@@ -253,7 +253,7 @@ Canvas round_badge(Rgba body, const Inside &mark)
 {
     Canvas c = canvas(40, 40);
     fill(c, disc(20, 20, 18.5), vertical_gradient(lighter(body, 0.35), body, 2, 38));
-    fill(c, mark, kWhite);
+    fill(c, mark, WHITE);
     return c;
 }
 
@@ -428,7 +428,7 @@ Canvas minimise_window()
 {
     Canvas c = canvas(20, 20);
     fill(c, rounded_rect(1.5, 3, 18.5, 17, 1.5), kBlue);
-    fill(c, rounded_rect(3, 6.5, 17, 15.5, 0.5), kWhite);
+    fill(c, rounded_rect(3, 6.5, 17, 15.5, 0.5), WHITE);
     fill(c, capsule(6.5, 12.5, 13.5, 12.5, 1.2), kDark);
     return c;
 }

@@ -26,7 +26,7 @@ namespace {
 // How long an exit (or the window's end) waits for the Logoff worker to end
 // the process before the engine ends it itself: an interface that has gone
 // meanwhile must not keep a root process alive.
-constexpr int kLogoffGraceMs = 5000;
+constexpr int LOGOFF_GRACE_MS = 5000;
 
 struct Engine {
     int fd = -1;
@@ -272,7 +272,7 @@ void refuse(const EngineRequest &req, Verdict v)
     if (!engine.ending)
         std::exit(0);
     // The Logoff worker ends the process; this is only the limit.
-    g_usleep(kLogoffGraceMs * 1000);
+    g_usleep(LOGOFF_GRACE_MS * 1000);
     std::exit(0);
 }
 
@@ -321,7 +321,7 @@ void engine_main(int fd, ClientSettings *settings, uid_t real_uid)
     uint8_t buf[sizeof(IpcRecord) + 1];
     for (;;) {
         struct pollfd p{fd, POLLIN, 0};
-        int n = poll(&p, 1, engine.ending ? kLogoffGraceMs : -1);
+        int n = poll(&p, 1, engine.ending ? LOGOFF_GRACE_MS : -1);
         if (n == 0)
             std::exit(0);  // the Logoff worker did not end the process in time
         if (n < 0 && errno == EINTR)

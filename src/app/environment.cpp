@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstring>
 
-const char *const kSafePath = "/usr/sbin:/usr/bin:/sbin:/bin";
+const char *const SAFE_PATH = "/usr/sbin:/usr/bin:/sbin:/bin";
 
 namespace {
 
@@ -95,7 +95,7 @@ std::vector<std::string> reduced_environment(const std::vector<std::string> &env
     std::string fallback = user_home + "/.Xauthority";
     if (!has_xauthority && plain_path(user_home) && plain_path(fallback))
         out.push_back("XAUTHORITY=" + fallback);
-    out.push_back(std::string("PATH=") + kSafePath);
+    out.push_back(std::string("PATH=") + SAFE_PATH);
     out.push_back("DBUS_SESSION_BUS_ADDRESS=");
     return out;
 }

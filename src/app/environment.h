@@ -7,7 +7,7 @@
 #include <vector>
 
 // The fixed search path of the system's own directories.
-extern const char *const kSafePath;
+extern const char *const SAFE_PATH;
 
 // From "NAME=VALUE" entries: DISPLAY, XAUTHORITY and the locale variables when
 // their values are plain, the fixed PATH, an empty DBUS_SESSION_BUS_ADDRESS,

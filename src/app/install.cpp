@@ -14,9 +14,9 @@ namespace {
 
 // Doubled slashes as the installed client has always probed it; the system
 // reads them as single ones.
-const char kInstalledProbe[] = "//usr//share//Corvix2//Corvix";
+const char INSTALLED_PROBE[] = "//usr//share//Corvix2//Corvix";
 
-const char *const kInstallCommands[] = {
+const char *const INSTALL_COMMANDS[] = {
     "mkdir -p /usr/share/Corvix2",
     "cp -f ./Corvix* /usr/share/Corvix2",
     "cp -f ./Corvix.desktop /usr/share/applications",
@@ -28,14 +28,14 @@ const char *const kInstallCommands[] = {
     "cp -f ./readme /usr/share/Corvix2",
 };
 
-const char *const kUninstallCommands[] = {
+const char *const UNINSTALL_COMMANDS[] = {
     "rm -f -r /usr/share/Corvix2",
     "rm -f /usr/bin/Corvix",
     "rm -f /usr/share/applications/Corvix.desktop",
     "rm -f /etc/xdg/autostart/Corvix.desktop",
 };
 
-const char kAutostartEntry[] = "/etc/xdg/autostart/Corvix.desktop";
+const char AUTOSTART_ENTRY[] = "/etc/xdg/autostart/Corvix.desktop";
 
 // dpkg's files are dpkg's to change: copying over them or removing them would
 // leave a package that dpkg still lists but no longer matches its files.
@@ -46,7 +46,7 @@ bool installed_by_package()
 
 bool is_installed()
 {
-    FILE *f = std::fopen(kInstalledProbe, "r");
+    FILE *f = std::fopen(INSTALLED_PROBE, "r");
     if (!f)
         return false;
     std::fclose(f);
@@ -106,7 +106,7 @@ void install()
         std::exit(-1);
     }
     say(text_of(T_INSTALLING));
-    run_all(kInstallCommands);
+    run_all(INSTALL_COMMANDS);
     say(text_of(T_INSTALL_DONE));
     std::exit(0);
 }
@@ -124,7 +124,7 @@ void uninstall()
         std::exit(-1);
     }
     say(text_of(T_UNINSTALLING));
-    run_all(kUninstallCommands);
+    run_all(UNINSTALL_COMMANDS);
     say(text_of(T_UNINSTALL_DONE));
     std::exit(0);
 }
@@ -136,6 +136,6 @@ gpointer set_autostart(gpointer auto_start)
     if (GPOINTER_TO_INT(auto_start) != 0)
         (void)shell_run("cp -f /usr/share/Corvix2/Corvix.desktop /etc/xdg/autostart/ 2>/dev/null");
     else
-        (void)unlink(kAutostartEntry);
+        (void)unlink(AUTOSTART_ENTRY);
     return nullptr;
 }

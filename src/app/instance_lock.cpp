@@ -16,9 +16,9 @@ int lock_fd = -1;
 // a folder of root's that nobody else may enter.
 int open_runtime_dir()
 {
-    if (mkdir(kRuntimeDir, 0700) != 0 && errno != EEXIST)
+    if (mkdir(RUNTIME_DIR, 0700) != 0 && errno != EEXIST)
         return -1;
-    int fd = open(kRuntimeDir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = open(RUNTIME_DIR, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st{};
     if (fd < 0)
         return -1;
@@ -38,7 +38,7 @@ InstanceLock take_instance_lock()
     int dir = open_runtime_dir();
     if (dir < 0)
         return InstanceLock::Unavailable;
-    int fd = openat(dir, kInstanceLockName, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+    int fd = openat(dir, INSTANCE_LOCK_NAME, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
                     0600);
     close(dir);
     struct stat st{};

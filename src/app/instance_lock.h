@@ -8,8 +8,8 @@
 
 // Root's folder for the client's run-time files (the lock, the companion DHCP
 // program's stop sockets): made mode 0700 by root on first use.
-constexpr const char kRuntimeDir[] = "/run/corvix";
-constexpr const char kInstanceLockName[] = "Corvix.lock";
+constexpr const char RUNTIME_DIR[] = "/run/corvix";
+constexpr const char INSTANCE_LOCK_NAME[] = "Corvix.lock";
 
 enum class InstanceLock {
     Taken,        // this process holds it now

@@ -30,10 +30,10 @@ bool no_way_back()
 }
 
 // The kernel's own values for init (include/asm-generic/resource.h).
-constexpr rlim_t kStackDefault = 8ull * 1024 * 1024;
-constexpr rlim_t kOpenFiles = 1024, kOpenFilesMax = 4096;
-constexpr rlim_t kLockedMemory = 8ull * 1024 * 1024;
-constexpr rlim_t kQueueBytes = 819200;
+constexpr rlim_t STACK_DEFAULT = 8ull * 1024 * 1024;
+constexpr rlim_t OPEN_FILES = 1024, kOpenFilesMax = 4096;
+constexpr rlim_t LOCKED_MEMORY = 8ull * 1024 * 1024;
+constexpr rlim_t QUEUE_BYTES = 819200;
 
 // What the kernel gives init for processes and pending signals: half the
 // thread maximum. Unlimited when the maximum cannot be read.
@@ -108,13 +108,13 @@ ResourceLimits root_default_limits()
     for (struct rlimit &one : l.of)
         one = {RLIM_INFINITY, RLIM_INFINITY};
     const rlim_t tasks = half_thread_max();
-    l.of[RLIMIT_STACK] = {kStackDefault, RLIM_INFINITY};
+    l.of[RLIMIT_STACK] = {STACK_DEFAULT, RLIM_INFINITY};
     l.of[RLIMIT_CORE] = {0, RLIM_INFINITY};
     l.of[RLIMIT_NPROC] = {tasks, tasks};
-    l.of[RLIMIT_NOFILE] = {kOpenFiles, kOpenFilesMax};
-    l.of[RLIMIT_MEMLOCK] = {kLockedMemory, kLockedMemory};
+    l.of[RLIMIT_NOFILE] = {OPEN_FILES, kOpenFilesMax};
+    l.of[RLIMIT_MEMLOCK] = {LOCKED_MEMORY, LOCKED_MEMORY};
     l.of[RLIMIT_SIGPENDING] = {tasks, tasks};
-    l.of[RLIMIT_MSGQUEUE] = {kQueueBytes, kQueueBytes};
+    l.of[RLIMIT_MSGQUEUE] = {QUEUE_BYTES, QUEUE_BYTES};
     l.of[RLIMIT_NICE] = {0, 0};
     l.of[RLIMIT_RTPRIO] = {0, 0};
     return l;
@@ -190,7 +190,7 @@ ResourceLimits take_root_limits()
     // limit when the process started; the engine's workers get the default.
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) == 0) {
-        if (pthread_attr_setstacksize(&attr, kStackDefault) == 0)
+        if (pthread_attr_setstacksize(&attr, STACK_DEFAULT) == 0)
             (void)pthread_setattr_default_np(&attr);
         (void)pthread_attr_destroy(&attr);
     }

@@ -25,7 +25,7 @@ int engine_is_root = -1;
 
 namespace {
 
-const StartupMessage kStartupMessages[] = {
+const StartupMessage STARTUP_MESSAGES[] = {
     {STATUS_NIC_LIST_FAILED, STATUS_ERROR, T_TITLE_ERROR, T_NIC_LIST_FAILED},
     {STATUS_NO_NIC, STATUS_NO_NIC, T_TITLE_ERROR, T_NO_NIC},
     {STATUS_NOT_ROOT, STATUS_ERROR, T_TITLE_ERROR, T_NOT_ROOT},
@@ -133,7 +133,7 @@ void check_mul_instance(ClientSettings *settings)
 
 const StartupMessage *startup_message(int status_in)
 {
-    for (const StartupMessage &m : kStartupMessages) {
+    for (const StartupMessage &m : STARTUP_MESSAGES) {
         if (m.status_in == status_in)
             return &m;
     }

@@ -10,8 +10,8 @@
 // Marks a source text for the catalogues (po/): xgettext collects these.
 #define N_(text) text
 
-const char *const kTextDomain = "corvix";
-const char *const kCatalogueDir = "/usr/share/locale";
+const char *const TEXT_DOMAIN = "corvix";
+const char *const CATALOGUE_DIR = "/usr/share/locale";
 
 namespace {
 
@@ -23,7 +23,7 @@ const char *shown(const char *text)
 {
     if (language.load() == TextLanguage::Chinese || !text[0])
         return text;
-    return dgettext(kTextDomain, text);
+    return dgettext(TEXT_DOMAIN, text);
 }
 
 struct TextRow {
@@ -184,11 +184,11 @@ UserText server_failure_text(const uint8_t failure_code[4])
 
 TextLanguage choose_text_language(const char *dir)
 {
-    bindtextdomain(kTextDomain, dir);
-    bind_textdomain_codeset(kTextDomain, "UTF-8");
+    bindtextdomain(TEXT_DOMAIN, dir);
+    bind_textdomain_codeset(TEXT_DOMAIN, "UTF-8");
     // The catalogue gettext picks decides: the client's name differs in English only.
     const char *name = TEXTS[T_APP_NAME].text;
-    bool english = std::strcmp(dgettext(kTextDomain, name), name) != 0;
+    bool english = std::strcmp(dgettext(TEXT_DOMAIN, name), name) != 0;
     language = english ? TextLanguage::English : TextLanguage::Chinese;
     return language;
 }

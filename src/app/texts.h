@@ -103,12 +103,12 @@ UserText server_failure_text(const uint8_t failure_code[4]);
 // process chose otherwise: only the window does (choose_text_language).
 enum class TextLanguage { Chinese, English };
 // The message catalogues' domain and where the installed client finds them.
-extern const char *const kTextDomain;
-extern const char *const kCatalogueDir;
+extern const char *const TEXT_DOMAIN;
+extern const char *const CATALOGUE_DIR;
 // Binds the catalogues under dir (UTF-8 whatever the locale's encoding) and
 // takes the language that LANGUAGE, LC_ALL, LC_MESSAGES and LANG choose
 // through them, as gettext does; after setlocale. Returns the language.
-TextLanguage choose_text_language(const char *dir = kCatalogueDir);
+TextLanguage choose_text_language(const char *dir = CATALOGUE_DIR);
 TextLanguage text_language();
 
 // Whether a number names a text (a record from the other half is checked).

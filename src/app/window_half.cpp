@@ -32,7 +32,7 @@ std::vector<std::string> pending_names;
 // in order before anything newer.
 std::deque<IpcRecord> deferred;
 // How long a save waits for the engine's answer before it counts as failed.
-constexpr int kSaveWaitMs = 5000;
+constexpr int SAVE_WAIT_MS = 5000;
 
 void send_request(const IpcRecord &r)
 {
@@ -91,7 +91,7 @@ ConfigSave request_save(const ConfigChoice &c, ClientSettings *s)
     (void)ipc_set_text(r, 1, c.timeout.substr(0, IPC_TEXT_SIZE - 1).c_str());
     if (!ipc_send(engine_fd, r))
         return ConfigSave::FileUnreadable;
-    for (int waited = 0; waited < kSaveWaitMs;) {
+    for (int waited = 0; waited < SAVE_WAIT_MS;) {
         struct pollfd p{engine_fd, POLLIN, 0};
         int n = poll(&p, 1, 100);
         waited += 100;

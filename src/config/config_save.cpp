@@ -14,11 +14,11 @@
 
 namespace {
 
-constexpr int kTimeoutDefault = 800;
-constexpr int kTimeoutMax = 3600;
-constexpr int kTimeoutMin = 8;
-constexpr char kDesktopEntry[] = "/usr/share/Corvix2/Corvix.desktop";
-const char *const kDesktopFolders[] = {"桌面", "Desktop"};
+constexpr int TIMEOUT_DEFAULT = 800;
+constexpr int TIMEOUT_MAX = 3600;
+constexpr int TIMEOUT_MIN = 8;
+constexpr char DESKTOP_ENTRY[] = "/usr/share/Corvix2/Corvix.desktop";
+const char *const DESKTOP_FOLDERS[] = {"桌面", "Desktop"};
 
 struct IniCloser {
     void operator()(IniFile *ini) const { ini_close(ini); }
@@ -57,7 +57,7 @@ NewOptions options_of(const ConfigChoice &c)
     o.url = c.open_url ? url_field_text(c.url) : "";
     o.use_own_dhcp = c.use_own_dhcp ? 1 : 0;
     o.timeout_reconnect = c.timeout_reconnect ? 1 : 0;
-    o.timeout = c.timeout_reconnect ? timeout_from_text(c.timeout.c_str()) : kTimeoutDefault;
+    o.timeout = c.timeout_reconnect ? timeout_from_text(c.timeout.c_str()) : TIMEOUT_DEFAULT;
     o.auto_start = c.auto_start ? 1 : 0;
     o.private_auth = c.private_auth ? 1 : 0;
     return o;
@@ -102,9 +102,9 @@ void apply(ClientSettings *s, const NewOptions &o)
 std::string launcher_test_line(const std::string &login_name)
 {
     std::string home = "/home/" + login_name + "/", line;
-    for (const char *folder : kDesktopFolders)
+    for (const char *folder : DESKTOP_FOLDERS)
         line += "test -e " + shell_quote(home + folder + "/Corvix.desktop") + " && exit 1; ";
-    for (const char *folder : kDesktopFolders)
+    for (const char *folder : DESKTOP_FOLDERS)
         line += "test -e " + shell_quote(home + folder) + " && exit 0; ";
     return line + "exit 1";
 }
@@ -112,8 +112,8 @@ std::string launcher_test_line(const std::string &login_name)
 std::string launcher_copy_line(const std::string &login_name)
 {
     std::string home = "/home/" + login_name + "/", line;
-    for (const char *folder : kDesktopFolders) {
-        line += std::string("cp ") + kDesktopEntry + " " + shell_quote(home + folder + "/") +
+    for (const char *folder : DESKTOP_FOLDERS) {
+        line += std::string("cp ") + DESKTOP_ENTRY + " " + shell_quote(home + folder + "/") +
                 " 1>/dev/null 2>/dev/null; ";
     }
     return line + "exit 0";
@@ -138,25 +138,25 @@ int timeout_from_text(const char *text)
         p++;
     long long value = 0;
     for (; *p >= '0' && *p <= '9'; p++) {
-        if (value <= kTimeoutMax)  // anything larger ends as the maximum anyway
+        if (value <= TIMEOUT_MAX)  // anything larger ends as the maximum anyway
             value = value * 10 + (*p - '0');
     }
     if (negative)
         value = -value;
-    if (value > kTimeoutMax)
-        value = kTimeoutMax;
-    if (value < kTimeoutMin)
-        value = kTimeoutDefault;
+    if (value > TIMEOUT_MAX)
+        value = TIMEOUT_MAX;
+    if (value < TIMEOUT_MIN)
+        value = TIMEOUT_DEFAULT;
     return static_cast<int>(value);
 }
 
 std::string url_field_text(const std::string &text)
 {
-    constexpr size_t kMax = sizeof(ClientSettings{}.url) - 1;
+    constexpr size_t URL_LINE_MAX = sizeof(ClientSettings{}.url) - 1;
     std::string line = text.substr(0, text.find_first_of("\r\n"));
-    if (line.size() <= kMax)
+    if (line.size() <= URL_LINE_MAX)
         return line;
-    size_t end = kMax;
+    size_t end = URL_LINE_MAX;
     // Back off over continuation bytes (10xxxxxx) to the start of a character.
     while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xc0) == 0x80)
         end--;

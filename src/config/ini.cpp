@@ -16,18 +16,18 @@
 
 namespace {
 
-constexpr size_t kLineMax = 126;        // characters of a line, without its line break
-constexpr size_t kSectionMax = 63;      // section name taken from a header line
-constexpr size_t kAddressMax = 63;      // any address, also the one ini_append completes
-constexpr size_t kWrittenLineMax = 127; // a written line including its line feed
-constexpr size_t kIntTextMax = 71;      // value text looked at by ini_get_int
-constexpr size_t kFileMax = 1 << 20;    // a settings file is a few dozen lines
-constexpr const char *kDefaultSection = "General";
+constexpr size_t INI_LINE_MAX = 126;        // characters of a line, without its line break
+constexpr size_t SECTION_MAX = 63;      // section name taken from a header line
+constexpr size_t ADDRESS_MAX = 63;      // any address, also the one ini_append completes
+constexpr size_t WRITTEN_LINE_MAX = 127; // a written line including its line feed
+constexpr size_t INT_TEXT_MAX = 71;      // value text looked at by ini_get_int
+constexpr size_t FILE_MAX = 1 << 20;    // a settings file is a few dozen lines
+constexpr const char *DEFAULT_SECTION = "General";
 // What stands between key and value in a written line. The plain form carries
 // every byte but a line break verbatim; a value holding CR or LF is written in
 // the escaped form, where '%', CR and LF appear as %25, %0D and %0A.
-constexpr const char kPlainSeparator[] = " = ";
-constexpr const char kEscapedSeparator[] = " =% ";
+constexpr const char PLAIN_SEPARATOR[] = " = ";
+constexpr const char ESCAPED_SEPARATOR[] = " =% ";
 
 // ---------------------------------------------------------------- entries
 
@@ -115,23 +115,23 @@ bool has_line_break(const char *text, size_t len)
 size_t written_length(const char *value, size_t len)
 {
     if (!has_line_break(value, len))
-        return sizeof kPlainSeparator - 1 + len;
+        return sizeof PLAIN_SEPARATOR - 1 + len;
     size_t escapes = 0;
     for (size_t i = 0; i < len; i++)
         escapes += needs_escape(value[i]) ? 1 : 0;
-    return sizeof kEscapedSeparator - 1 + len + 2 * escapes;
+    return sizeof ESCAPED_SEPARATOR - 1 + len + 2 * escapes;
 }
 
 // Appends the text after the key in a written line, without its line feed.
 void append_written_value(std::string *out, const char *value, size_t len)
 {
     if (!has_line_break(value, len)) {
-        *out += kPlainSeparator;
+        *out += PLAIN_SEPARATOR;
         out->append(value, len);
         return;
     }
     static const char hex[] = "0123456789ABCDEF";
-    *out += kEscapedSeparator;
+    *out += ESCAPED_SEPARATOR;
     for (size_t i = 0; i < len; i++) {
         unsigned char c = static_cast<unsigned char>(value[i]);
         if (needs_escape(static_cast<char>(c))) {
@@ -148,10 +148,10 @@ void append_written_value(std::string *out, const char *value, size_t len)
 // would smuggle extra entries into the file; one in a value is escaped.
 bool entry_fits(const char *key, size_t key_len, const char *value, size_t value_len)
 {
-    if (has_line_break(key, key_len) || key_len > kWrittenLineMax ||
-        value_len > kWrittenLineMax)
+    if (has_line_break(key, key_len) || key_len > WRITTEN_LINE_MAX ||
+        value_len > WRITTEN_LINE_MAX)
         return false;
-    return key_len + written_length(value, value_len) + 1 <= kWrittenLineMax;
+    return key_len + written_length(value, value_len) + 1 <= WRITTEN_LINE_MAX;
 }
 
 bool entry_fits(const char *key, const char *value)
@@ -180,7 +180,7 @@ struct Address {
 // Splits "SECTION@KEY" at its first '@'; false for a null or over-long address.
 bool split_address(const char *address, Address *out)
 {
-    if (!address || strnlen(address, kAddressMax + 1) > kAddressMax)
+    if (!address || strnlen(address, ADDRESS_MAX + 1) > ADDRESS_MAX)
         return false;
     const char *at = strchr(address, '@');
     out->default_section = !at || at == address;
@@ -199,7 +199,7 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_separator(char c) { return is_blank(c) || c == '=' || c == ':'; }
 
 struct ReadState {
-    std::string section = kDefaultSection;
+    std::string section = DEFAULT_SECTION;
     bool skipping = false; // inside a section whose name is over the limit
 };
 
@@ -214,7 +214,7 @@ void read_header(const char *p, ReadState *state)
     while (is_blank(*p))
         p++;
     size_t len = strcspn(p, " \t]");
-    state->skipping = len > kSectionMax || memchr(p, '\r', len) != nullptr;
+    state->skipping = len > SECTION_MAX || memchr(p, '\r', len) != nullptr;
     if (!state->skipping)
         state->section.assign(p, len);
 }
@@ -256,11 +256,11 @@ size_t unescape_in_place(char *text)
 // '=' and ':' and drops trailing blanks, as hand-written files expect.
 const char *line_value(char *rest, size_t *len)
 {
-    if (strncmp(rest, kPlainSeparator, 3) == 0) {
+    if (strncmp(rest, PLAIN_SEPARATOR, 3) == 0) {
         *len = strlen(rest + 3);
         return rest + 3;
     }
-    if (strncmp(rest, kEscapedSeparator, 4) == 0) {
+    if (strncmp(rest, ESCAPED_SEPARATOR, 4) == 0) {
         *len = unescape_in_place(rest + 4);
         return rest + 4;
     }
@@ -328,7 +328,7 @@ IniFile *new_store(const char *path)
 bool parse_text(IniFile *ini, const char *text, size_t size)
 {
     ReadState state;
-    char line[kLineMax + 1];
+    char line[INI_LINE_MAX + 1];
     size_t pos = 0;
     while (pos < size) {
         const char *start = text + pos;
@@ -337,7 +337,7 @@ bool parse_text(IniFile *ini, const char *text, size_t size)
         pos += len + (lf ? 1 : 0);
         if (len > 0 && start[len - 1] == '\r')
             len--;
-        if (len > kLineMax)
+        if (len > INI_LINE_MAX)
             continue;
         memcpy(line, start, len);
         line[len] = '\0';
@@ -347,7 +347,7 @@ bool parse_text(IniFile *ini, const char *text, size_t size)
     return true;
 }
 
-// The whole content of an open file, at most kFileMax bytes; false with errno
+// The whole content of an open file, at most FILE_MAX bytes; false with errno
 // set on a read error or a longer file.
 bool read_all(int fd, std::string *text)
 {
@@ -360,7 +360,7 @@ bool read_all(int fd, std::string *text)
             return false;
         if (n == 0)
             return true;
-        if (text->size() + static_cast<size_t>(n) > kFileMax) {
+        if (text->size() + static_cast<size_t>(n) > FILE_MAX) {
             errno = EFBIG;
             return false;
         }
@@ -378,7 +378,7 @@ bool format_store(const IniFile *ini, std::string *text)
     for (const IniEntry *e = ini->first_entry; e; e = e->next) {
         if (!section || strcmp(section, e->section) != 0) {
             section = e->section;
-            if (strlen(section) + 3 > kWrittenLineMax || has_line_break(section))
+            if (strlen(section) + 3 > WRITTEN_LINE_MAX || has_line_break(section))
                 return false;
             *text += '[';
             *text += section;
@@ -703,7 +703,7 @@ char *ini_get(IniFile *ini, const char *address, char *out, size_t out_size)
 
 int ini_get_int(IniFile *ini, const char *address)
 {
-    char text[kIntTextMax + 1];
+    char text[INT_TEXT_MAX + 1];
     return parse_int(ini_get(ini, address, text, sizeof text));
 }
 
@@ -733,8 +733,8 @@ int ini_append(IniFile *ini, const char *address, const char *value)
     if (!ini || !value || !split_address(address, &a))
         return 0;
     if (a.default_section)
-        a.section = ini->first_entry ? ini->first_entry->section : kDefaultSection;
-    if (a.key.empty() || a.section.size() + 1 + a.key.size() > kAddressMax)
+        a.section = ini->first_entry ? ini->first_entry->section : DEFAULT_SECTION;
+    if (a.key.empty() || a.section.size() + 1 + a.key.size() > ADDRESS_MAX)
         return 0;
     if (has_line_break(a.section.c_str()) || !entry_fits(a.key.c_str(), value) ||
         !names_readable(a.section, a.key))

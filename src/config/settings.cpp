@@ -22,9 +22,9 @@ const char *settings_path = "/usr/share/Corvix2/Corvix.conf";
 namespace {
 
 // Account numbers never go beyond this; a larger count is a hand-edited file.
-const int kMaxAccounts = 9999;
+const int MAX_ACCOUNTS = 9999;
 // Longer than any line the store reads (126 characters).
-const size_t kValueSize = 128;
+const size_t VALUE_SIZE = 128;
 
 struct IniCloser {
     void operator()(IniFile *ini) const { ini_close(ini); }
@@ -38,7 +38,7 @@ struct FirstRunKey {
 };
 
 // The twelve option keys in the order the first run writes them.
-const FirstRunKey kFirstRunKeys[] = {
+const FirstRunKey FIRST_RUN_KEYS[] = {
     {"OPTION@USER", true, 0},           {"OPTION@AutoStart", true, 0},
     {"OPTION@AutoLogon", true, 0},      {"OPTION@UseCorvixDhcp", true, 1},
     {"OPTION@TimeoutReconnect", true, 0}, {"OPTION@Timeout", true, 800},
@@ -47,7 +47,7 @@ const FirstRunKey kFirstRunKeys[] = {
     {"OPTION@LassPassWord", false, 0},  {"OPTION@LassDeviceName", false, 0},
 };
 
-const int kDefaultTimeout = 800;
+const int DEFAULT_TIMEOUT = 800;
 
 std::string numbered(const char *key, int n)
 {
@@ -58,7 +58,7 @@ std::string numbered(const char *key, int n)
 
 std::string get_text(IniFile *ini, const std::string &address)
 {
-    char value[kValueSize];
+    char value[VALUE_SIZE];
     ini_get(ini, address.c_str(), value, sizeof value);
     return value;
 }
@@ -80,7 +80,7 @@ int get_flag(IniFile *ini, const char *address)
 int account_count(IniFile *ini)
 {
     int n = ini_get_int(ini, "OPTION@USER");
-    return n < 0 ? 0 : (n > kMaxAccounts ? kMaxAccounts : n);
+    return n < 0 ? 0 : (n > MAX_ACCOUNTS ? MAX_ACCOUNTS : n);
 }
 
 void load_options(IniFile *ini, ClientSettings *s)
@@ -94,13 +94,13 @@ void load_options(IniFile *ini, ClientSettings *s)
     s->timeout_reconnect = get_flag(ini, "OPTION@TimeoutReconnect");
     s->timeout = ini_get_int(ini, "OPTION@Timeout");
     if (s->timeout_reconnect == 0 || s->timeout > 3600 || s->timeout <= 7)
-        s->timeout = kDefaultTimeout;
+        s->timeout = DEFAULT_TIMEOUT;
 }
 
 // An unscrambled password that the password entry can hold, or empty.
 void decrypt_to_field(char (&field)[21], const std::string &stored)
 {
-    char clear[kValueSize];
+    char clear[VALUE_SIZE];
     g_strlcpy(clear, stored.c_str(), sizeof clear);
     decrypt(clear);
     bool fits = std::strlen(clear) < sizeof field && g_utf8_validate(clear, -1, nullptr);
@@ -130,7 +130,7 @@ void write_first_run_file()
     IniPtr ini(ini_create(settings_path));
     if (!ini)
         return;
-    for (const FirstRunKey &k : kFirstRunKeys) {
+    for (const FirstRunKey &k : FIRST_RUN_KEYS) {
         if (k.is_int)
             ini_append_int(ini.get(), k.address, k.number);
         else
@@ -144,7 +144,7 @@ void write_first_run_file()
 void use_first_run_values(ClientSettings *s)
 {
     s->use_own_dhcp = 1;
-    s->timeout = kDefaultTimeout;
+    s->timeout = DEFAULT_TIMEOUT;
 }
 
 // The file holds passwords that anyone could unscramble: root's alone. A file
@@ -216,7 +216,7 @@ void store_account(IniFile *ini, const char *account, const char *stored)
             return;
         }
     }
-    if (count >= kMaxAccounts)
+    if (count >= MAX_ACCOUNTS)
         return;
     ini_append(ini, numbered("username", count + 1).c_str(), account);
     ini_append(ini, numbered("password", count + 1).c_str(), stored);

@@ -14,15 +14,15 @@
 
 namespace {
 
-const GdkColor kStripColour{0, 0xbfbf, 0xe1e1, 0xf9f9};
-const GdkColor kPanelColour{0, 0xe4e4, 0xf4f4, 0xffff};
-const GdkColor kBlack{0, 0, 0, 0};
-const GdkColor kWhite{0, 0xffff, 0xffff, 0xffff};
-const GtkStateType kCaptionStates[] = {GTK_STATE_NORMAL, GTK_STATE_ACTIVE, GTK_STATE_PRELIGHT,
+const GdkColor STRIP_COLOUR{0, 0xbfbf, 0xe1e1, 0xf9f9};
+const GdkColor PANEL_COLOUR{0, 0xe4e4, 0xf4f4, 0xffff};
+const GdkColor BLACK{0, 0, 0, 0};
+const GdkColor WHITE{0, 0xffff, 0xffff, 0xffff};
+const GtkStateType CAPTION_STATES[] = {GTK_STATE_NORMAL, GTK_STATE_ACTIVE, GTK_STATE_PRELIGHT,
                                        GTK_STATE_SELECTED};
 // Shown, greyed out, while no post-login page is chosen.
-const char kDefaultPage[] = "http://www.example.com/";
-const char kDefaultTimeout[] = "800";
+const char DEFAULT_PAGE[] = "http://www.example.com/";
+const char DEFAULT_TIMEOUT[] = "800";
 
 // One dialog at a time; its records live in show_config_dialog's frame.
 ConfigWidgets *running = nullptr;
@@ -81,8 +81,8 @@ GtkWidget *new_check(GtkWidget *fixed, const char *caption, int x, int y)
     Utf8Text text = utf8(caption);
     GtkWidget *check = gtk_check_button_new_with_label(text_or_empty(text));
     GtkWidget *label = gtk_bin_get_child(GTK_BIN(check));
-    for (GtkStateType state : kCaptionStates)
-        gtk_widget_modify_fg(label, state, &kBlack);
+    for (GtkStateType state : CAPTION_STATES)
+        gtk_widget_modify_fg(label, state, &BLACK);
     gtk_fixed_put(GTK_FIXED(fixed), check, x, y);
     return check;
 }
@@ -91,8 +91,8 @@ GtkWidget *new_entry(GtkWidget *fixed, int max_chars, int x, int y, int w, int h
 {
     GtkWidget *entry = gtk_entry_new();
     gtk_entry_set_max_length(GTK_ENTRY(entry), max_chars);
-    gtk_widget_modify_text(entry, GTK_STATE_NORMAL, &kBlack);
-    gtk_widget_modify_base(entry, GTK_STATE_NORMAL, &kWhite);
+    gtk_widget_modify_text(entry, GTK_STATE_NORMAL, &BLACK);
+    gtk_widget_modify_base(entry, GTK_STATE_NORMAL, &WHITE);
     gtk_widget_set_size_request(entry, w, h);
     gtk_fixed_put(GTK_FIXED(fixed), entry, x, y);
     return entry;
@@ -107,7 +107,7 @@ GtkWidget *new_dialog_window()
     gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
     gtk_window_set_default_size(GTK_WINDOW(dialog), 340, 220);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
-    gtk_widget_modify_bg(dialog, GTK_STATE_NORMAL, &kStripColour);
+    gtk_widget_modify_bg(dialog, GTK_STATE_NORMAL, &STRIP_COLOUR);
     gtk_widget_set_size_request(GTK_DIALOG(dialog)->vbox, 334, 220);
     return dialog;
 }
@@ -116,7 +116,7 @@ GtkWidget *new_dialog_window()
 GtkWidget *new_panel(GtkWidget *dialog)
 {
     GtkWidget *panel = gtk_event_box_new();
-    gtk_widget_modify_bg(panel, GTK_STATE_NORMAL, &kPanelColour);
+    gtk_widget_modify_bg(panel, GTK_STATE_NORMAL, &PANEL_COLOUR);
     gtk_widget_set_size_request(panel, 330, 220);
     gtk_box_pack_start(GTK_BOX(GTK_DIALOG(dialog)->vbox), panel, FALSE, FALSE, 0);
     GtkWidget *fixed = gtk_fixed_new();
@@ -137,8 +137,8 @@ void build_controls(ConfigWidgets *w, GtkWidget *fixed, GtkTooltips *tips)
     gtk_tooltips_set_tip(tips, w->reconnect_check, text_or_empty(tip), nullptr);
     Utf8Text caption = utf8(text_of(T_TIMEOUT_CAPTION));
     GtkWidget *label = gtk_label_new(text_or_empty(caption));
-    for (GtkStateType state : kCaptionStates)
-        gtk_widget_modify_fg(label, state, &kBlack);
+    for (GtkStateType state : CAPTION_STATES)
+        gtk_widget_modify_fg(label, state, &BLACK);
     gtk_fixed_put(GTK_FIXED(fixed), label, 135, 118);
     w->timeout_entry = new_entry(fixed, 4, 235, 115, 40, 20);
     gtk_entry_set_alignment(GTK_ENTRY(w->timeout_entry), 1.0);
@@ -158,7 +158,7 @@ GtkWidget *add_button(GtkWidget *bar, Caption caption, int x, GCallback handler,
 GtkWidget *build_buttons(GtkWidget *fixed, ConfigContext *cc)
 {
     GtkWidget *strip = gtk_event_box_new();
-    gtk_widget_modify_bg(strip, GTK_STATE_NORMAL, &kStripColour);
+    gtk_widget_modify_bg(strip, GTK_STATE_NORMAL, &STRIP_COLOUR);
     gtk_widget_set_size_request(strip, 334, 30);
     gtk_fixed_put(GTK_FIXED(fixed), strip, 0, 190);
     GtkWidget *bar = gtk_fixed_new();
@@ -175,11 +175,11 @@ void set_initial_state(ConfigWidgets *w, const ClientSettings *s)
     g_signal_connect(w->reconnect_check, "toggled", G_CALLBACK(on_timeout_reconnect_check_toggle), w);
     g_signal_connect(w->own_dhcp_check, "toggled", G_CALLBACK(on_UseCorvixDhcp_check_toggle), w);
 
-    gtk_entry_set_text(GTK_ENTRY(w->url_entry), s->open_url ? s->url : kDefaultPage);
+    gtk_entry_set_text(GTK_ENTRY(w->url_entry), s->open_url ? s->url : DEFAULT_PAGE);
     gtk_widget_set_sensitive(w->url_entry, FALSE);
     char timeout[16];
     std::snprintf(timeout, sizeof timeout, "%d", s->timeout);
-    gtk_entry_set_text(GTK_ENTRY(w->timeout_entry), s->timeout_reconnect ? timeout : kDefaultTimeout);
+    gtk_entry_set_text(GTK_ENTRY(w->timeout_entry), s->timeout_reconnect ? timeout : DEFAULT_TIMEOUT);
     gtk_widget_set_sensitive(w->timeout_entry, FALSE);
 
     bool autostart_folder = shell_run("test -e /etc/xdg/autostart") == 0;

@@ -42,7 +42,7 @@ struct CaptionPair {
 };
 
 // In Caption order.
-const CaptionPair kCaptions[] = {
+const CaptionPair CAPTIONS[] = {
     {CAPTION_NONE, nullptr, nullptr},
     {CAPTION_EXIT, exit_inline, exit_en_inline},
     {CAPTION_LOGON, logon_inline, logon_en_inline},
@@ -56,7 +56,7 @@ const CaptionPair kCaptions[] = {
     {CAPTION_SAVE, saveit_inline, saveit_en_inline},
     {CAPTION_CANCEL, cancel_inline, cancel_en_inline},
 };
-static_assert(sizeof kCaptions / sizeof kCaptions[0] == CAPTION_COUNT, "one pair per caption");
+static_assert(sizeof CAPTIONS / sizeof CAPTIONS[0] == CAPTION_COUNT, "one pair per caption");
 
 }  // namespace
 
@@ -64,7 +64,7 @@ const guint8 *caption_picture(Caption caption, bool english)
 {
     if (caption <= CAPTION_NONE || caption >= CAPTION_COUNT)
         return nullptr;
-    const CaptionPair &pair = kCaptions[caption];
+    const CaptionPair &pair = CAPTIONS[caption];
     return english ? pair.english : pair.chinese;
 }
 

@@ -31,16 +31,16 @@ enum Slot {
     AUTO_LOGON_CHECK, FOOTER, SLOT_COUNT
 };
 
-const Place kPlaces[SLOT_COUNT] = {
+const Place PLACES[SLOT_COUNT] = {
     {0, 0, -1, -1},      {220, 106, -1, -1}, {30, 80, -1, -1},   {60, 75, -1, -1},
     {30, 110, -1, -1},   {60, 106, -1, -1},  {30, 140, -1, -1},  {60, 135, -1, -1},
     {250, 170, 60, 20},  {25, 170, 60, 20},  {100, 170, 60, 20}, {175, 170, 60, 20},
     {250, 97, -1, -1},   {250, 117, -1, -1}, {0, 200, 334, 20},
 };
 
-const GdkColor kAboutBackground{0, 0xe4e4, 0xf4f4, 0xffff};
-const char *const kRcFile = "/usr/share/Corvix2/Corvixrc";
-const GtkStateType kCheckStates[] = {GTK_STATE_NORMAL, GTK_STATE_ACTIVE, GTK_STATE_PRELIGHT, GTK_STATE_SELECTED};
+const GdkColor ABOUT_BACKGROUND{0, 0xe4e4, 0xf4f4, 0xffff};
+const char *const RC_FILE = "/usr/share/Corvix2/Corvixrc";
+const GtkStateType CHECK_STATES[] = {GTK_STATE_NORMAL, GTK_STATE_ACTIVE, GTK_STATE_PRELIGHT, GTK_STATE_SELECTED};
 
 // Closing the main window or its exit button ends the client at once, with
 // status 0 and without a Logoff.
@@ -51,7 +51,7 @@ void exit_client(GtkWidget *, gpointer)
 
 void put(MainWidgets *w, GtkWidget *widget, Slot slot)
 {
-    const Place &p = kPlaces[slot];
+    const Place &p = PLACES[slot];
     if (p.w > 0)
         gtk_widget_set_size_request(widget, p.w, p.h);
     gtk_fixed_put(GTK_FIXED(w->fixed), widget, p.x, p.y);
@@ -95,7 +95,7 @@ void fit_column(MainWidgets *w, std::initializer_list<std::pair<GtkWidget *, Slo
     }
     pango_font_description_free(font);
     for (const auto &[widget, slot] : column) {
-        const Place &p = kPlaces[slot];
+        const Place &p = PLACES[slot];
         int width = natural_width(widget);
         if (p.x + width > right_edge)
             gtk_fixed_move(GTK_FIXED(w->fixed), widget, std::max(min_x, right_edge - width), p.y);
@@ -103,7 +103,7 @@ void fit_column(MainWidgets *w, std::initializer_list<std::pair<GtkWidget *, Slo
 }
 
 // The labels end before the fields at x 60.
-constexpr int kLabelsEnd = 58, kWindowWidth = 334;
+constexpr int LABELS_END = 58, kWindowWidth = 334;
 
 GtkWidget *new_label(MainWidgets *w, const char *text, Slot slot)
 {
@@ -144,7 +144,7 @@ GtkWidget *new_check(MainWidgets *w, const char *caption, Slot slot)
     Utf8Text converted = utf8(caption);
     GtkWidget *check = gtk_check_button_new_with_label(text_or_empty(converted));
     GtkWidget *label = gtk_bin_get_child(GTK_BIN(check));
-    for (GtkStateType state : kCheckStates)
+    for (GtkStateType state : CHECK_STATES)
         gtk_widget_modify_fg(label, state, &w->colors[4]);
     put(w, check, slot);
     return check;
@@ -284,7 +284,7 @@ void build_main_window(AppContext *ctx)
     // The Chinese texts keep their places; the English ones are longer.
     if (text_language() == TextLanguage::English) {
         fit_column(w, {{w->account_label, ACCOUNT_LABEL}, {w->password_label, PASSWORD_LABEL}, {w->device_label, DEVICE_LABEL}},
-                   kLabelsEnd, 2);
+                   LABELS_END, 2);
         // Right of the lock at x 220..240, inside the window.
         fit_column(w, {{w->remember_check, REMEMBER_CHECK}, {w->auto_logon_check, AUTO_LOGON_CHECK}},
                    kWindowWidth - 2, 242);
@@ -306,7 +306,7 @@ void show_main_window(int *argc, char ***argv, ClientSettings *settings)
     // GLib sets its thread system up by itself; GDK thread support stays off
     // because workers hand widget work to this thread instead of locking.
     gtk_init(argc, argv);
-    gtk_rc_parse(kRcFile);
+    gtk_rc_parse(RC_FILE);
     build_main_window(&ctx);
     startup_decision(&ctx);
     gdk_threads_enter();
@@ -321,7 +321,7 @@ void show_about_dlg(GtkWidget *, MainWidgets *widgets)
     GtkWidget *about = gtk_about_dialog_new();
     GtkAboutDialog *dialog = GTK_ABOUT_DIALOG(about);
     set_window_icons(GTK_WINDOW(about));
-    gtk_widget_modify_bg(about, GTK_STATE_NORMAL, &kAboutBackground);
+    gtk_widget_modify_bg(about, GTK_STATE_NORMAL, &ABOUT_BACKGROUND);
     gtk_window_set_transient_for(GTK_WINDOW(about), nullptr);
     gtk_window_set_position(GTK_WINDOW(about), GTK_WIN_POS_CENTER);
     Utf8Text name = utf8(text_of(T_APP_NAME));

@@ -14,8 +14,8 @@
 
 namespace {
 
-const GdkColor kStripColour{0, 0xbfbf, 0xe1e1, 0xf9f9};
-const GdkColor kPanelColour{0, 0xe4e4, 0xf4f4, 0xffff};
+const GdkColor STRIP_COLOUR{0, 0xbfbf, 0xe1e1, 0xf9f9};
+const GdkColor PANEL_COLOUR{0, 0xe4e4, 0xf4f4, 0xffff};
 
 struct ButtonPlace {
     Caption caption;  // CAPTION_NONE: no button
@@ -32,7 +32,7 @@ struct DialogLayout {
 
 enum DialogKind { PROGRESS, FAILURE, NOTICE };
 
-const DialogLayout kLayouts[] = {
+const DialogLayout LAYOUTS[] = {
     {mes_inline, {CAPTION_HIDE, 260}, {CAPTION_DISCONNECT, 10}, false},
     {err_inline, {CAPTION_RECONNECT, 260}, {CAPTION_RETURN, 10}, true},
     {err_inline, {CAPTION_OK, 260}, {CAPTION_NONE, 10}, false},
@@ -124,7 +124,7 @@ GtkWidget *new_dialog_window(ClientSettings *s)
     Utf8Text title = utf8(s->msg_title);
     GtkWidget *dialog = gtk_dialog_new_with_buttons(text_or_empty(title), nullptr, GtkDialogFlags(0), nullptr);
     gtk_dialog_set_has_separator(GTK_DIALOG(dialog), FALSE);
-    set_background(dialog, kStripColour);
+    set_background(dialog, STRIP_COLOUR);
     gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
     gtk_window_set_default_size(GTK_WINDOW(dialog), 340, 120);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
@@ -136,7 +136,7 @@ GtkWidget *new_dialog_window(ClientSettings *s)
 }
 
 // Width right of the icon, inside the panel.
-constexpr int kTextWidth = 330 - 70 - 4;
+constexpr int TEXT_WIDTH = 330 - 70 - 4;
 
 // Sets the label's text, and shrinks its font until the text fits the panel:
 // the window does not grow, and the longest message must be read whole
@@ -154,7 +154,7 @@ void set_label_text(GtkWidget *label, const char *text)
     int width = 0;
     pango_layout_get_pixel_size(layout, &width, nullptr);
     bool shrunk = false;
-    while (width > kTextWidth && size > 6 * PANGO_SCALE) {
+    while (width > TEXT_WIDTH && size > 6 * PANGO_SCALE) {
         size -= PANGO_SCALE / 2;
         pango_font_description_set_size(desc, size);
         pango_layout_set_font_description(layout, desc);
@@ -171,9 +171,9 @@ void set_label_text(GtkWidget *label, const char *text)
 GtkWidget *fill_dialog(GtkWidget *dialog, AppContext *ctx)
 {
     ClientSettings *s = ctx->settings;
-    const DialogLayout &layout = kLayouts[dialog_kind(s)];
+    const DialogLayout &layout = LAYOUTS[dialog_kind(s)];
     GtkWidget *panel = gtk_event_box_new();
-    set_background(panel, kPanelColour);
+    set_background(panel, PANEL_COLOUR);
     gtk_widget_set_size_request(panel, 330, 120);
     gtk_box_pack_start(GTK_BOX(GTK_DIALOG(dialog)->vbox), panel, FALSE, FALSE, 0);
     GtkWidget *fixed = gtk_fixed_new();
@@ -184,7 +184,7 @@ GtkWidget *fill_dialog(GtkWidget *dialog, AppContext *ctx)
     gtk_fixed_put(GTK_FIXED(fixed), s->msg_label, 70, 30);
     set_label_text(s->msg_label, text_or_empty(text));
     GtkWidget *strip = gtk_event_box_new();
-    set_background(strip, kStripColour);
+    set_background(strip, STRIP_COLOUR);
     gtk_widget_set_size_request(strip, 334, 30);
     gtk_fixed_put(GTK_FIXED(fixed), strip, 0, 90);
     GtkWidget *bar = gtk_fixed_new();

@@ -21,14 +21,14 @@ struct MenuRow {
     MenuHandler handler;
 };
 
-const MenuRow kMenuRows[] = {
+const MenuRow MENU_ROWS[] = {
     {popmenu_status_inline, T_MENU_HIDE, on_menu_item_hide_clicked},
     {nullptr, T_NONE, nullptr},
     {popmenu_disconnect_inline, T_MENU_DISCONNECT, on_menu_item_disconnect_clicked},
     {popmenu_exit_inline, T_MENU_EXIT, on_menu_item_exit_clicked},
 };
 
-const char *const kMenuKey = "corvix-tray-menu";
+const char *const MENU_KEY = "corvix-tray-menu";
 
 void set_picture(GtkStatusIcon *icon, const guint8 *picture)
 {
@@ -55,7 +55,7 @@ GtkWidget *new_menu_item(const MenuRow &row, AppContext *ctx)
 GtkWidget *new_tray_menu(AppContext *ctx)
 {
     GtkWidget *menu = gtk_menu_new();
-    for (const MenuRow &row : kMenuRows)
+    for (const MenuRow &row : MENU_ROWS)
         gtk_menu_shell_append(GTK_MENU_SHELL(menu), new_menu_item(row, ctx));
     return menu;
 }
@@ -130,7 +130,7 @@ gboolean create_tray_icon(gpointer data)
     gtk_status_icon_set_tooltip_text(icon, text_or_empty(tooltip));
     GtkWidget *menu = new_tray_menu(ctx);
     // The menu goes when the icon is released.
-    g_object_set_data_full(G_OBJECT(icon), kMenuKey, menu, destroy_menu);
+    g_object_set_data_full(G_OBJECT(icon), MENU_KEY, menu, destroy_menu);
     g_signal_connect(icon, "popup-menu", G_CALLBACK(on_tray_icon_popup), menu);
     gtk_widget_show_all(menu);  // shows the items; the menu itself pops up later
     return FALSE;

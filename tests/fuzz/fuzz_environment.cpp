@@ -80,7 +80,7 @@ void check_environment(const std::vector<std::string> &in, const std::string &ho
         std::string name = entry.substr(0, eq), value = entry.substr(eq + 1);
         require(names.insert(name).second, "a name kept twice");
         if (name == "PATH") {
-            require(value == kSafePath, "PATH is not the fixed one");
+            require(value == SAFE_PATH, "PATH is not the fixed one");
             path = true;
         } else if (name == "DBUS_SESSION_BUS_ADDRESS") {
             require(value.empty(), "session bus address not empty");

@@ -35,7 +35,7 @@
 namespace {
 
 const char kConf[] = "/usr/share/Corvix2/Corvix.conf";
-const char kAutostartEntry[] = "/etc/xdg/autostart/Corvix.desktop";
+const char AUTOSTART_ENTRY[] = "/etc/xdg/autostart/Corvix.desktop";
 const uid_t kNobody = 65534;
 
 // The first-run file as the client writes it.
@@ -336,7 +336,7 @@ TEST_P(ConfigSaving, SavingRulesOverTheRealStore)
     copy_field(s.url, row.start.url);
     s.timeout_reconnect = row.start.timeout_reconnect;
     s.timeout = row.start.timeout;
-    (void)unlink(kAutostartEntry);
+    (void)unlink(AUTOSTART_ENTRY);
     run_script([&] {
         const std::string before = file_text(kConf);
         ConfigWidgets *w = open_dialog(app);
@@ -349,12 +349,12 @@ TEST_P(ConfigSaving, SavingRulesOverTheRealStore)
             EXPECT_EQ(file_mode(kConf), 0600u) << "saved with the passwords' mode";
             // The autostart entry follows the saved option (its thread runs on its own).
             bool on = std::string(row.file).find("AutoStart=1") != std::string::npos;
-            EXPECT_TRUE(wait_for([&] { return exists(kAutostartEntry) == on; }, 3000));
+            EXPECT_TRUE(wait_for([&] { return exists(AUTOSTART_ENTRY) == on; }, 3000));
         } else {
             EXPECT_EQ(file_text(kConf), before);
             EXPECT_EQ(file_mode(kConf), 0644u);
             g_usleep(100000);
-            EXPECT_FALSE(exists(kAutostartEntry));
+            EXPECT_FALSE(exists(AUTOSTART_ENTRY));
         }
         EXPECT_EQ(on_main([&] { return memory_options(app.settings); }), row.memory);
     });

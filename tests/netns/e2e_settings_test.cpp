@@ -24,7 +24,7 @@
 
 namespace {
 
-const char kAutostartEntry[] = "/etc/xdg/autostart/Corvix.desktop";
+const char AUTOSTART_ENTRY[] = "/etc/xdg/autostart/Corvix.desktop";
 
 bool status_is(int want) { return status.load() == want; }
 
@@ -179,11 +179,11 @@ TEST(E2eSettings, SavedOptionsTakeEffectAtTheNextLogOnAndAutostartFollows)
         ASSERT_TRUE(e2e_wait([c] { return e2e_main_window_visible(c); }, 5000));
         ASSERT_TRUE(e2e_wait([] { return status_is(STATUS_IDLE); }, 5000)) << status;
         ASSERT_TRUE(change_settings(c, [](ConfigWidgets *w) { set_box(w->auto_start_check, true); }));
-        EXPECT_TRUE(e2e_wait([] { return exists(kAutostartEntry); }, 3000));
-        EXPECT_EQ(lab_read_file(kAutostartEntry), lab_read_file("/usr/share/Corvix2/Corvix.desktop"));
+        EXPECT_TRUE(e2e_wait([] { return exists(AUTOSTART_ENTRY); }, 3000));
+        EXPECT_EQ(lab_read_file(AUTOSTART_ENTRY), lab_read_file("/usr/share/Corvix2/Corvix.desktop"));
         EXPECT_NE(e2e_settings_text(c).find("AutoStart = 1\n"), std::string::npos);
         ASSERT_TRUE(change_settings(c, [](ConfigWidgets *w) { set_box(w->auto_start_check, false); }));
-        EXPECT_TRUE(e2e_wait([] { return !exists(kAutostartEntry); }, 3000));
+        EXPECT_TRUE(e2e_wait([] { return !exists(AUTOSTART_ENTRY); }, 3000));
         EXPECT_NE(e2e_settings_text(c).find("AutoStart = 0\n"), std::string::npos);
     });
     (void)umount2(scratch.c_str(), MNT_DETACH);

@@ -97,7 +97,7 @@ std::string windows_text(const UserDisplay &d)
 // Whether a process other than this one holds the instance lock now.
 bool lock_is_held()
 {
-    std::string path = std::string(kRuntimeDir) + "/" + kInstanceLockName;
+    std::string path = std::string(RUNTIME_DIR) + "/" + INSTANCE_LOCK_NAME;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;

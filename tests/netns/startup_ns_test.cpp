@@ -255,8 +255,8 @@ TEST_F(StartupNs, SingleInstanceCheckIsRootsLockNotAProcessName)
         c.expect(instance_status_with(c, dir, {}) == STATUS_IDLE, "the holder's end frees it");
 
         struct stat d{}, f{};
-        std::string lock = std::string(kRuntimeDir) + "/" + kInstanceLockName;
-        c.expect(lstat(kRuntimeDir, &d) == 0 && S_ISDIR(d.st_mode) && d.st_uid == 0 &&
+        std::string lock = std::string(RUNTIME_DIR) + "/" + INSTANCE_LOCK_NAME;
+        c.expect(lstat(RUNTIME_DIR, &d) == 0 && S_ISDIR(d.st_mode) && d.st_uid == 0 &&
                      (d.st_mode & 07777) == 0700,
                  "root's folder, mode 0700");
         c.expect(lstat(lock.c_str(), &f) == 0 && S_ISREG(f.st_mode) && f.st_uid == 0 &&
