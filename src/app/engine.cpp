@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 

@@ -7,7 +7,6 @@
 
 #include <sys/types.h>
 
-#include <string>
 #include <vector>
 
 #include "app/ipc.h"
