@@ -11,7 +11,7 @@ if (($#)); then
   files=("$@")
 else
   mapfile -t files < <({
-    printf '%s\n' scripts/*.sh .ci/run data/debian/postrm
+    printf '%s\n' scripts/*.sh .ci/run debian/postrm
     find tests -name '*.sh' -type f
   } | sort)
 fi
