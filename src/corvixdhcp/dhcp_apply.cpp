@@ -2,16 +2,35 @@
 #include "dhcp_apply.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "dhcp_dns.h"
+#include <string>
+
 #include "dhcp_netlink.h"
 
 namespace {
+// A folder that only root (or this process' own user) can change: a link
+// found in it, or a file replaced in it, is then not an ordinary user's
+// choice. Sticky folders such as /tmp are not.
+bool folder_is_ours(const std::string &dir)
+{
+    struct stat st;
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           (st.st_uid == 0 || st.st_uid == geteuid()) && (st.st_mode & 022) == 0;
+}
+
+std::string folder_of(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+
 
 bool same_address(const DhcpLease &a, const DhcpLease &b)
 {
@@ -74,6 +93,37 @@ void take_off_previous(int ifindex, const DhcpLease *previous, const DhcpLease &
 }
 
 } // namespace
+
+std::string resolv_conf_target(const char *path)
+{
+    std::string at = path;
+    for (int hops = 0;; hops++) {
+        struct stat st;
+        if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        if (hops == 8 || !folder_is_ours(folder_of(at)))
+            return "";
+        char buf[PATH_MAX];
+        ssize_t n = readlink(at.c_str(), buf, sizeof buf - 1);
+        if (n <= 0)
+            return "";
+        std::string next(buf, size_t(n));
+        if (next[0] != '/')
+            next = at.substr(0, at.rfind('/') + 1) + next;
+        at = next;
+    }
+    if (at == path)
+        return at;
+    // Where the last link leads, with the folders' own links resolved; the
+    // file itself may be missing (a manager that is not running).
+    size_t slash = at.rfind('/');
+    char real[PATH_MAX];
+    if (slash == std::string::npos || !realpath(folder_of(at).c_str(), real))
+        return "";
+    std::string target = std::string(real) + at.substr(slash);
+    bool allowed = target.rfind("/etc/", 0) == 0 || target.rfind("/run/", 0) == 0;
+    return allowed && folder_is_ours(real) ? target : "";
+}
 
 int write_resolv_conf(const char *path, const std::string &text)
 {

@@ -50,12 +50,6 @@ std::vector<DnsCommand> dns_take_back_commands(DnsWay way, const DnsProbe &probe
 // status, or -1 when it could not run or was killed.
 int dns_run(const DnsCommand &command, int timeout_ms);
 
-// The file a write of path lands in: path itself when it is no link, else
-// where its links lead, which must be under /etc or /run, with every link
-// and the file's folder in folders only root can change ("" otherwise, or
-// for too many links).
-std::string resolv_conf_target(const char *path);
-
 // What the name servers of one interface became, for the session.
 struct DnsState {
     bool chosen = false;
