@@ -3,8 +3,11 @@
 // holds, report success, and carry out the post-login page or program.
 #include "dhcp/request_ip.h"
 
+#include <syslog.h>
+
 #include <cstdio>
 
+#include "app/logging.h"
 #include "app/shell.h"
 #include "auth/ip.h"
 #include "auth/worker_link.h"
@@ -17,6 +20,8 @@ constexpr char OWN_DHCP_PATH[] = "/usr/share/Corvix2/CorvixDHCP";
 
 [[noreturn]] void fail(TextId title, TextId text)
 {
+    log_status(STATUS_FAILED);
+    log_user_text(source_text(title), user_text(text));
     link_set_status(STATUS_FAILED);
     link_show_message(title, user_text(text), 1, 0);
     end_worker_thread();
@@ -103,8 +108,15 @@ int request_ip(AppContext *, const char *device, int *generation)
     retire_if_superseded(*generation);
     uint8_t ip[4];
     GetIpFromDevice(ip, device);
-    if (!address_obtained(ip))
+    const char *program = as.use_own_dhcp    ? "CorvixDHCP"
+                          : dhclient_present ? "dhclient"
+                                             : "the program line";
+    if (!address_obtained(ip)) {
+        log_line(LOG_WARNING, "%s: no address from %s", device, program);
         fail(T_TITLE_FAILED, T_DHCP_FAILED);
+    }
+    log_line(LOG_INFO, "%s: address %u.%u.%u.%u from %s", device, ip[0], ip[1], ip[2], ip[3], program);
+    log_status(STATUS_ONLINE);
     link_set_status(STATUS_ONLINE);
     link_progress_text(user_text(T_AUTH_SUCCEEDED));
     link_tray(TrayState::Online);
