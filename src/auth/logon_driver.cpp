@@ -85,16 +85,12 @@ Outcome carry_out_step(AuthSession &s, const LogonStep &step)
         install_filter(s, step.filter);
         break;
     case StepKind::SetStatus:
-        if (step.value != status.load())
-            log_status(step.value);
         link_set_status(step.value);
         break;
     case StepKind::Progress:
-        log_user_text("progress", step.text);
         link_progress_text(step.text);
         break;
     case StepKind::Message:
-        log_user_text(source_text(step.title), step.text);
         link_show_message(step.title, step.text, step.msg_kind, step.buttons);
         break;
     case StepKind::ServerFailure:

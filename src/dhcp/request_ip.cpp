@@ -20,8 +20,6 @@ constexpr char OWN_DHCP_PATH[] = "/usr/share/Corvix2/CorvixDHCP";
 
 [[noreturn]] void fail(TextId title, TextId text)
 {
-    log_status(STATUS_FAILED);
-    log_user_text(source_text(title), user_text(text));
     link_set_status(STATUS_FAILED);
     link_show_message(title, user_text(text), 1, 0);
     end_worker_thread();
@@ -116,7 +114,6 @@ int request_ip(AppContext *, const char *device, int *generation)
         fail(T_TITLE_FAILED, T_DHCP_FAILED);
     }
     log_line(LOG_INFO, "%s: address %u.%u.%u.%u from %s", device, ip[0], ip[1], ip[2], ip[3], program);
-    log_status(STATUS_ONLINE);
     link_set_status(STATUS_ONLINE);
     link_progress_text(user_text(T_AUTH_SUCCEEDED));
     link_tray(TrayState::Online);

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -64,6 +65,9 @@ bool bind_entries(const std::string &from, std::string *error)
 
 PrivateSyslog::~PrivateSyslog()
 {
+    stop_ = true;
+    if (reader_.joinable())
+        reader_.join();
     if (fd_ >= 0)
         close(fd_);
     if (!scratch_.empty()) {
@@ -96,20 +100,32 @@ bool PrivateSyslog::start()
     if (bind(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
         return fail(&error, "bind /dev/log");
     (void)chmod("/dev/log", 0666);
+    reader_ = std::thread([this] { drain(); });
     return true;
 }
 
-const std::string &PrivateSyslog::lines()
+void PrivateSyslog::drain()
 {
-    char buf[4096];
-    ssize_t n;
-    while (fd_ >= 0 && (n = recv(fd_, buf, sizeof buf, 0)) > 0) {
-        std::string line(buf, static_cast<size_t>(n));
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\0'))
-            line.pop_back();
-        for (char &ch : line)
-            ch = ch == '\n' ? '|' : ch;
-        lines_ += line + "\n";
+    char buf[8192];
+    while (!stop_) {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0)
+            continue;
+        ssize_t n;
+        while ((n = recv(fd_, buf, sizeof buf, 0)) > 0) {
+            std::string line(buf, static_cast<size_t>(n));
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\0'))
+                line.pop_back();
+            for (char &ch : line)
+                ch = ch == '\n' ? '|' : ch;
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_ += line + "\n";
+        }
     }
+}
+
+std::string PrivateSyslog::lines()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
     return lines_;
 }

@@ -4,7 +4,10 @@
 // socket of the test at /dev/log, where syslog(3) sends its lines.
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <string>
+#include <thread>
 
 class PrivateSyslog {
   public:
@@ -14,13 +17,19 @@ class PrivateSyslog {
     ~PrivateSyslog();
     // After the mount namespace is private; false with error set otherwise.
     bool start();
+    // A reader drains the socket all along: a full socket would block
+    // syslog(3) in the code under test (hostapd in the lab writes there too).
     // Every line received so far, one a line (newlines inside one turned to
     // "|"), each with its "<priority>" and ident as sent.
-    const std::string &lines();
+    std::string lines();
     std::string error;
 
   private:
+    void drain();
     int fd_ = -1;
     std::string scratch_;
+    std::mutex mutex_;
     std::string lines_;
+    std::atomic<bool> stop_{false};
+    std::thread reader_;
 };
