@@ -109,6 +109,13 @@ void link_status(void *, int new_status)
     send_record(r);
 }
 
+void link_page(void *, const std::string &url)
+{
+    IpcRecord r = ipc_record(MSG_OPEN_PAGE);
+    copy_field(r.text[0], url.c_str());
+    send_record(r);
+}
+
 void start_logon(const LogonRequest &req)
 {
     g_mutex_lock(&engine.lock);
@@ -291,7 +298,8 @@ void engine_setup(int fd, ClientSettings *settings, uid_t real_uid)
     g_mutex_init(&engine.lock);
     set_address_step(AddressStep{stop_dhcp_clients, request_ip});
     set_worker_link(WorkerLink{&engine, link_input, link_address_settings, link_message,
-                               link_progress_fields, link_progress, link_tray_state, link_status});
+                               link_progress_fields, link_progress, link_tray_state, link_status,
+                               link_page});
 }
 
 bool engine_handle(int, const uint8_t *data, size_t len)

@@ -60,6 +60,12 @@ void link_tray(TrayState state)
         installed.tray(installed.ui, state);
 }
 
+void link_open_page(const std::string &url)
+{
+    if (installed.open_page)
+        installed.open_page(installed.ui, url);
+}
+
 void link_set_status(int new_status)
 {
     if (status.exchange(new_status) != new_status)
