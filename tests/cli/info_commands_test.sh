@@ -8,6 +8,7 @@ corvix=$1/Corvix
 # The client reads its catalogues from the installed place: the built ones
 # are bound there in a private mount namespace.
 if [ -z "${CVG_INFO_PRIVATE:-}" ]; then
+    # shellcheck disable=SC2016  # expanded by the inner shell
     CVG_INFO_PRIVATE=1 exec unshare -m sh -c \
         'mount --make-rprivate / && mount --bind "$1/locale" /usr/share/locale && exec "$0" "$1"' "$0" "$1"
 fi
@@ -48,4 +49,8 @@ if [ ! -e /usr/share/Corvix2/Corvix ]; then
         esac
     done
 fi
-[ "$fails" = 0 ] && echo "PASS" || { echo "FAIL: $fails"; exit 1; }
+if [ "$fails" != 0 ]; then
+    echo "FAIL: $fails"
+    exit 1
+fi
+echo "PASS"
