@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include "app/engine_request.h"
 #include "app/install.h"
 #include "app/ipc.h"
+#include "app/logging.h"
 #include "auth/auth.h"
 #include "auth/worker_link.h"
 #include "config/config_save.h"
@@ -107,6 +109,13 @@ void link_status(void *, int new_status)
     send_record(r);
 }
 
+void link_page(void *, const std::string &url)
+{
+    IpcRecord r = ipc_record(MSG_OPEN_PAGE);
+    copy_field(r.text[0], url.c_str());
+    send_record(r);
+}
+
 void start_logon(const LogonRequest &req)
 {
     g_mutex_lock(&engine.lock);
@@ -122,6 +131,7 @@ void start_logon(const LogonRequest &req)
     copy_field(cs->last_password, req.password.c_str());
     // The window has already reset its state for the new attempt.
     status = STATUS_IDLE;
+    log_line(LOG_INFO, "log-on asked for on %s", req.device.c_str());
     start_auth_worker(&engine.ctx);
 }
 
@@ -144,6 +154,7 @@ void log_off_and_end()
     if (!engine.have_input)
         std::exit(0);
     status = STATUS_LOGOFF;
+    log_line(LOG_INFO, "exit asked for: logging off");
     thread_auth_num = -100;
     start_auth_worker(&engine.ctx);
 }
@@ -226,6 +237,7 @@ void act(const EngineRequest &req)
         break;
     case REQ_DISCONNECT:
         status = STATUS_LOGOFF;
+        log_line(LOG_INFO, "disconnect asked for: logging off");
         start_auth_worker(&engine.ctx);
         break;
     case REQ_EXIT:
@@ -286,7 +298,8 @@ void engine_setup(int fd, ClientSettings *settings, uid_t real_uid)
     g_mutex_init(&engine.lock);
     set_address_step(AddressStep{stop_dhcp_clients, request_ip});
     set_worker_link(WorkerLink{&engine, link_input, link_address_settings, link_message,
-                               link_progress_fields, link_progress, link_tray_state, link_status});
+                               link_progress_fields, link_progress, link_tray_state, link_status,
+                               link_page});
 }
 
 bool engine_handle(int, const uint8_t *data, size_t len)

@@ -83,6 +83,17 @@ bool is_command(int argc, char **argv, const char *command)
 
 void check_install(int *argc, char **argv)
 {
+    // Answered before anything needs an installation, root or a display.
+    if (is_command(*argc, argv, "--version")) {
+        say("Corvix " CORVIX_VERSION);
+        std::exit(0);
+    }
+    if (is_command(*argc, argv, "--help")) {
+        (void)choose_text_language();
+        std::fputs(text_of(T_USAGE), stdout);
+        std::fflush(stdout);
+        std::exit(0);
+    }
     if (is_command(*argc, argv, "-install"))
         install();
     if (is_command(*argc, argv, "-uninstall"))

@@ -4,7 +4,7 @@
 
 #include <glib.h>
 
-// Performs "-install"/"-uninstall" or refuses to go on when not installed.
+// Answers "--help"/"--version", performs "-install"/"-uninstall" or refuses to go on when not installed.
 void check_install(int *argc, char **argv);
 [[noreturn]] void install();
 [[noreturn]] void uninstall();

@@ -66,7 +66,7 @@ bool ipc_user_text(const IpcRecord &r, TextId &title, UserText &text)
 
 bool is_message_kind(uint16_t kind)
 {
-    return kind >= MSG_SHOW_DIALOG && kind <= MSG_SETTINGS_SAVED;
+    return kind >= MSG_SHOW_DIALOG && kind <= MSG_OPEN_PAGE;
 }
 
 bool is_request_kind(uint16_t kind)

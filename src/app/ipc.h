@@ -23,6 +23,7 @@ enum MessageKind : uint16_t {
     MSG_ACCOUNT_NAME = 8,      // text 0 one stored account
     MSG_ACCOUNTS_DONE = 9,     // end of the list
     MSG_SETTINGS_SAVED = 10,   // num 0 SaveVerdict; num 1 + OptionSlot and 6 the stored options; text 0 url
+    MSG_OPEN_PAGE = 11,        // text 0 the post-login web page
 };
 
 // Window → engine.

@@ -109,6 +109,13 @@ constexpr TextRow TEXTS[] = {
     {T_NO_CARRIER, N_("网线未连接，请插好网线后重新认证！")},
     {T_NIC_DOWN, N_("网卡未启用，请先启用网卡！")},
     {T_NIC_REMOVED, N_("网卡已被移除，请插好网卡后重新认证！")},
+    {T_USAGE, N_("用法：Corvix [选项]\n"
+                 "不带选项时启动认证客户端。\n\n"
+                 "  --help      显示本帮助并退出\n"
+                 "  --version   显示版本并退出\n"
+                 "  -install    安装客户端（需要root权限）\n"
+                 "  -uninstall  删除客户端（需要root权限）\n\n"
+                 "运行日志写入系统日志：journalctl -t Corvix\n")},
 };
 constexpr bool rows_in_order()
 {

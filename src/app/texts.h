@@ -80,6 +80,7 @@ enum TextId : int32_t {
     T_NO_CARRIER,
     T_NIC_DOWN,
     T_NIC_REMOVED,
+    T_USAGE,
     TEXT_COUNT
 };
 

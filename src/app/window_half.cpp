@@ -14,6 +14,7 @@
 #include "app/privilege.h"
 #include "app/startup.h"
 #include "config/config_save.h"
+#include "dhcp/request_ip.h"
 #include "ui/account_handlers.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
@@ -317,9 +318,40 @@ void window_apply(AppContext *ctx, const IpcRecord &r)
         apply_account_list(ctx, pending_names);
         pending_names.clear();
         break;
+    case MSG_OPEN_PAGE:
+        (void)open_page(r.text[0]);
+        break;
     default:
         break;  // MSG_SETTINGS_SAVED: read by the save that waits for it
     }
+}
+
+std::vector<std::string> page_opener_argv(const std::string &url)
+{
+    gchar *xdg = g_find_program_in_path("xdg-open");
+    std::string opener = xdg ? "xdg-open" : "gnome-open";
+    g_free(xdg);
+    return {opener, url};
+}
+
+bool open_page(const std::string &url)
+{
+    if (!is_web_page(url))
+        return false;
+    std::vector<std::string> args = page_opener_argv(url);
+    std::vector<gchar *> argv;
+    for (std::string &arg : args)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    GError *error = nullptr;
+    // Without G_SPAWN_DO_NOT_REAP_CHILD GLib forks twice: no zombie is left behind.
+    bool started = g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+                                 nullptr, &error) != FALSE;
+    if (!started) {
+        g_warning("%s: %s", args[0].c_str(), error ? error->message : "cannot start");
+        g_clear_error(&error);
+    }
+    return started;
 }
 
 void window_engine_gone(AppContext *ctx)

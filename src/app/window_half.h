@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <string>
 #include <vector>
 
 #include "app/ipc.h"
@@ -55,6 +56,12 @@ void request_delete_account(const char *account);
 // The settings dialog's save, done by the engine: waits for its verdict and
 // applies what was stored to s.
 ConfigSave request_save(const ConfigChoice &choice, ClientSettings *s);
+// How the window opens the post-login page: xdg-open, or gnome-open where
+// there is no xdg-open, with the page as its one argument.
+std::vector<std::string> page_opener_argv(const std::string &url);
+// Starts the opener with the window's (the user's) rights and display,
+// without a shell; false when it could not start or url is no web page.
+bool open_page(const std::string &url);
 // Applies one message from the engine on the main loop (for tests).
 void window_apply(AppContext *ctx, const IpcRecord &r);
 // What the window does when the engine has gone (for tests).

@@ -7,10 +7,12 @@
 #include <ctime>
 #include <glib.h>
 #include <poll.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
 
+#include "app/logging.h"
 #include "auth/auth.h"
 #include "auth/capture.h"
 #include "auth/dispatch.h"
@@ -76,6 +78,7 @@ Outcome carry_out_step(AuthSession &s, const LogonStep &step)
         retire_if_superseded(s.generation);
         break;
     case StepKind::Send:
+        log_frame(true, step.frame, step.len, status.load() == STATUS_ONLINE);
         (void)wire_send(s.handle, step.frame, step.len);
         break;
     case StepKind::SetFilter:
@@ -91,6 +94,7 @@ Outcome carry_out_step(AuthSession &s, const LogonStep &step)
         link_show_message(step.title, step.text, step.msg_kind, step.buttons);
         break;
     case StepKind::ServerFailure:
+        log_server_failure(step.failure_code);
         auth_error_handle(s.ctx, step.failure_code);
         break;
     case StepKind::KeyCheck:
@@ -113,6 +117,7 @@ Outcome carry_out_step(AuthSession &s, const LogonStep &step)
         link_tray(static_cast<TrayState>(step.value));
         break;
     case StepKind::End:
+        log_line(LOG_INFO, "%s: the attempt ended%s", s.device, step.value ? " with a Logoff" : "");
         end_after(step.value);
         return Outcome::Ended;
     }
@@ -144,7 +149,7 @@ bool take_link(AuthSession &s)
 {
     if (s.link.fd < 0 || !link_watch_take(&s.link))
         return true;
-    g_message("%s: link %s", s.device,
+    log_line(LOG_NOTICE, "%s: link %s", s.device,
               s.link.state == LinkState::Running     ? "up"
               : s.link.state == LinkState::NoCarrier ? "without carrier"
               : s.link.state == LinkState::Disabled  ? "set down"
@@ -161,7 +166,7 @@ bool take_clock(AuthSession &s)
     clock_wake_rearm(s.clock_fd);
     if (!clock_slept(&s.sleep_offset_ms, clock_sleep_offset_ms()))
         return true;
-    g_message("%s: the machine slept", s.device);
+    log_line(LOG_NOTICE, "%s: the machine slept", s.device);
     // Without a carrier the link's own return starts the log-on.
     if (s.link.state != LinkState::Running)
         return true;
@@ -284,6 +289,10 @@ int logon_start_period()
 bool logon_feed(AuthSession &s, LogonEvent event, const uint8_t *frame, int caplen)
 {
     LogonInput in{event, 0, 0, 0, false, frame, caplen};
+    if (event == LogonEvent::Frame)
+        log_frame(false, frame, caplen, status.load() == STATUS_ONLINE);
+    else if (event == LogonEvent::ReadTimeout && status.load() != STATUS_ONLINE)
+        log_line(LOG_INFO, "%s: time-out waiting for the authenticator", s.device);
     for (;;) {
         in.now_ms = monotonic_ms();
         in.wall_s = static_cast<int64_t>(std::time(nullptr));

@@ -3,6 +3,7 @@
 
 #include <glib.h>
 
+#include "app/logging.h"
 #include "app/records.h"
 
 namespace {
@@ -35,6 +36,7 @@ AddressSettings link_read_address_settings()
 
 void link_show_message(TextId title, const UserText &text, int kind, int buttons)
 {
+    log_user_text(source_text(title), text);
     if (installed.show_message)
         installed.show_message(installed.ui, title, text, kind, buttons);
 }
@@ -47,6 +49,7 @@ void link_prepare_progress(TextId title, TextId text)
 
 void link_progress_text(const UserText &text)
 {
+    log_user_text("progress", text);
     if (installed.progress_text)
         installed.progress_text(installed.ui, text);
 }
@@ -57,9 +60,16 @@ void link_tray(TrayState state)
         installed.tray(installed.ui, state);
 }
 
+void link_open_page(const std::string &url)
+{
+    if (installed.open_page)
+        installed.open_page(installed.ui, url);
+}
+
 void link_set_status(int new_status)
 {
-    status = new_status;
+    if (status.exchange(new_status) != new_status)
+        log_status(new_status);
     if (installed.status_changed)
         installed.status_changed(installed.ui, new_status);
 }

@@ -47,6 +47,8 @@ struct WorkerLink {
     void (*tray)(void *ui, TrayState state);
     // Every run-state change the worker makes, after `status` holds it.
     void (*status_changed)(void *ui, int status);
+    // The post-login web page, opened in the user's session.
+    void (*open_page)(void *ui, const std::string &url);
 };
 
 // Installs the record the worker uses from now on (copied).
@@ -60,6 +62,7 @@ void link_show_message(TextId title, const UserText &text, int kind, int buttons
 void link_prepare_progress(TextId title, TextId text);
 void link_progress_text(const UserText &text);
 void link_tray(TrayState state);
+void link_open_page(const std::string &url);
 // Sets `status` and reports the change.
 void link_set_status(int new_status);
 

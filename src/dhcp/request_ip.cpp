@@ -3,8 +3,11 @@
 // holds, report success, and carry out the post-login page or program.
 #include "dhcp/request_ip.h"
 
+#include <syslog.h>
+
 #include <cstdio>
 
+#include "app/logging.h"
 #include "app/shell.h"
 #include "auth/ip.h"
 #include "auth/worker_link.h"
@@ -34,9 +37,13 @@ bool run_and_wait(const std::string &line)
 
 void run_post_login(const AddressSettings &as, const int *generation)
 {
-    std::string line = is_web_page(as.url) ? page_command(as.login_name, as.url)
-                                           : program_line_command(as.login_name, as.url);
     retire_if_superseded(*generation);
+    // A page is the user's: their window opens it on their display.
+    if (is_web_page(as.url)) {
+        link_open_page(as.url);
+        return;
+    }
+    std::string line = program_line_command(as.login_name, as.url);
     // An empty program line does nothing.
     if (as.url.empty())
         return;
@@ -71,12 +78,6 @@ bool is_web_page(const std::string &url)
     return url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0;
 }
 
-std::string page_command(const std::string &login_name, const std::string &url)
-{
-    return "su -l " + shell_quote(login_name) + " -c " +
-           shell_quote("DISPLAY=:0 gnome-open " + shell_quote(url));
-}
-
 std::string program_line_command(const std::string &login_name, const std::string &line)
 {
     return "su -s /bin/sh -c " + shell_quote(line) + " -- " + shell_quote(login_name);
@@ -103,8 +104,14 @@ int request_ip(AppContext *, const char *device, int *generation)
     retire_if_superseded(*generation);
     uint8_t ip[4];
     GetIpFromDevice(ip, device);
-    if (!address_obtained(ip))
+    const char *program = as.use_own_dhcp    ? "CorvixDHCP"
+                          : dhclient_present ? "dhclient"
+                                             : "the program line";
+    if (!address_obtained(ip)) {
+        log_line(LOG_WARNING, "%s: no address from %s", device, program);
         fail(T_TITLE_FAILED, T_DHCP_FAILED);
+    }
+    log_line(LOG_INFO, "%s: address %u.%u.%u.%u from %s", device, ip[0], ip[1], ip[2], ip[3], program);
     link_set_status(STATUS_ONLINE);
     link_progress_text(user_text(T_AUTH_SUCCEEDED));
     link_tray(TrayState::Online);

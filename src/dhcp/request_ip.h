@@ -25,8 +25,6 @@ AddressCommand choose_address_command(const AddressSettings &as, const std::stri
                                       bool dhclient_present);
 // True when url begins with exactly "http://" or "https://" (a page to open, not a program line).
 bool is_web_page(const std::string &url);
-// Opens the page as login_name on display :0.
-std::string page_command(const std::string &login_name, const std::string &url);
 // Runs the program line with login_name's rights, never root's.
 std::string program_line_command(const std::string &login_name, const std::string &line);
 // False for no address: 0.0.0.0, 169.x.y.z, and 255.255.255.255 (none at all).

@@ -6,6 +6,10 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +18,7 @@
 #include "app/window_half.h"
 #include "config/settings.h"
 #include "netns/e2e_support.h"
+#include "support/sandbox.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
@@ -93,6 +98,40 @@ TEST(E2eLogon, PostLoginProgramRunsAsTheUserWhoStartedTheClient)
         EXPECT_TRUE(e2e_wait([&] { return !lab_read_file(out).empty(); }, 5000));
         EXPECT_EQ(lab_read_file(out), "65534\n");
     });
+}
+
+// A stand-in xdg-open over the real one (an overlay on /usr/bin in the test's
+// mount namespace) records its arguments, its uid, its DISPLAY and a mark
+// that only the window's environment holds.
+TEST(E2eLogon, PostLoginPageOpensFromTheWindowOnItsDisplay)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = lab_client(lab, "labpass1");
+    ASSERT_NE(c, nullptr);
+    std::string scratch = c->dir + "/overlay", out = c->dir + "/opened";
+    ASSERT_EQ(mkdir(scratch.c_str(), 0755), 0);
+    ASSERT_EQ(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755"), 0);
+    ASSERT_TRUE(mount_overlay("/usr/bin", scratch));
+    std::string stub = "#!/bin/sh\n{ echo $#; for a; do echo \"$a\"; done; id -u; echo \"$DISPLAY\";"
+                       " echo \"$CVG_WINDOW_MARK\"; } >" + out + ".tmp && mv " + out + ".tmp " + out + "\n";
+    FILE *f = std::fopen("/usr/bin/xdg-open", "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs(stub.c_str(), f);
+    std::fclose(f);
+    ASSERT_EQ(chmod("/usr/bin/xdg-open", 0755), 0);
+    setenv("CVG_WINDOW_MARK", "window", 1);  // after the engine was forked
+    const std::string page = "http://portal.lab/welcome?a=1&b=x y";
+    c->settings.open_url = 1;
+    copy_field(c->settings.url, page.c_str());
+    const char *display = getenv("DISPLAY");
+    e2e_drive([&] {
+        ASSERT_TRUE(go_online(c));
+        EXPECT_TRUE(e2e_wait([&] { return !lab_read_file(out).empty(); }, 5000));
+        EXPECT_EQ(lab_read_file(out), "1\n" + page + "\n" + std::to_string(getuid()) + "\n" +
+                                          (display ? display : "") + "\nwindow\n");
+    });
+    unsetenv("CVG_WINDOW_MARK");
 }
 
 TEST(E2eLogon, WrongPasswordShowsTheFailureAndReturnBringsBackTheWindow)

@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The command lines of address acquisition and the post-login action, checked
-// by letting /bin/sh parse them with the programs replaced by argument printers.
+// by letting /bin/sh parse them with the programs replaced by argument printers;
+// the post-login page, opened without a shell by an opener found on PATH.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/shell.h"
+#include "app/window_half.h"
 #include "dhcp/request_ip.h"
 
 namespace {
@@ -116,26 +120,76 @@ TEST(PostLogin, WebPageTest)
     EXPECT_FALSE(is_web_page(""));
 }
 
-TEST(PostLogin, PageOpensAsTheUserOnDisplayZero)
+// PATH holds only a folder with an opener that writes "[arg]..." to out;
+// put back at the end of the scope.
+struct OpenerOnPath {
+    std::string dir, out, saved_path;
+    explicit OpenerOnPath(const char *program)
+    {
+        char d[] = "/tmp/corvix-opener-XXXXXX";
+        dir = mkdtemp(d) ? d : "/nonexistent";
+        out = dir + "/args";
+        if (program) {
+            std::string stub = dir + "/" + program;
+            FILE *f = std::fopen(stub.c_str(), "w");
+            if (f) {
+                std::fprintf(f, "#!/bin/sh\nfor a; do printf '[%%s]' \"$a\"; done >'%s.tmp'\nmv '%s.tmp' '%s'\n",
+                             out.c_str(), out.c_str(), out.c_str());
+                std::fclose(f);
+            }
+            chmod(stub.c_str(), 0755);
+        }
+        const char *path = getenv("PATH");
+        saved_path = path ? path : "";
+        setenv("PATH", (dir + ":/bin:/usr/bin").c_str(), 1);
+    }
+    ~OpenerOnPath()
+    {
+        setenv("PATH", saved_path.c_str(), 1);
+        (void)std::system(("rm -rf '" + dir + "'").c_str());
+    }
+    std::string wait_args() const
+    {
+        for (int i = 0; i < 200; ++i) {
+            FILE *f = std::fopen(out.c_str(), "r");
+            if (f) {
+                char buf[512] = {};
+                size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+                std::fclose(f);
+                return std::string(buf, n);
+            }
+            usleep(10000);
+        }
+        return "<the opener did not run>";
+    }
+};
+
+TEST(PostLogin, PageOpenerIsXdgOpenOrElseGnomeOpen)
 {
-    std::string line = page_command("user1", "http://p/x?a=1&b=2");
-    EXPECT_EQ(argv_of("su", line), "[-l][user1][-c][DISPLAY=:0 gnome-open 'http://p/x?a=1&b=2']");
-    std::string inner = "DISPLAY=:0 gnome-open 'http://p/x?a=1&b=2'";
-    EXPECT_EQ(argv_of("gnome-open", inner), "[http://p/x?a=1&b=2]");
+    const std::string url = "http://p/x?a=1&b=2";
+    {
+        OpenerOnPath path("xdg-open");
+        EXPECT_EQ(page_opener_argv(url), (std::vector<std::string>{"xdg-open", url}));
+    }
+    OpenerOnPath path("gnome-open");
+    EXPECT_EQ(page_opener_argv(url), (std::vector<std::string>{"gnome-open", url}));
 }
 
-TEST(PostLogin, QuoteInUrlRunsNothing)
+TEST(PostLogin, QuoteInUrlIsOneArgumentAndRunsNothing)
 {
-    std::string url = "http://p/" + hostile();
-    std::string line = page_command("user1", url);
-    std::string args = argv_of("su", line);
-    // Exactly four arguments; the fourth, run by the user's shell, opens the url whole.
-    ASSERT_EQ(args.rfind("[-l][user1][-c][DISPLAY=:0 gnome-open ", 0), 0u) << args;
-    std::string inner = args.substr(std::string("[-l][user1][-c][").size());
-    inner.pop_back();
-    EXPECT_EQ(argv_of("gnome-open", inner), "[" + url + "]");
+    OpenerOnPath path("xdg-open");
+    std::string url = "http://p/" + hostile() + " $(touch " + marker() + ")";
+    ASSERT_TRUE(open_page(url));
+    EXPECT_EQ(path.wait_args(), "[" + url + "]");
     struct stat st;
     EXPECT_NE(stat(marker().c_str(), &st), 0);
+}
+
+TEST(PostLogin, OnlyAWebPageIsOpened)
+{
+    OpenerOnPath path("xdg-open");
+    for (const char *line : {"", "id -u", "file:///etc/passwd", "-h"})
+        EXPECT_FALSE(open_page(line)) << line;
 }
 
 TEST(PostLogin, ProgramLineRunsAsTheUserThroughSu)
