@@ -258,7 +258,11 @@ TEST_F(DhcpNetns, RenewerEndsWhenItsInterfaceIsGone)
     pid_t renewer = obtain();
     ASSERT_GT(renewer, 0);
     ASSERT_EQ(std::system(("ip -n " + lab.client_ns + " link del " + lab.client_if).c_str()), 0);
-    EXPECT_TRUE(lab_reap(renewer, 2000));
+    // It ends within milliseconds alone, but more than 2 s has been seen in full
+    // runs beside builds (its last route and address requests can wait behind the
+    // other tests' namespace teardown). A renewer that stays would stay for good,
+    // so a wider bound tells the two apart as well.
+    EXPECT_TRUE(lab_reap(renewer, 15000));
 }
 
 // dnsmasq grants two minutes at the least, so this test waits that long.
