@@ -7,11 +7,15 @@
 //
 //   authsim --iface IF [--password PW] [--fail CODE4] [--silent] [--group]
 //           [--keys SECONDS] [--reauth SECONDS] [--stop-after-success]
-//           [--eapol-version 1|2] [--private] [--flood PER_SECOND]
+//           [--eapol-version 1|2] [--private] [--flood PER_SECOND] [--forge-success]
 //
 // --private: the server wants private authentication, whose MD5 response is
 // taken over the password followed by the private suffix; a response over
 // the bare password is then a wrong digest.
+//
+// --forge-success: each Identity answer is followed, before the challenge,
+// by an EAP-Success from another address and one from the simulator's own
+// (event FORGED SUCCESS), as a hostile station on the cable would send them.
 //
 // --flood: while online, also this many bogus key frames a second from the
 // same address (replay counters with the top bit set); their answers are
@@ -60,6 +64,7 @@ struct Options {
     bool group = false;
     bool stop_after_success = false;
     bool private_form = false;
+    bool forge_success = false;
     double keys_s = 0;
     double reauth_s = 0;
     double flood_per_s = 0;
@@ -247,6 +252,21 @@ void on_start(Sim &s, const uint8_t *f)
     send_identity_request(s);
 }
 
+// Successes nobody has earned: one from a made-up neighbour, one from us before any challenge.
+void send_forged_successes(Sim &s)
+{
+    uint8_t f[kMinFrame] = {};
+    put_headers(s, f, 0, 4);
+    f[18] = 3;
+    f[19] = s.id;
+    put16(f + 20, 4);
+    f[11] ^= 0x5a;
+    send_frame(s, f, sizeof f);
+    f[11] ^= 0x5a;
+    send_frame(s, f, sizeof f);
+    log_event("FORGED SUCCESS");
+}
+
 void on_identity(Sim &s, const uint8_t *f, int eap_len)
 {
     const uint8_t *data = f + 23;
@@ -259,6 +279,8 @@ void on_identity(Sim &s, const uint8_t *f, int eap_len)
         log_event("IDENTITY BAD id %u want %u", f[19], s.id);
         return;
     }
+    if (s.opt.forge_success)
+        send_forged_successes(s);
     if (!s.opt.silent)
         send_challenge(s);
 }
@@ -595,6 +617,7 @@ Options parse_args(int argc, char **argv)
         else if (a == "--group") o.group = true;
         else if (a == "--stop-after-success") o.stop_after_success = true;
         else if (a == "--private") o.private_form = true;
+        else if (a == "--forge-success") o.forge_success = true;
         else if (!has_value) usage(("missing value or unknown option " + a).c_str());
         else if (a == "--iface") o.iface = argv[++i];
         else if (a == "--password") o.password = argv[++i];
