@@ -4,6 +4,10 @@
 // it reports what happened through the worker link and `status`.
 #include "auth/auth.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +23,7 @@
 
 namespace {
 
+constexpr int PROCESS_CHECK_NICE = 19;
 constexpr size_t IFNAME_MAX = 15;  // the kernel's limit; longer names are pseudo-devices
 
 struct PcapCloser {
@@ -150,6 +155,8 @@ void lowercase_process_check()
 
 gpointer process_check_thread(gpointer)
 {
+    // Its shells inherit the lowest priority: the worker answers first.
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), PROCESS_CHECK_NICE);
     lowercase_process_check();
     return nullptr;
 }
