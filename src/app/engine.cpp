@@ -146,8 +146,10 @@ void refuse_logon(Verdict v)
 void log_off_and_end()
 {
     engine.ending = true;
-    if (!engine.have_input)
+    if (!engine.have_input) {
+        engine.stop_clients();
         std::exit(0);
+    }
     status = STATUS_LOGOFF;
     thread_auth_num = -100;
     start_auth_worker(&engine.ctx);
