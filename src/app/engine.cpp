@@ -38,6 +38,10 @@ struct Engine {
     WorkerInput input;  // the last accepted log-on; log-offs use it too
     bool have_input = false;
     bool ending = false;
+    // The window asks to stop the DHCP clients after its disconnect; at any
+    // other time the request would stop other interfaces' clients for nothing.
+    bool disconnect_pending = false;
+    void (*stop_clients)() = stop_dhcp_clients;
 };
 
 Engine engine;
@@ -123,6 +127,7 @@ void start_logon(const LogonRequest &req)
     engine.input.password = req.password;
     engine.input.device = req.device;
     engine.have_input = true;
+    engine.disconnect_pending = false;
     g_mutex_unlock(&engine.lock);
     ClientSettings *cs = engine.settings;
     cs->remember_password = req.remember_password;
@@ -151,12 +156,16 @@ void refuse_logon(Verdict v)
 void log_off_and_end()
 {
     engine.ending = true;
-    if (!engine.have_input)
+    if (!engine.have_input) {
+        engine.stop_clients();
         std::exit(0);
+    }
     status = STATUS_LOGOFF;
     log_line(LOG_INFO, "exit asked for: logging off");
     thread_auth_num = -100;
     start_auth_worker(&engine.ctx);
+    // While the Logoff worker runs, as the tray's exit does.
+    engine.stop_clients();
 }
 
 bool log_on_running()
@@ -238,13 +247,17 @@ void act(const EngineRequest &req)
     case REQ_DISCONNECT:
         status = STATUS_LOGOFF;
         log_line(LOG_INFO, "disconnect asked for: logging off");
+        engine.disconnect_pending = true;
         start_auth_worker(&engine.ctx);
         break;
     case REQ_EXIT:
         log_off_and_end();
         break;
     case REQ_STOP_DHCP:
-        stop_dhcp_clients();
+        // The exit stops them itself; a log-on's attempt start does too.
+        if (engine.disconnect_pending)
+            engine.stop_clients();
+        engine.disconnect_pending = false;
         break;
     case REQ_SAVE_SETTINGS:
         save_settings(req.save);
@@ -289,12 +302,19 @@ void refuse(const EngineRequest &req, Verdict v)
 
 }  // namespace
 
+void engine_set_stop_clients(void (*stop)())
+{
+    engine.stop_clients = stop;
+}
+
 void engine_setup(int fd, ClientSettings *settings, uid_t real_uid)
 {
     engine.fd = fd;
     engine.real_uid = real_uid;
     engine.settings = settings;
     engine.ctx = AppContext{nullptr, settings};
+    engine.disconnect_pending = false;
+    engine.stop_clients = stop_dhcp_clients;
     g_mutex_init(&engine.lock);
     set_address_step(AddressStep{stop_dhcp_clients, request_ip});
     set_worker_link(WorkerLink{&engine, link_input, link_address_settings, link_message,

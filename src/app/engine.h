@@ -20,3 +20,5 @@
 bool engine_handle(int fd, const uint8_t *data, size_t len);
 // Sets up the engine's state on fd without the loop (for tests).
 void engine_setup(int fd, ClientSettings *settings, uid_t real_uid);
+// Replaces the killall lines the engine runs (for tests); engine_setup puts them back.
+void engine_set_stop_clients(void (*stop)());

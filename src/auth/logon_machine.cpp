@@ -78,6 +78,20 @@ void read_from(LogonMachine *m, const LogonInput &in, LogonPhase phase)
     m->deadline = m->timeout_ms > 0 ? in.now_ms + m->timeout_ms : LOGON_NEVER;
 }
 
+bool sent_by(const LogonInput &in, const uint8_t mac[6])
+{
+    return std::memcmp(in.frame + 6, mac, 6) == 0;
+}
+
+// The first request of a cycle names the authenticator the cycle talks to.
+void note_request(LogonMachine *m, const LogonInput &in)
+{
+    if (m->have_peer)
+        return;
+    std::memcpy(m->peer_mac, in.frame + 6, 6);
+    m->have_peer = true;
+}
+
 void reset_headers(LogonMachine *m)
 {
     std::memset(m->identity_extra, 0, sizeof m->identity_extra);
@@ -127,6 +141,8 @@ void begin_cycle(LogonMachine *m, LogonActions &a, const LogonInput &in)
     checkpoint(a);
     m->phase = LogonPhase::StartWait;
     m->starts_sent = 0;
+    m->have_peer = false;
+    m->md5_answered = false;
     send_start(m, a, in);
     progress_while_authenticating(a, in, T_PROGRESS_START);
 }
@@ -195,6 +211,7 @@ void on_start_wait_frame(LogonMachine *m, LogonActions &a, const LogonInput &in)
 {
     switch (dispatch_start_wait(in.frame, in.caplen)) {
     case StartWaitAction::Request:
+        note_request(m, in);
         // A first request of another type gets no answer; the exchange handles the next.
         if (is_identity_request(in.frame, in.caplen)) {
             send_identity(m, a, in);
@@ -211,20 +228,35 @@ void on_start_wait_frame(LogonMachine *m, LogonActions &a, const LogonInput &in)
     }
 }
 
+// Only the authenticator the log-on succeeded with sends key frames worth an
+// answer; the process check follows the answers, at most once a period.
 void answer_key(LogonMachine *m, LogonActions &a, const LogonInput &in)
 {
     checkpoint(a);
+    if (!m->succeeded || !sent_by(in, m->server_mac))
+        return;
     LogonStep &first = send(a);
     first.len = build_packet_key1(first.frame, in.frame, m->local_mac);
     LogonStep &second = send(a);
     second.len = build_packet_key2(second.frame, in.frame, m->local_mac);
-    add(a, StepKind::KeyCheck);
+    if (m->last_key_check_ms == LOGON_NEVER ||
+        in.now_ms - m->last_key_check_ms >= LOGON_KEY_CHECK_PERIOD_MS) {
+        m->last_key_check_ms = in.now_ms;
+        add(a, StepKind::KeyCheck);
+    }
+}
+
+// A Success counts from this cycle's authenticator once it has had our MD5 answer.
+bool success_counts(const LogonMachine *m, const LogonInput &in)
+{
+    return m->have_peer && m->md5_answered && sent_by(in, m->peer_mac);
 }
 
 // Save the account, then the address; the exchange goes on once that has returned.
 void success(LogonMachine *m, LogonActions &a, const LogonInput &in)
 {
     std::memcpy(m->server_mac, in.frame + 6, 6);
+    m->succeeded = true;
     add(a, StepKind::SaveAccount);
     checkpoint(a);
     set_status(a, STATUS_GETTING_IP);
@@ -242,10 +274,14 @@ void on_exchange_frame(LogonMachine *m, LogonActions &a, const LogonInput &in)
         answer_key(m, a, in);
         return;
     case ExchangeAction::AnswerIdentity:
+        note_request(m, in);
         send_identity(m, a, in);
         progress_while_authenticating(a, in, T_PROGRESS_IDENTITY2);
         return;
     case ExchangeAction::AnswerMd5: {
+        note_request(m, in);
+        if (sent_by(in, m->peer_mac))
+            m->md5_answered = true;
         LogonStep &step = send(a);
         step.len = build_response_md5(step.frame, in.frame, m->eth_header, m->account,
                                       m->answer_password);
@@ -256,7 +292,9 @@ void on_exchange_frame(LogonMachine *m, LogonActions &a, const LogonInput &in)
         server_failure(m, a, in);
         return;
     case ExchangeAction::Success:
-        success(m, a, in);
+        // Anyone on the cable can send a Success; it means nothing from elsewhere.
+        if (success_counts(m, in))
+            success(m, a, in);
         return;
     case ExchangeAction::Ignore:
         return;
@@ -328,6 +366,7 @@ void log_on_again(LogonMachine *m, LogonActions &a, const LogonInput &in)
     LogonStep &filter = add(a, StepKind::SetFilter);
     format_filter_before(filter.filter, sizeof filter.filter, m->local_mac);
     reset_headers(m);
+    m->succeeded = false;  // a new log-on: no key frame counts until its Success
     begin_cycle(m, a, now);
 }
 
@@ -383,6 +422,7 @@ void logon_init(LogonMachine *m, const char *account, const char *answer_passwor
     m->timeout_ms = timeout_ms > 0 ? timeout_ms : 0;
     m->deadline = LOGON_NEVER;
     m->start_period_ms = LOGON_START_PERIOD_MS;
+    m->last_key_check_ms = LOGON_NEVER;
     g_strlcpy(m->account, account, sizeof m->account);
     g_strlcpy(m->answer_password, answer_password, sizeof m->answer_password);
     std::memcpy(m->local_mac, local_mac, 6);

@@ -28,6 +28,9 @@ constexpr int LOGON_START_PERIOD_MS = 30000;
 constexpr int LOGON_MAX_STARTS = 3;
 // Without a carrier the worker still looks this often whether a newer one took over.
 constexpr int LOGON_CARRIER_CHECK_MS = 1000;
+// The process check after answered key frames runs at most this often: a
+// flood of key frames must not become a flood of root shells.
+constexpr int LOGON_KEY_CHECK_PERIOD_MS = 1000;
 
 struct LogonMachine {
     LogonPhase phase;
@@ -43,6 +46,13 @@ struct LogonMachine {
     uint8_t eth_header[14];
     uint8_t identity_extra[4];
     uint8_t server_mac[6];     // the sender of the EAP-Success
+    // This cycle's authenticator: the sender of its first request. Only its
+    // Success counts, and only after its MD5 challenge was answered.
+    uint8_t peer_mac[6];
+    bool have_peer;
+    bool md5_answered;
+    bool succeeded;             // key frames are answered from server_mac only, and only then
+    int64_t last_key_check_ms;  // LOGON_NEVER before the first
 };
 
 enum class LogonEvent {
@@ -78,7 +88,7 @@ enum class StepKind {
     Progress,       // text
     Message,        // title, text, msg_kind, buttons
     ServerFailure,  // failure_code: auth_error_handle
-    KeyCheck,       // the check after each answered key frame
+    KeyCheck,       // the process check after answered key frames, at most once a period
     SaveAccount,    // the account, password and interface go to the settings file
     ObtainAddress,  // the address step; feed AddressObtained when it returns. value 1:
                     // a later one, whose DHCP client from before is stopped first

@@ -7,6 +7,8 @@
 //                    EAP-Success -> STATUS_ONLINE at the window with dhclient
 //                    (BENCH_RUNS runs)
 //   Bench.KeyAnswers simulator key frame -> both answers seen by the simulator
+//   Bench.KeyFlood   the same while the simulator also sends BENCH_FLOOD (2000) bogus
+//                    key frames a second from the same address (BENCH_KEYS real ones)
 //   Bench.OnlineCpu  CPU of the engine's online worker thread over BENCH_IDLE_S seconds
 //
 // The client runs as users run it: the window asks a real engine
@@ -117,16 +119,16 @@ TEST(Bench, Logon)
     watch.reader.join();
 }
 
-TEST(Bench, KeyAnswers)
+// Online, then the simulator's time from each of runs key frames to both answers.
+void key_answers(const std::string &sim_args, int runs, const char *result)
 {
     Lab lab;
     LabGuard guard{lab};
     LabOptions opt;
     opt.auth = "sim";
-    opt.sim_args = "--keys 0.25";
+    opt.sim_args = sim_args;
     E2eClient *c = bench_client(lab, opt);
     ASSERT_NE(c, nullptr);
-    int runs = env_int("BENCH_RUNS", 20);
     e2e_drive([&] {
         e2e_start_worker(c);
         ASSERT_GT(wait_status(STATUS_ONLINE, 30000), 0);
@@ -137,9 +139,20 @@ TEST(Bench, KeyAnswers)
             std::string text = lab_sim_events(lab)[static_cast<size_t>(seen)].text;
             size_t at = text.find("dt_us=");
             ASSERT_NE(at, std::string::npos) << text;
-            std::printf("RESULT key_to_answers_ms %.3f\n", std::atof(text.c_str() + at + 6) / 1000);
+            std::printf("RESULT %s %.3f\n", result, std::atof(text.c_str() + at + 6) / 1000);
         }
     });
+}
+
+TEST(Bench, KeyAnswers)
+{
+    key_answers("--keys 0.25", env_int("BENCH_RUNS", 20), "key_to_answers_ms");
+}
+
+TEST(Bench, KeyFlood)
+{
+    key_answers("--keys 0.02 --flood " + std::to_string(env_int("BENCH_FLOOD", 2000)),
+                env_int("BENCH_KEYS", 1000), "flood_key_to_answers_ms");
 }
 
 // CPU time of the engine's thread named "authentication" in nanoseconds

@@ -140,6 +140,30 @@ TEST(E2eSim, KeyFramesAreAnsweredWhileOnlineAndKeepTheLinkUp)
     });
 }
 
+// Successes before the challenge, one from another address, change nothing:
+// the real one after the MD5 answer counts, and the filter follows its sender,
+// whose key frames are then answered.
+TEST(E2eSim, ForgedSuccessesAreIgnored)
+{
+    Lab lab;
+    LabGuard guard{lab};
+    E2eClient *c = sim_client(lab, "--forge-success --keys 1");
+    ASSERT_NE(c, nullptr);
+    c->settings.timeout = 3;
+    e2e_drive([&] {
+        e2e_start_worker(c);
+        ASSERT_TRUE(e2e_wait([] { return status_is(STATUS_ONLINE); }, 30000)) << status;
+        EXPECT_EQ(e2e_count_events(lab, "FORGED SUCCESS"), 1) << events_text(lab);
+        EXPECT_GE(e2e_count_events(lab, "MD5 OK"), 1) << events_text(lab);
+        int seen = -1;
+        for (int i = 0; i < 2; ++i) {
+            seen = lab_wait_event(lab, "KEY2 OK", 3000, static_cast<size_t>(seen + 1));
+            ASSERT_GE(seen, 0) << "answer " << i << "\n" << events_text(lab);
+        }
+        EXPECT_EQ(e2e_count_events(lab, "START"), 1) << events_text(lab);
+    });
+}
+
 TEST(E2eSim, NewerWorkerRetiresTheOlderAtItsNextCheckpoint)
 {
     Lab lab;

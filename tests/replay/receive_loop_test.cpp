@@ -356,7 +356,8 @@ TEST_F(AttemptLoop, KeyFramesWhileOnlineGetTheRecordedAnswerPairs)
     // Start, Identity, MD5, post-success key frame, then three answer pairs.
     ASSERT_EQ(live.size(), 4u + 6u);
     EXPECT_TRUE(same_as_live(sent_frames, live, 3));
-    EXPECT_EQ(recorder.key_checks, 3);
+    // The replay feeds the three key frames within a second: one process check.
+    EXPECT_EQ(recorder.key_checks, 1);
     EXPECT_EQ(recorder.events.back(), kLinkTimeout);
 }
 
@@ -454,7 +455,7 @@ TEST_F(AttemptLoop, TruncatedFramesAreAnsweredOnlyWhenWhole)
             }
             if (std::string(file) == "sim_keys.pcap") {
                 EXPECT_EQ(key_answers, cut >= 46 ? 6 : 0);
-                EXPECT_EQ(recorder.key_checks, cut >= 46 ? 3 : 0);
+                EXPECT_EQ(recorder.key_checks, cut >= 46 ? 1 : 0);  // one a second at most
             }
             bool told_code = false;
             for (const std::string &e : recorder.events)

@@ -7,11 +7,19 @@
 //
 //   authsim --iface IF [--password PW] [--fail CODE4] [--silent] [--group]
 //           [--keys SECONDS] [--reauth SECONDS] [--stop-after-success]
-//           [--eapol-version 1|2] [--private]
+//           [--eapol-version 1|2] [--private] [--flood PER_SECOND] [--forge-success]
 //
 // --private: the server wants private authentication, whose MD5 response is
 // taken over the password followed by the private suffix; a response over
 // the bare password is then a wrong digest.
+//
+// --forge-success: each Identity answer is followed, before the challenge,
+// by an EAP-Success from another address and one from the simulator's own
+// (event FORGED SUCCESS), as a hostile station on the cable would send them.
+//
+// --flood: while online, also this many bogus key frames a second from the
+// same address (replay counters with the top bit set); their answers are
+// dropped unlogged, so KEY1/KEY2 events and dt_us are the real frames' alone.
 //
 // Events: READY <if> <mac>; START <mac>; SEND IDENTITY <id>; IDENTITY
 // <account> extra=<hex>; SEND MD5 <id> <challenge>; MD5 OK <name> | MD5 BAD
@@ -56,8 +64,10 @@ struct Options {
     bool group = false;
     bool stop_after_success = false;
     bool private_form = false;
+    bool forge_success = false;
     double keys_s = 0;
     double reauth_s = 0;
+    double flood_per_s = 0;
     int eapol_version = 1;
 };
 
@@ -81,6 +91,8 @@ struct Sim {
     uint8_t id = 0;
     uint8_t challenge[16] = {};
     double next_key_ms = -1;
+    double next_flood_ms = -1;
+    uint64_t flooded = 0;
     double next_reauth_ms = -1;
     uint64_t replay = 0;
     PendingKey key;
@@ -196,7 +208,7 @@ void send_challenge(Sim &s)
 void stop_timers(Sim &s)
 {
     s.online = false;
-    s.next_key_ms = s.next_reauth_ms = -1;
+    s.next_key_ms = s.next_reauth_ms = s.next_flood_ms = -1;
     s.key.active = false;
 }
 
@@ -209,6 +221,8 @@ void send_success(Sim &s)
     if (!s.online && s.opt.keys_s > 0)
         s.next_key_ms = t + s.opt.keys_s * 1000;
     s.next_reauth_ms = s.opt.reauth_s > 0 ? t + s.opt.reauth_s * 1000 : -1;
+    if (!s.online && s.opt.flood_per_s > 0)
+        s.next_flood_ms = t;
     s.online = true;
     s.phase = s.opt.stop_after_success ? QUIET : ONLINE;
 }
@@ -238,6 +252,21 @@ void on_start(Sim &s, const uint8_t *f)
     send_identity_request(s);
 }
 
+// Successes nobody has earned: one from a made-up neighbour, one from us before any challenge.
+void send_forged_successes(Sim &s)
+{
+    uint8_t f[kMinFrame] = {};
+    put_headers(s, f, 0, 4);
+    f[18] = 3;
+    f[19] = s.id;
+    put16(f + 20, 4);
+    f[11] ^= 0x5a;
+    send_frame(s, f, sizeof f);
+    f[11] ^= 0x5a;
+    send_frame(s, f, sizeof f);
+    log_event("FORGED SUCCESS");
+}
+
 void on_identity(Sim &s, const uint8_t *f, int eap_len)
 {
     const uint8_t *data = f + 23;
@@ -250,6 +279,8 @@ void on_identity(Sim &s, const uint8_t *f, int eap_len)
         log_event("IDENTITY BAD id %u want %u", f[19], s.id);
         return;
     }
+    if (s.opt.forge_success)
+        send_forged_successes(s);
     if (!s.opt.silent)
         send_challenge(s);
 }
@@ -403,6 +434,8 @@ void on_key(Sim &s, const uint8_t *f, int caplen)
         return log_event("KEY BAD key-length %d", key_len);
     if (caplen < 62 + key_len)
         return log_event("%s BAD short %d", name, caplen);
+    if (key_len != 14 && (f[21] & 0x80))
+        return;  // an answer to a flood frame
     if (key_len == 14) {
         const char *fault = postkey_fault(s, f);
         return fault ? log_event("POSTKEY BAD %s", fault) : log_event("POSTKEY OK");
@@ -440,6 +473,22 @@ void send_key_frame(Sim &s)
     log_event("KEYSENT %s index=%02x", hex(f + 21, 8).c_str(), f[45]);
 }
 
+// A key frame like the real ones, whose answers nobody waits for.
+void send_flood_frame(Sim &s)
+{
+    uint8_t f[78] = {};
+    put_headers(s, f, 3, 60);
+    f[18] = 1;
+    put16(f + 19, 16);
+    s.flooded++;
+    uint64_t replay = s.flooded | (uint64_t{1} << 63);
+    for (int i = 0; i < 8; i++)
+        f[21 + i] = static_cast<uint8_t>(replay >> (56 - 8 * i));
+    gcry_create_nonce(f + 29, 17);
+    gcry_create_nonce(f + 62, 16);
+    send_frame(s, f, sizeof f);
+}
+
 void on_frame(u_char *user, const pcap_pkthdr *h, const u_char *f)
 {
     Sim &s = *reinterpret_cast<Sim *>(user);
@@ -468,6 +517,17 @@ void run_timers(Sim &s)
         if (s.phase != QUIET)
             send_key_frame(s);
     }
+    if (s.next_flood_ms >= 0 && t >= s.next_flood_ms) {
+        double period = 1000 / s.opt.flood_per_s;
+        // Behind by more than 100 ms (a stall): go on from now, no burst.
+        if (t - s.next_flood_ms > 100)
+            s.next_flood_ms = t;
+        while (s.next_flood_ms <= t) {
+            s.next_flood_ms += period;
+            if (s.phase != QUIET)
+                send_flood_frame(s);
+        }
+    }
     if (s.next_reauth_ms >= 0 && t >= s.next_reauth_ms) {
         s.next_reauth_ms = -1;
         if (s.phase != QUIET) {
@@ -480,7 +540,7 @@ void run_timers(Sim &s)
 int poll_timeout(const Sim &s)
 {
     double next = -1;
-    for (double t : {s.next_key_ms, s.next_reauth_ms})
+    for (double t : {s.next_key_ms, s.next_reauth_ms, s.next_flood_ms})
         if (t >= 0 && (next < 0 || t < next))
             next = t;
     if (next < 0)
@@ -557,11 +617,13 @@ Options parse_args(int argc, char **argv)
         else if (a == "--group") o.group = true;
         else if (a == "--stop-after-success") o.stop_after_success = true;
         else if (a == "--private") o.private_form = true;
+        else if (a == "--forge-success") o.forge_success = true;
         else if (!has_value) usage(("missing value or unknown option " + a).c_str());
         else if (a == "--iface") o.iface = argv[++i];
         else if (a == "--password") o.password = argv[++i];
         else if (a == "--keys") o.keys_s = seconds_arg(argv[++i]);
         else if (a == "--reauth") o.reauth_s = seconds_arg(argv[++i]);
+        else if (a == "--flood") o.flood_per_s = seconds_arg(argv[++i]);
         else if (a == "--eapol-version") o.eapol_version = atoi(argv[++i]) == 2 ? 2 : 1;
         else if (a == "--fail") {
             const char *c = argv[++i];

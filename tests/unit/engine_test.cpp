@@ -4,6 +4,7 @@
 // all for what no window sends, and the settings-file requests.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -178,6 +179,36 @@ TEST_F(Engine, StoredPasswordLookupAndAccountDeletion)
     ASSERT_EQ(1u, got.size());
     EXPECT_EQ("读取配置文件失败！", message_text(got[0]));
     EXPECT_EQ(1, got[0].num[2]);  // the main window is hidden first
+}
+
+int stops = 0;
+void count_stop()
+{
+    stops++;
+}
+
+// The window's stop request after its disconnect runs the killall lines once;
+// in any other state it runs nothing, so no other interface's client is stopped.
+TEST_F(Engine, StopDhcpRunsTheKillallLinesOnlyAfterADisconnect)
+{
+    stops = 0;
+    engine_set_stop_clients(count_stop);
+    for (int s : {STATUS_IDLE, STATUS_ONLINE, STATUS_AUTHENTICATING, STATUS_GETTING_IP,
+                  STATUS_FAILED, STATUS_LOGOFF}) {
+        status = s;
+        handle(ipc_record(REQ_STOP_DHCP));
+    }
+    EXPECT_EQ(0, stops);
+
+    handle(ipc_record(REQ_DISCONNECT));
+    // With no log-on before it, the Logoff worker only reports and ends.
+    struct pollfd p{fds_[0], POLLIN, 0};
+    ASSERT_EQ(1, poll(&p, 1, 5000));
+    handle(ipc_record(REQ_STOP_DHCP));
+    EXPECT_EQ(1, stops);
+    handle(ipc_record(REQ_STOP_DHCP));
+    EXPECT_EQ(1, stops) << "one disconnect, one stop";
+    status = STATUS_IDLE;
 }
 
 }  // namespace

@@ -44,6 +44,17 @@ const std::vector<uint8_t> kSuccess = frame(0, 3);
 const std::vector<uint8_t> kFailure = frame(0, 4);
 const std::vector<uint8_t> kCut = frame(0, 1, 1, 18);  // ends before the EAP code
 
+// The same frame from another station on the cable.
+std::vector<uint8_t> forged(std::vector<uint8_t> f)
+{
+    const uint8_t other[6] = {0x02, 0xee, 0x00, 0x00, 0x00, 0x09};
+    std::memcpy(f.data() + 6, other, 6);
+    return f;
+}
+const std::vector<uint8_t> kForgedSuccess = forged(kSuccess);
+const std::vector<uint8_t> kForgedKey = forged(kKey);
+const std::vector<uint8_t> kForgedMd5 = forged(kMd5);
+
 std::string frame_name(const LogonStep &s)
 {
     switch (s.frame[15]) {
@@ -97,7 +108,8 @@ LogonInput frame_input(const std::vector<uint8_t> &f, int run_status = STATUS_AU
     return input(LogonEvent::Frame, run_status, &f);
 }
 
-enum class From { NotStarted, StartWait, Exchange, GettingAddress, Online, WaitCarrier, Ended };
+// Answered: in the exchange after the MD5 challenge was answered.
+enum class From { NotStarted, StartWait, Exchange, Answered, GettingAddress, Online, WaitCarrier, Ended };
 
 // A machine brought to a phase the way a log-on gets there.
 LogonMachine machine_in(From from)
@@ -109,8 +121,10 @@ LogonMachine machine_in(From from)
     (void)logon_step(&m, input(LogonEvent::Begin));
     while (from == From::Ended && m.phase != LogonPhase::Ended)
         (void)logon_step(&m, input(LogonEvent::ReadTimeout));
-    if (from == From::Exchange || from == From::GettingAddress || from == From::Online)
+    if (from != From::StartWait && from != From::WaitCarrier && from != From::Ended)
         (void)logon_step(&m, frame_input(kIdentity));
+    if (from == From::Answered || from == From::GettingAddress || from == From::Online)
+        (void)logon_step(&m, frame_input(kMd5));
     if (from == From::GettingAddress || from == From::Online)
         (void)logon_step(&m, frame_input(kSuccess));
     if (from == From::Online)
@@ -223,8 +237,12 @@ std::vector<Row> rows()
         {"address obtained while waiting", From::StartWait, input(E::AddressObtained), {},
          P::StartWait},
 
-        {"key frame", From::Exchange, frame_input(kKey, ONLINE),
-         {"checkpoint", "send key", "send key", "key check"}, P::Exchange},
+        {"key frame before the success", From::Exchange, frame_input(kKey), {"checkpoint"},
+         P::Exchange},
+        {"key frame after the md5 answer, before the success", From::Answered, frame_input(kKey),
+         {"checkpoint"}, P::Exchange},
+        {"key frame online from another address", From::Online, frame_input(kForgedKey, ONLINE),
+         {"checkpoint"}, P::Exchange},
         {"identity", From::Exchange, frame_input(kIdentity),
          {"checkpoint", "send identity", "progress 正在认证中……（IDENTITY2）"}, P::Exchange},
         {"identity while online", From::Exchange, frame_input(kIdentity, ONLINE),
@@ -235,7 +253,11 @@ std::vector<Row> rows()
          P::Exchange},
         {"failure", From::Exchange, frame_input(kFailure, ONLINE),
          {"checkpoint", "server failure", "end"}, P::Ended},
-        {"success", From::Exchange, frame_input(kSuccess),
+        {"success before the md5 answer", From::Exchange, frame_input(kSuccess), {"checkpoint"},
+         P::Exchange},
+        {"success from another address", From::Answered, frame_input(kForgedSuccess),
+         {"checkpoint"}, P::Exchange},
+        {"success", From::Answered, frame_input(kSuccess),
          {"checkpoint", "save", "checkpoint", "status 6", "progress 认证通过！正在获取IP地址……",
           "address"},
          P::GettingAddress},
@@ -296,6 +318,7 @@ TEST(LogonMachine, DeadlineFollowsEveryRead)
     const std::vector<uint8_t> other = frame(0, 9);  // ignored, but it was a read
     (void)logon_step(&m, input(LogonEvent::Frame, STATUS_AUTHENTICATING, &other, false, 900));
     EXPECT_EQ(m.deadline, 900 + kTimeout);
+    (void)logon_step(&m, input(LogonEvent::Frame, STATUS_AUTHENTICATING, &kMd5, false, 920));
     (void)logon_step(&m, input(LogonEvent::Frame, STATUS_AUTHENTICATING, &kSuccess, false, 950));
     EXPECT_EQ(m.deadline, LOGON_NEVER);
     (void)logon_step(&m, input(LogonEvent::AddressObtained, STATUS_ONLINE, nullptr, false, 9000));
@@ -362,6 +385,8 @@ TEST(LogonMachine, CarrierReturnLogsOnAgainAndGetsTheAddress)
     EXPECT_EQ(describe(logon_step(&m, frame_input(kIdentity))),
               (std::vector<std::string>{"checkpoint", "send identity",
                                         "progress 正在认证中……（IDENTITY）"}));
+    EXPECT_EQ(describe(logon_step(&m, frame_input(kKey))), (std::vector<std::string>{"checkpoint"}))
+        << "the new log-on has not succeeded yet";
     (void)logon_step(&m, frame_input(kMd5));
     LogonActions success = logon_step(&m, frame_input(kSuccess));
     EXPECT_EQ(describe(success).back(), "address again");
@@ -413,6 +438,57 @@ TEST(LogonMachine, StepsCarryTheFramesValues)
     EXPECT_EQ(std::memcmp(after.steps[1].frame, want, static_cast<size_t>(len)), 0);
     EXPECT_NE(std::string(after.steps[2].filter).find("02:a0:00:00:00:07"), std::string::npos)
         << after.steps[2].filter;
+}
+
+}  // namespace
+
+namespace {
+
+const std::vector<std::string> kIgnored = {"checkpoint"};
+
+// An MD5 challenge from a station other than the cycle's authenticator is
+// answered as before, but it is not the challenge a Success may follow.
+TEST(LogonMachine, SuccessNeedsTheAuthenticatorsOwnChallengeAnswered)
+{
+    LogonMachine m = machine_in(From::Exchange);
+    EXPECT_EQ(describe(logon_step(&m, frame_input(kForgedMd5))),
+              (std::vector<std::string>{"checkpoint", "send md5",
+                                        "progress 正在认证中……（MD5-Challenge2）"}));
+    EXPECT_EQ(describe(logon_step(&m, frame_input(kSuccess))), kIgnored);
+    EXPECT_EQ(describe(logon_step(&m, frame_input(kForgedSuccess))), kIgnored);
+    (void)logon_step(&m, frame_input(kMd5));
+    EXPECT_EQ(describe(logon_step(&m, frame_input(kSuccess))).back(), "address");
+    EXPECT_EQ(std::memcmp(m.server_mac, kServer, 6), 0);
+}
+
+// A new cycle after a silence is a new exchange: the last cycle's answer does not carry over.
+TEST(LogonMachine, ReconnectCycleNeedsItsOwnChallenge)
+{
+    LogonMachine m = machine_in(From::Answered);
+    (void)logon_step(&m, input(LogonEvent::ReadTimeout, STATUS_AUTHENTICATING, nullptr, true));
+    (void)logon_step(&m, frame_input(kIdentity));
+    EXPECT_EQ(describe(logon_step(&m, frame_input(kSuccess))), kIgnored);
+    EXPECT_EQ(m.phase, LogonPhase::Exchange);
+}
+
+// Every key frame of the authenticator is answered; the process check follows
+// at most once a period, counted from the last check.
+TEST(LogonMachine, ProcessCheckAtMostOncePerPeriod)
+{
+    LogonMachine m = machine_in(From::Online);
+    const std::vector<std::string> answered = {"checkpoint", "send key", "send key"};
+    const std::vector<std::string> checked = then(answered, {"key check"});
+    struct At {
+        int64_t now;
+        const std::vector<std::string> &steps;
+    };
+    const int64_t p = LOGON_KEY_CHECK_PERIOD_MS;
+    for (const At &at : {At{5000, checked}, At{5001, answered}, At{5000 + p - 1, answered},
+                         At{5000 + p, checked}, At{5000 + p + p / 2, answered},
+                         At{5000 + 3 * p, checked}}) {
+        LogonActions a = logon_step(&m, input(LogonEvent::Frame, STATUS_ONLINE, &kKey, false, at.now));
+        EXPECT_EQ(describe(a), at.steps) << "at " << at.now;
+    }
 }
 
 }  // namespace
