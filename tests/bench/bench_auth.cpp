@@ -76,13 +76,8 @@ double wait_status(int want, int timeout_ms)
 
 E2eClient *bench_client(Lab &lab, const LabOptions &opt)
 {
-    e2e_isolate_process();
-    if (::testing::Test::HasFatalFailure())
+    if (!e2e_lab_up(lab, opt))
         return nullptr;
-    if (!lab_up(lab, opt)) {
-        ADD_FAILURE() << lab.error;
-        return nullptr;
-    }
     return e2e_client(lab, "benchuser", "labpass1");
 }
 

@@ -157,23 +157,11 @@ void print(const Bounce &b, const char *who)
     std::fflush(stdout);
 }
 
-Lab *up_lab(Lab &lab, const LabOptions &opt)
-{
-    e2e_isolate_process();
-    if (::testing::Test::HasFatalFailure())
-        return nullptr;
-    if (!lab_up(lab, opt)) {
-        ADD_FAILURE() << lab.error;
-        return nullptr;
-    }
-    return &lab;
-}
-
 TEST(BenchLink, Corvix)
 {
     Lab lab;
     LabGuard guard{lab};
-    ASSERT_NE(up_lab(lab, {}), nullptr);
+    ASSERT_TRUE(e2e_lab_up(lab, {}));
     install_companion();
     E2eClient *c = e2e_client(lab, "e2euser", "labpass1");
     ASSERT_NE(c, nullptr);
@@ -201,7 +189,7 @@ TEST(BenchLink, Wpa)
 {
     Lab lab;
     LabGuard guard{lab};
-    ASSERT_NE(up_lab(lab, {}), nullptr);
+    ASSERT_TRUE(e2e_lab_up(lab, {}));
     // For the dhclient wrapper over /sbin/dhclient and the client namespace.
     E2eClient *c = e2e_client(lab, "e2euser", "labpass1");
     ASSERT_NE(c, nullptr);
@@ -249,7 +237,7 @@ TEST(BenchLink, StartTimeline)
     LabGuard guard{lab};
     LabOptions opt;
     opt.auth = "none";
-    ASSERT_NE(up_lab(lab, opt), nullptr);
+    ASSERT_TRUE(e2e_lab_up(lab, opt));
     E2eClient *c = e2e_client(lab, "e2euser", "labpass1");
     ASSERT_NE(c, nullptr);
     c->settings.timeout = 0;  // the run that creates the settings file

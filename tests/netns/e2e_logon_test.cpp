@@ -33,13 +33,8 @@ bool status_is(int want) { return status.load() == want; }
 // Brings the lab up with hostapd and a client; the test fails loudly otherwise.
 E2eClient *lab_client(Lab &lab, const std::string &password, const LabOptions &opt = {})
 {
-    e2e_isolate_process();
-    if (::testing::Test::HasFatalFailure())
+    if (!e2e_lab_up(lab, opt))
         return nullptr;
-    if (!lab_up(lab, opt)) {
-        ADD_FAILURE() << lab.error;
-        return nullptr;
-    }
     return e2e_client(lab, "e2euser", password);
 }
 

@@ -17,16 +17,11 @@ bool status_is(int want) { return status.load() == want; }
 
 E2eClient *sim_client(Lab &lab, const std::string &sim_args)
 {
-    e2e_isolate_process();
-    if (::testing::Test::HasFatalFailure())
-        return nullptr;
     LabOptions opt;
     opt.auth = "sim";
     opt.sim_args = sim_args;
-    if (!lab_up(lab, opt)) {
-        ADD_FAILURE() << lab.error;
+    if (!e2e_lab_up(lab, opt))
         return nullptr;
-    }
     return e2e_client(lab, "e2euser", "labpass1");
 }
 

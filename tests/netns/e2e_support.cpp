@@ -194,6 +194,18 @@ gpointer run_body(gpointer data)
 
 }  // namespace
 
+bool e2e_lab_up(Lab &lab, const LabOptions &opt)
+{
+    e2e_isolate_process();
+    if (::testing::Test::HasFatalFailure())
+        return false;
+    if (!lab_up(lab, opt)) {
+        ADD_FAILURE() << lab.error;
+        return false;
+    }
+    return true;
+}
+
 void e2e_isolate_process()
 {
     ASSERT_EQ(geteuid(), 0u) << "end-to-end tests need root";

@@ -33,6 +33,9 @@ struct E2eClient {
 // Gives the process a mount namespace of its own (mounts never reach the
 // machine). Must run before any thread exists; fails the test loudly otherwise.
 void e2e_isolate_process();
+// e2e_isolate_process, then the lab up; false (and a test failure naming the
+// lab's error) otherwise.
+bool e2e_lab_up(Lab &lab, const LabOptions &opt);
 // Forks the engine's process and starts GTK (so: before any thread), enters
 // the client namespace with this thread (which runs GTK), mounts its
 // /sys and resolv.conf, installs the dhclient wrapper, starts GTK and builds a
