@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
   # build
   build-essential cmake pkg-config
-  libgtk2.0-dev libglib2.0-dev libpcap-dev libgcrypt20-dev
+  libgtk2.0-dev libx11-dev libglib2.0-dev libpcap-dev libgcrypt20-dev
   # build: the image generator sets the button captions with Pango and Cairo
   libpango1.0-dev libcairo2-dev
   # tests

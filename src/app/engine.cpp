@@ -7,6 +7,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -41,6 +42,9 @@ struct Engine {
     // The window asks to stop the DHCP clients after its disconnect; at any
     // other time the request would stop other interfaces' clients for nothing.
     bool disconnect_pending = false;
+    // An address came since the last disconnect: a DHCP client may still
+    // hold it, and the port is open until a Logoff closes it.
+    std::atomic<bool> address_obtained{false};  // set by the worker
     void (*stop_clients)() = stop_dhcp_clients;
 };
 
@@ -103,6 +107,8 @@ void link_tray_state(void *, TrayState state)
 {
     IpcRecord r = ipc_record(MSG_TRAY);
     r.num[0] = state == TrayState::Online ? TRAY_ONLINE : TRAY_SHOW;
+    if (state == TrayState::Online)
+        engine.address_obtained = true;
     send_record(r);
 }
 
@@ -248,6 +254,7 @@ void act(const EngineRequest &req)
         status = STATUS_LOGOFF;
         log_line(LOG_INFO, "disconnect asked for: logging off");
         engine.disconnect_pending = true;
+        engine.address_obtained = false;
         start_auth_worker(&engine.ctx);
         break;
     case REQ_EXIT:
@@ -288,13 +295,18 @@ void refuse(const EngineRequest &req, Verdict v)
     // Anything else is no request the window makes: dropped without an answer.
 }
 
-// The window's end: the Logoff when a log-on runs, then the process' end.
+// The window's end, whatever ended it: the Logoff when a log-on runs or an
+// address was obtained, the DHCP clients stopped in every case (as the exit
+// does), then the process' end.
 [[noreturn]] void window_gone()
 {
-    if (!engine.ending && log_on_running())
+    if (!engine.ending && (log_on_running() || engine.address_obtained))
         log_off_and_end();
-    if (!engine.ending)
+    if (!engine.ending) {
+        log_line(LOG_INFO, "window gone: stopping the DHCP clients");
+        engine.stop_clients();
         std::exit(0);
+    }
     // The Logoff worker ends the process; this is only the limit.
     g_usleep(LOGOFF_GRACE_MS * 1000);
     std::exit(0);
@@ -314,6 +326,7 @@ void engine_setup(int fd, ClientSettings *settings, uid_t real_uid)
     engine.settings = settings;
     engine.ctx = AppContext{nullptr, settings};
     engine.disconnect_pending = false;
+    engine.address_obtained = false;
     engine.stop_clients = stop_dhcp_clients;
     g_mutex_init(&engine.lock);
     set_address_step(AddressStep{stop_dhcp_clients, request_ip});

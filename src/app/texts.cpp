@@ -116,6 +116,7 @@ constexpr TextRow TEXTS[] = {
                  "  -install    安装客户端（需要root权限）\n"
                  "  -uninstall  删除客户端（需要root权限）\n\n"
                  "运行日志写入系统日志：journalctl -t Corvix\n")},
+    {T_SURFACE_HINT, N_("点击显示认证状态")},
 };
 constexpr bool rows_in_order()
 {

@@ -81,6 +81,7 @@ enum TextId : int32_t {
     T_NIC_DOWN,
     T_NIC_REMOVED,
     T_USAGE,
+    T_SURFACE_HINT,
     TEXT_COUNT
 };
 

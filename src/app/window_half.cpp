@@ -18,6 +18,7 @@
 #include "ui/account_handlers.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
+#include "ui/status_surface.h"
 #include "ui/tray.h"
 #include "ui/main_widgets.h"
 
@@ -290,6 +291,7 @@ void window_apply(AppContext *ctx, const IpcRecord &r)
         cs->msg_buttons = 0;
         copy_field(cs->msg_title, text_of(title));
         copy_field(cs->msg_text, render_text(text).c_str());
+        surface_text_changed(ctx);
         break;
     case MSG_UPDATE_INFO:
         if (has_text)

@@ -6,6 +6,7 @@
 #include "ui/images.h"
 #include "ui/main_window.h"
 #include "ui/mainloop.h"
+#include "ui/status_surface.h"
 #include "ui/tray.h"
 #include "app/locale_text.h"
 #include "app/window_half.h"
@@ -227,8 +228,10 @@ void request_message_dialog(AppContext *ctx, const char *title, const char *text
     s->msg_kind = kind;
     s->msg_buttons = buttons;
     copy_text_field(s->msg_title, title);
-    if (text)
+    if (text) {
         copy_text_field(s->msg_text, text);
+        surface_text_changed(ctx);
+    }
     mutex = new_marker();
     g_idle_add(create_message_dialog, ctx);
 }
@@ -242,6 +245,7 @@ void set_info_text_now(AppContext *ctx, const char *text)
         Utf8Text shown = utf8(s->msg_text);
         set_label_text(s->msg_label, text_or_empty(shown));
     }
+    surface_text_changed(ctx);
 }
 
 // Replaces the current dialog with a new one, built on the main loop; returns before it exists.

@@ -6,6 +6,7 @@
 #include "ui/main_window.h"
 #include "ui/mainloop.h"
 #include "ui/msg_dialog.h"
+#include "ui/status_surface.h"
 #include "app/locale_text.h"
 #include "app/window_half.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
@@ -78,10 +79,12 @@ gboolean release_icon(gpointer icon)
 int show_tray_icon(AppContext *ctx)
 {
     main_call_sync([ctx] {
-        if (GtkStatusIcon *icon = ctx->settings->tray_icon)
+        if (GtkStatusIcon *icon = ctx->settings->tray_icon) {
             set_picture(icon, traybegin_inline);
-        else
+            surface_set_online(false);
+        } else {
             g_idle_add(create_tray_icon, ctx);
+        }
     });
     return 0;
 }
@@ -90,8 +93,10 @@ int show_tray_icon(AppContext *ctx)
 int update_tray_icon(AppContext *ctx)
 {
     main_call_sync([ctx] {
-        if (GtkStatusIcon *icon = ctx->settings->tray_icon)
+        if (GtkStatusIcon *icon = ctx->settings->tray_icon) {
             set_picture(icon, tray_inline);
+            surface_set_online(true);
+        }
     });
     return 0;
 }
@@ -105,6 +110,7 @@ int hide_tray_icon(AppContext *ctx)
             return;
         gtk_status_icon_set_visible(icon, FALSE);
         ctx->settings->tray_icon = nullptr;
+        surface_close();
         g_idle_add(release_icon, icon);
     });
     return 0;
@@ -117,6 +123,7 @@ gboolean create_tray_icon(gpointer data)
     // Two requests queued before the first ran: one icon, not two.
     if (ctx->settings->tray_icon) {
         set_picture(ctx->settings->tray_icon, traybegin_inline);
+        surface_set_online(false);
         return FALSE;
     }
     GdkPixbuf *pixbuf = pixbuf_from_inline(traybegin_inline);
@@ -133,6 +140,8 @@ gboolean create_tray_icon(gpointer data)
     g_object_set_data_full(G_OBJECT(icon), MENU_KEY, menu, destroy_menu);
     g_signal_connect(icon, "popup-menu", G_CALLBACK(on_tray_icon_popup), menu);
     gtk_widget_show_all(menu);  // shows the items; the menu itself pops up later
+    // Where no notification area embeds the icon, a window of ours stands in.
+    surface_watch_icon(ctx, icon);
     return FALSE;
 }
 

@@ -52,17 +52,20 @@ bool start_tray_host()
     guint32 now = gdk_x11_get_server_time(panel->window);
     if (!gdk_selection_owner_set_for_display(display, panel->window, selection, now, TRUE))
         return false;
-    // Icons that exist already learn of the new host from this announcement.
-    GdkEventClient announce{};
-    announce.type = GDK_CLIENT_EVENT;
-    announce.window = gdk_screen_get_root_window(screen);
-    announce.send_event = TRUE;
-    announce.message_type = gdk_atom_intern("MANAGER", FALSE);
-    announce.data_format = 32;
+    // Icons that exist already learn of the new host from this announcement,
+    // which the tray protocol sends to the root window's structure listeners
+    // (GDK's client message sender would address no one).
+    Display *xdisplay = GDK_DISPLAY_XDISPLAY(display);
+    Window root = GDK_WINDOW_XID(gdk_screen_get_root_window(screen));
+    XClientMessageEvent announce{};
+    announce.type = ClientMessage;
+    announce.window = root;
+    announce.message_type = gdk_x11_get_xatom_by_name_for_display(display, "MANAGER");
+    announce.format = 32;
     announce.data.l[0] = static_cast<long>(now);
     announce.data.l[1] = static_cast<long>(gdk_x11_atom_to_xatom_for_display(display, selection));
     announce.data.l[2] = static_cast<long>(GDK_WINDOW_XID(panel->window));
-    gdk_event_send_client_message_for_display(display, reinterpret_cast<GdkEvent *>(&announce),
-                                              GDK_WINDOW_XID(gdk_screen_get_root_window(screen)));
+    XSendEvent(xdisplay, root, False, StructureNotifyMask, reinterpret_cast<XEvent *>(&announce));
+    XFlush(xdisplay);
     return true;
 }
