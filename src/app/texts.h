@@ -81,6 +81,8 @@ enum TextId : int32_t {
     T_NIC_DOWN,
     T_NIC_REMOVED,
     T_USAGE,
+    T_SETTINGS_WRITE_FAILED,
+    T_AUTOSTART_FAILED,
     TEXT_COUNT
 };
 
