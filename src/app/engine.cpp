@@ -180,8 +180,27 @@ bool log_on_running()
     return s == STATUS_ONLINE || s == STATUS_AUTHENTICATING || s == STATUS_GETTING_IP;
 }
 
+SaveVerdict verdict_of(ConfigSave result)
+{
+    switch (result) {
+    case ConfigSave::Saved:
+        return SAVE_DONE;
+    case ConfigSave::ProgramRefused:
+        return SAVE_PROGRAM_REFUSED;
+    case ConfigSave::WriteFailed:
+        return SAVE_WRITE_FAILED;
+    case ConfigSave::AutostartFailed:
+        return SAVE_AUTOSTART_FAILED;
+    case ConfigSave::FileUnreadable:
+        break;
+    }
+    return SAVE_FILE_UNREADABLE;
+}
+
 // The settings dialog's save, done where the file is: the same rules as in
-// one process, with the user who started the client deciding by_root.
+// one process, with the user who started the client deciding whose options
+// change. The autostart entry follows before the answer, so the verdict
+// says whether it did.
 void save_settings(const SaveRequest &req)
 {
     ConfigChoice c;
@@ -193,12 +212,16 @@ void save_settings(const SaveRequest &req)
     c.auto_start = req.auto_start != 0;
     c.private_auth = req.private_auth != 0;
     ClientSettings *cs = engine.settings;
-    ConfigSave result = save_config(c, cs, engine.real_uid == 0);
+    ConfigSave result = save_config(c, cs, engine.real_uid);
+    if (result == ConfigSave::Saved && !set_autostart_for(engine.real_uid, cs->auto_start != 0)) {
+        log_line(LOG_WARNING, "the start at desktop login could not be changed");
+        result = ConfigSave::AutostartFailed;
+    }
+    if (result == ConfigSave::WriteFailed)
+        log_line(LOG_WARNING, "the settings file could not be written: the settings were not saved");
     IpcRecord done = ipc_record(MSG_SETTINGS_SAVED);
-    done.num[0] = result == ConfigSave::Saved            ? SAVE_DONE
-                  : result == ConfigSave::ProgramRefused ? SAVE_PROGRAM_REFUSED
-                                                         : SAVE_FILE_UNREADABLE;
-    if (result == ConfigSave::Saved) {
+    done.num[0] = verdict_of(result);
+    if (result == ConfigSave::Saved || result == ConfigSave::AutostartFailed) {
         done.num[1 + OPT_OPEN_URL] = cs->open_url;
         done.num[1 + OPT_USE_OWN_DHCP] = cs->use_own_dhcp;
         done.num[1 + OPT_TIMEOUT_RECONNECT] = cs->timeout_reconnect;
@@ -206,10 +229,6 @@ void save_settings(const SaveRequest &req)
         done.num[1 + OPT_PRIVATE_AUTH] = cs->private_auth;
         done.num[SAVED_TIMEOUT] = cs->timeout;
         (void)ipc_set_text(done, 0, cs->url);
-        GThread *t = g_thread_try_new("autostart", set_autostart, GINT_TO_POINTER(cs->auto_start),
-                                      nullptr);
-        if (t)
-            g_thread_unref(t);
     }
     send_record(done);
 }
@@ -228,6 +247,10 @@ void delete_account(const std::string &account)
 {
     std::vector<std::string> names;
     int deleted = delete_stored_account(account, names);
+    if (deleted == -2) {
+        send_dialog(T_TITLE_ERROR, user_text(T_SETTINGS_WRITE_FAILED), 1, 1, true);
+        return;
+    }
     if (deleted < 0) {
         send_dialog(T_TITLE_ERROR, user_text(T_SETTINGS_UNREADABLE), 1, 1, true);
         return;
@@ -269,11 +292,15 @@ void act(const EngineRequest &req)
     case REQ_SAVE_SETTINGS:
         save_settings(req.save);
         break;
-    case REQ_SET_AUTO_LOGON:
+    case REQ_SET_AUTO_LOGON: {
         engine.settings->auto_logon = req.flag;
-        if (!store_auto_logon(req.flag))
+        int stored = store_auto_logon(req.flag);
+        if (stored == 0)
             send_dialog(T_TITLE_ERROR, user_text(T_SETTING_NOT_SAVED), 1, 1, true);
+        else if (stored < 0)
+            send_dialog(T_TITLE_ERROR, user_text(T_SETTINGS_WRITE_FAILED), 1, 1, true);
         break;
+    }
     case REQ_DELETE_ACCOUNT:
         delete_account(req.account);
         break;

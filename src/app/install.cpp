@@ -2,11 +2,19 @@
 #include "app/install.h"
 #include "app/texts.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/shell.h"
 
@@ -35,7 +43,13 @@ const char *const UNINSTALL_COMMANDS[] = {
     "rm -f /etc/xdg/autostart/Corvix.desktop",
 };
 
+const char AUTOSTART_FOLDER[] = "/etc/xdg/autostart";
 const char AUTOSTART_ENTRY[] = "/etc/xdg/autostart/Corvix.desktop";
+const char INSTALLED_ENTRY[] = "/usr/share/Corvix2/Corvix.desktop";
+// Far more than any desktop entry; a larger file is no entry of ours.
+constexpr size_t ENTRY_MAX = 64 * 1024;
+// What a user's own entry says while root's starts the client for everyone.
+const char HIDDEN_ENTRY[] = "[Desktop Entry]\nType=Application\nName=Corvix\nHidden=true\n";
 
 // dpkg's files are dpkg's to change: copying over them or removing them would
 // leave a package that dpkg still lists but no longer matches its files.
@@ -79,7 +93,158 @@ bool is_command(int argc, char **argv, const char *command)
     return argc == 2 && argv[1] && std::strcmp(argv[1], command) == 0;
 }
 
+bool read_entry(std::string *text)
+{
+    int fd = open(INSTALLED_ENTRY, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+              static_cast<size_t>(st.st_size) <= ENTRY_MAX;
+    if (ok) {
+        text->resize(static_cast<size_t>(st.st_size));
+        ssize_t n = read(fd, &(*text)[0], text->size());
+        ok = n == st.st_size;
+    }
+    close(fd);
+    return ok;
+}
+
+// Only system calls from here on: the child of a process with threads, or
+// the process itself. -1 with errno on failure.
+int write_all(int fd, const char *data, size_t len)
+{
+    while (len > 0) {
+        ssize_t n = write(fd, data, len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return -1;
+        data += n;
+        len -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+// The paths of one entry, worked out before any fork: the child only uses them.
+struct EntryPaths {
+    std::string folder, temp, target;
+};
+
+EntryPaths entry_paths(const std::string &folder)
+{
+    return EntryPaths{folder, folder + "/.Corvix.desktop.XXXXXX", folder + "/Corvix.desktop"};
+}
+
+// The entry written whole beside its name and renamed over it: the desktop
+// never reads half a file, a failed write leaves the old entry, and a link
+// at the name is replaced, never written through.
+bool write_entry(EntryPaths &p, const std::string &text)
+{
+    int fd = mkostemp(&p.temp[0], O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = fchmod(fd, 0644) == 0 && write_all(fd, text.data(), text.size()) == 0 &&
+              fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(p.temp.c_str(), p.target.c_str()) == 0;
+    if (!ok)
+        (void)unlink(p.temp.c_str());
+    return ok;
+}
+
+bool remove_entry(const EntryPaths &p)
+{
+    return unlink(p.target.c_str()) == 0 || errno == ENOENT;
+}
+
+struct UserHome {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::vector<gid_t> groups;
+    std::string home;
+};
+
+bool user_home(uid_t uid, UserHome *u)
+{
+    struct passwd pw, *found = nullptr;
+    std::vector<char> buf(16384);
+    if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) != 0 || !found || !pw.pw_dir ||
+        pw.pw_dir[0] != '/')
+        return false;
+    u->uid = uid;
+    u->gid = pw.pw_gid;
+    u->home = pw.pw_dir;
+    int count = 64;
+    u->groups.resize(static_cast<size_t>(count));
+    if (getgrouplist(pw.pw_name, pw.pw_gid, u->groups.data(), &count) < 0) {
+        u->groups.resize(static_cast<size_t>(count));
+        if (getgrouplist(pw.pw_name, pw.pw_gid, u->groups.data(), &count) < 0)
+            count = 0;
+    }
+    u->groups.resize(static_cast<size_t>(count));
+    return true;
+}
+
+// In the child: the user's groups and ids for good, checked.
+bool become_user(const UserHome &u)
+{
+    return setgroups(u.groups.size(), u.groups.data()) == 0 && setresgid(u.gid, u.gid, u.gid) == 0 &&
+           setresuid(u.uid, u.uid, u.uid) == 0 && getuid() == u.uid && geteuid() == u.uid &&
+           getegid() == u.gid && setuid(0) != 0;
+}
+
+// A user's own entry, made or removed by a child that is that user: nothing
+// in the user's home is ever touched with root's rights.
+bool set_user_entry(uid_t uid, bool on)
+{
+    UserHome u;
+    std::string text;
+    if (!user_home(uid, &u))
+        return false;
+    bool root_entry = access(AUTOSTART_ENTRY, F_OK) == 0;
+    if (on && !read_entry(&text))
+        return false;
+    if (!on && root_entry)
+        text = HIDDEN_ENTRY;
+    std::string config = u.home + "/.config";
+    EntryPaths p = entry_paths(config + "/autostart");
+    bool write = on || root_entry;
+    pid_t pid = fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0) {
+        // The folders as the desktop makes them: private config, readable autostart.
+        bool ok = become_user(u);
+        if (ok && write) {
+            (void)umask(022);
+            ok = (mkdir(config.c_str(), 0700) == 0 || errno == EEXIST) &&
+                 (mkdir(p.folder.c_str(), 0755) == 0 || errno == EEXIST) && write_entry(p, text);
+        } else if (ok) {
+            ok = remove_entry(p);
+        }
+        _exit(ok ? 0 : 1);
+    }
+    int rc = 0;
+    while (waitpid(pid, &rc, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
+}
+
 }  // namespace
+
+bool set_autostart_for(uid_t uid, bool on)
+{
+    if (uid != 0)
+        return set_user_entry(uid, on);
+    EntryPaths p = entry_paths(AUTOSTART_FOLDER);
+    if (!on)
+        return remove_entry(p);
+    std::string text;
+    return read_entry(&text) && write_entry(p, text);
+}
 
 void check_install(int *argc, char **argv)
 {
@@ -144,9 +309,6 @@ gpointer set_autostart(gpointer auto_start)
 {
     // Handed the value itself (GINT_TO_POINTER), not the settings dialog's
     // context: the dialog may be gone before this thread reads it.
-    if (GPOINTER_TO_INT(auto_start) != 0)
-        (void)shell_run("cp -f /usr/share/Corvix2/Corvix.desktop /etc/xdg/autostart/ 2>/dev/null");
-    else
-        (void)unlink(AUTOSTART_ENTRY);
+    (void)set_autostart_for(0, GPOINTER_TO_INT(auto_start) != 0);
     return nullptr;
 }

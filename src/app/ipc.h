@@ -52,7 +52,16 @@ enum OptionSlot {
 constexpr int OPT_COUNT = 5;
 constexpr int SAVED_TIMEOUT = 6;
 
-enum SaveVerdict : int32_t { SAVE_DONE = 0, SAVE_FILE_UNREADABLE = 1, SAVE_PROGRAM_REFUSED = 2 };
+// SAVE_WRITE_FAILED: the file could not be written and stays as it was;
+// SAVE_AUTOSTART_FAILED: the options were stored (and are reported as for
+// SAVE_DONE), but the start at desktop login could not be changed.
+enum SaveVerdict : int32_t {
+    SAVE_DONE = 0,
+    SAVE_FILE_UNREADABLE = 1,
+    SAVE_PROGRAM_REFUSED = 2,
+    SAVE_WRITE_FAILED = 3,
+    SAVE_AUTOSTART_FAILED = 4,
+};
 
 constexpr uint32_t IPC_MAGIC = 0x43565831;  // "CVX1": both halves come from one executable
 constexpr size_t IPC_NUMS = 8;

@@ -30,7 +30,8 @@ int main(int argc, char **argv)
     user.limits = caller_limits;
     check_install(&argc, argv);
     check_mul_instance(&settings);
-    get_ini_message(&settings);
+    // The options of the user who started the client, over the machine-wide ones.
+    get_ini_message(&settings, user.uid);
     // Root's work and the user's display never meet in one process: from
     // here the engine keeps root without a display, and this process goes on
     // as the window with the user's rights only.

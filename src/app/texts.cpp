@@ -117,6 +117,8 @@ constexpr TextRow TEXTS[] = {
                  "  -uninstall  删除客户端（需要root权限）\n\n"
                  "运行日志写入系统日志：journalctl -t Corvix\n")},
     {T_SURFACE_HINT, N_("点击显示认证状态")},
+    {T_SETTINGS_WRITE_FAILED, N_("配置文件写入失败，设置未被保存！")},
+    {T_AUTOSTART_FAILED, N_("设置已保存，但开机自动运行未能设置！")},
 };
 constexpr bool rows_in_order()
 {

@@ -82,6 +82,8 @@ enum TextId : int32_t {
     T_NIC_REMOVED,
     T_USAGE,
     T_SURFACE_HINT,
+    T_SETTINGS_WRITE_FAILED,
+    T_AUTOSTART_FAILED,
     TEXT_COUNT
 };
 

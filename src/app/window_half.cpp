@@ -113,12 +113,14 @@ ConfigSave request_save(const ConfigChoice &c, ClientSettings *s)
             g_idle_add(apply_deferred_idle, nullptr);
         if (m.num[0] == SAVE_PROGRAM_REFUSED)
             return ConfigSave::ProgramRefused;
-        if (m.num[0] != SAVE_DONE)
+        if (m.num[0] == SAVE_WRITE_FAILED)
+            return ConfigSave::WriteFailed;
+        if (m.num[0] != SAVE_DONE && m.num[0] != SAVE_AUTOSTART_FAILED)
             return ConfigSave::FileUnreadable;
         apply_saved_options(s, m.num[1 + OPT_OPEN_URL], m.text[0], m.num[1 + OPT_USE_OWN_DHCP],
                             m.num[1 + OPT_TIMEOUT_RECONNECT], m.num[SAVED_TIMEOUT],
                             m.num[1 + OPT_AUTO_START], m.num[1 + OPT_PRIVATE_AUTH]);
-        return ConfigSave::Saved;
+        return m.num[0] == SAVE_DONE ? ConfigSave::Saved : ConfigSave::AutostartFailed;
     }
     if (!deferred.empty())
         g_idle_add(apply_deferred_idle, nullptr);

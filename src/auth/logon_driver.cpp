@@ -103,7 +103,10 @@ Outcome carry_out_step(AuthSession &s, const LogonStep &step)
         break;
     case StepKind::SaveAccount:
         // What is stored is what the user typed, never the private suffix.
-        set_msg(s.account, s.password, s.device, s.ctx);
+        // A file that can't be written must not stop a log-on the server took.
+        if (!set_msg(s.account, s.password, s.device, s.ctx))
+            log_line(LOG_WARNING, "%s: the account could not be stored in the settings file",
+                     s.device);
         break;
     case StepKind::ObtainAddress:
         // The client of the log-on before: it would renew on the old port's

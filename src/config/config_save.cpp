@@ -25,18 +25,18 @@ struct IniCloser {
 };
 using IniPtr = std::unique_ptr<IniFile, IniCloser>;
 
-// Replaces the option's value, adding the key when a hand-edited file lacks
-// it: a save must not drop an option without a word.
-void put_text(IniFile *ini, const char *address, const char *value)
+// Replaces the option's value, adding the key when the section lacks it (a
+// hand-edited file, a user's first save): a save must not drop an option
+// without a word. False when neither worked.
+bool put_text(IniFile *ini, const std::string &address, const char *value)
 {
-    if (!ini_set(ini, address, value))
-        (void)ini_append(ini, address, value);
+    return ini_set(ini, address.c_str(), value) || ini_append(ini, address.c_str(), value);
 }
 
-void put_int(IniFile *ini, const char *address, int value)
+bool put_int(IniFile *ini, const std::string &address, int value)
 {
-    if (!ini_set_int(ini, address, value))
-        (void)ini_append_int(ini, address, value);
+    return ini_set_int(ini, address.c_str(), value) ||
+           ini_append_int(ini, address.c_str(), value);
 }
 
 // The values a choice stands for, worked out once for the file and the run.
@@ -73,15 +73,21 @@ bool program_line_allowed(const NewOptions &o, const ClientSettings *s, bool by_
     return o.url == s->url;
 }
 
-void write_file(IniFile *ini, const NewOptions &o)
+// Root's save writes the machine-wide defaults in [OPTION]; anyone else's
+// lands in their own section, read over the defaults for them alone. A user's
+// section never holds a program line: the one they may keep is root's, which
+// then stays in [OPTION] and applies to them as it did.
+bool write_file(IniFile *ini, const NewOptions &o, uid_t uid)
 {
-    put_int(ini, "OPTION@OpenUrl", o.open_url);
-    put_text(ini, "OPTION@Url", o.url.c_str());
-    put_int(ini, "OPTION@UseCorvixDhcp", o.use_own_dhcp);
-    put_int(ini, "OPTION@TimeoutReconnect", o.timeout_reconnect);
-    put_int(ini, "OPTION@Timeout", o.timeout);
-    put_int(ini, "OPTION@AutoStart", o.auto_start);
-    put_int(ini, "OPTION@PrivateAuth", o.private_auth);
+    std::string section = uid == 0 ? "OPTION" : user_section(uid);
+    std::string url = uid == 0 || is_web_page(o.url) ? o.url : "";
+    return put_int(ini, section + "@OpenUrl", o.open_url) &&
+           put_text(ini, section + "@Url", url.c_str()) &&
+           put_int(ini, section + "@UseCorvixDhcp", o.use_own_dhcp) &&
+           put_int(ini, section + "@TimeoutReconnect", o.timeout_reconnect) &&
+           put_int(ini, section + "@Timeout", o.timeout) &&
+           put_int(ini, section + "@AutoStart", o.auto_start) &&
+           put_int(ini, section + "@PrivateAuth", o.private_auth);
 }
 
 void apply(ClientSettings *s, const NewOptions &o)
@@ -169,16 +175,18 @@ bool login_is_root(const char *login_name)
     return user_ids(login_name, &ids) && ids.uid == 0;
 }
 
-ConfigSave save_config(const ConfigChoice &choice, ClientSettings *s, bool by_root)
+ConfigSave save_config(const ConfigChoice &choice, ClientSettings *s, uid_t real_uid)
 {
     NewOptions o = options_of(choice);
-    if (!program_line_allowed(o, s, by_root))
+    if (!program_line_allowed(o, s, real_uid == 0))
         return ConfigSave::ProgramRefused;
     IniPtr ini(ini_open(settings_path));
     if (!ini)
         return ConfigSave::FileUnreadable;
-    write_file(ini.get(), o);
-    (void)ini_save(ini.get());
+    // Nothing is applied unless the whole file was written: what the run
+    // uses is then what the next start reads.
+    if (!write_file(ini.get(), o, real_uid) || !ini_save(ini.get()))
+        return ConfigSave::WriteFailed;
     ini.reset();
     // The file holds passwords that anyone could unscramble: root's alone.
     (void)chmod(settings_path, 0600);

@@ -5,6 +5,8 @@
 // and reports the result.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "app/records.h"
@@ -24,6 +26,8 @@ enum class ConfigSave {
     Saved,
     FileUnreadable,  // the settings file could not be opened: nothing changed
     ProgramRefused,  // a new program line from a user other than root: nothing changed
+    WriteFailed,     // the file could not be written: it stays as it was, nothing changed
+    AutostartFailed,  // the options were stored, the start at desktop login not changed
 };
 
 // The time-out entry's text as seconds: a decimal number (leading blanks and a
@@ -40,9 +44,11 @@ bool login_is_root(const char *login_name);
 
 // Writes the choice into the settings file at settings_path, then into s: the
 // engine's side of the settings dialog's save (the window asks it through
-// request_save). by_root: the client was started by root, who alone may store
-// a program line (a url that is no web page) other than the one s already holds.
-ConfigSave save_config(const ConfigChoice &choice, ClientSettings *s, bool by_root);
+// request_save). real_uid: who started the client. Root's choice becomes the
+// machine-wide [OPTION]; another user's goes to their own section (see
+// user_section), over the defaults for them alone. Root alone may store a
+// program line (a url that is no web page) other than the one s already holds.
+ConfigSave save_config(const ConfigChoice &choice, ClientSettings *s, uid_t real_uid);
 
 // The options the engine stored, applied to the window's s as a save applies them.
 void apply_saved_options(ClientSettings *s, int open_url, const char *url, int use_own_dhcp,

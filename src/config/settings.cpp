@@ -16,6 +16,7 @@
 
 #include "app/locale_text.h"
 #include "config/ini.h"
+#include "dhcp/request_ip.h"
 
 const char *settings_path = "/usr/share/Corvix2/Corvix.conf";
 
@@ -83,7 +84,35 @@ int account_count(IniFile *ini)
     return n < 0 ? 0 : (n > MAX_ACCOUNTS ? MAX_ACCOUNTS : n);
 }
 
-void load_options(IniFile *ini, ClientSettings *s)
+// A user's own value of an option, read over the machine-wide one when the
+// user's section holds the key.
+void overlay_flag(int *flag, IniFile *ini, const std::string &section, const char *key)
+{
+    std::string address = section + "@" + key;
+    if (list_search(ini, address.c_str()))
+        *flag = get_flag(ini, address.c_str());
+}
+
+// The options a user saved for themselves. A url is taken only as a web page,
+// which opens in the user's session with the user's rights: a program line
+// runs as root and stays root's alone in [OPTION].
+void overlay_user_options(IniFile *ini, ClientSettings *s, uid_t uid)
+{
+    std::string section = user_section(uid);
+    overlay_flag(&s->auto_start, ini, section, "AutoStart");
+    overlay_flag(&s->use_own_dhcp, ini, section, "UseCorvixDhcp");
+    overlay_flag(&s->open_url, ini, section, "OpenUrl");
+    overlay_flag(&s->private_auth, ini, section, "PrivateAuth");
+    overlay_flag(&s->timeout_reconnect, ini, section, "TimeoutReconnect");
+    std::string timeout = section + "@Timeout";
+    if (list_search(ini, timeout.c_str()))
+        s->timeout = ini_get_int(ini, timeout.c_str());
+    std::string url = get_text(ini, section + "@Url");
+    if (is_web_page(url) && url.size() < sizeof s->url)
+        copy_field(s->url, url.c_str());
+}
+
+void load_options(IniFile *ini, ClientSettings *s, uid_t uid)
 {
     load_field(s->last_device, ini, "OPTION@LassDeviceName");
     s->auto_start = get_flag(ini, "OPTION@AutoStart");
@@ -93,6 +122,8 @@ void load_options(IniFile *ini, ClientSettings *s)
     s->private_auth = get_flag(ini, "OPTION@PrivateAuth");
     s->timeout_reconnect = get_flag(ini, "OPTION@TimeoutReconnect");
     s->timeout = ini_get_int(ini, "OPTION@Timeout");
+    if (uid != 0)
+        overlay_user_options(ini, s, uid);
     if (s->timeout_reconnect == 0 || s->timeout > 3600 || s->timeout <= 7)
         s->timeout = DEFAULT_TIMEOUT;
 }
@@ -257,12 +288,22 @@ int find_account(IniFile *ini, const std::string &account, int count)
 
 }  // namespace
 
+std::string user_section(uid_t uid)
+{
+    return "UID" + std::to_string(static_cast<unsigned long>(uid));
+}
+
 int get_ini_message(ClientSettings *settings)
+{
+    return get_ini_message(settings, 0);
+}
+
+int get_ini_message(ClientSettings *settings, uid_t real_uid)
 {
     int error = 0;
     IniPtr ini(ini_load(settings_path, &error));
     if (ini) {
-        load_options(ini.get(), settings);
+        load_options(ini.get(), settings, real_uid);
         load_accounts(ini.get(), settings);
         ini.reset();
         restrict_settings_file();
@@ -296,7 +337,7 @@ void decrypt(char *text)
     }
 }
 
-void set_msg(const char *account, const char *password, const char *device, AppContext *ctx)
+int set_msg(const char *account, const char *password, const char *device, AppContext *ctx)
 {
     char scrambled[21];
     copy_field(scrambled, password);
@@ -306,14 +347,14 @@ void set_msg(const char *account, const char *password, const char *device, AppC
     if (!ini) {
         std::printf("open config file error!\n");
         std::fflush(stdout);
-        return;
+        return 0;
     }
     ini_set_int(ini.get(), "OPTION@AutoLogon", ctx->settings->auto_logon);
     ini_set(ini.get(), "OPTION@LassUserName", account);
     ini_set(ini.get(), "OPTION@LassPassWord", stored);
     ini_set(ini.get(), "OPTION@LassDeviceName", device);
     store_account(ini.get(), account, stored);
-    (void)ini_save(ini.get());
+    return ini_save(ini.get()) ? 1 : 0;
 }
 
 int stored_password(const char *account, char (&clear)[21])
@@ -334,8 +375,7 @@ int store_auto_logon(int on)
     if (!ini)
         return 0;
     ini_set_int(ini.get(), "OPTION@AutoLogon", on ? 1 : 0);
-    (void)ini_save(ini.get());
-    return 1;
+    return ini_save(ini.get()) ? 1 : -1;
 }
 
 int delete_stored_account(const std::string &account, std::vector<std::string> &names)
@@ -345,14 +385,15 @@ int delete_stored_account(const std::string &account, std::vector<std::string> &
         return -1;
     int count = account_count(ini.get());
     int n = find_account(ini.get(), account, count);
-    if (n != 0) {
-        remove_account(ini.get(), n, count);
-        if (get_text(ini.get(), "OPTION@LassUserName") == account) {
-            ini_set(ini.get(), "OPTION@LassUserName", "");
-            ini_set(ini.get(), "OPTION@LassPassWord", "");
-        }
-        names = account_names(ini.get(), count - 1);
+    if (n == 0)
+        return 0;
+    remove_account(ini.get(), n, count);
+    if (get_text(ini.get(), "OPTION@LassUserName") == account) {
+        ini_set(ini.get(), "OPTION@LassUserName", "");
+        ini_set(ini.get(), "OPTION@LassPassWord", "");
     }
-    (void)ini_save(ini.get());
-    return n != 0 ? 1 : 0;
+    if (!ini_save(ini.get()))
+        return -2;
+    names = account_names(ini.get(), count - 1);
+    return 1;
 }

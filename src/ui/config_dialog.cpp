@@ -260,22 +260,32 @@ void on_ok_button_clicked(GtkWidget *, ConfigContext *cc)
     AppContext *ctx = cc->context;
     ConfigWidgets *w = cc->config_widgets;
     ClientSettings *s = ctx->settings;
+    TextId failure = T_NONE;
     switch (request_save(read_choice(w), s)) {
     case ConfigSave::ProgramRefused:
         // The dialog stays open for a correction.
         show_msg_dialog(ctx, text_of(T_TITLE_ERROR), text_of(T_PROGRAM_REFUSED), 1, 1);
         return;
-    case ConfigSave::FileUnreadable: {
+    case ConfigSave::FileUnreadable:
+        failure = T_SETTINGS_NOT_SAVED;
+        break;
+    case ConfigSave::WriteFailed:
+        failure = T_SETTINGS_WRITE_FAILED;
+        break;
+    case ConfigSave::AutostartFailed:
+        failure = T_AUTOSTART_FAILED;
+        break;
+    case ConfigSave::Saved:
+        break;
+    }
+    if (failure != T_NONE) {
         // Given up: the message's OK brings the main window back.
         GtkWidget *dialog = w->dialog;
         w->dialog = nullptr;
         gtk_widget_destroy(dialog);
         release_main_window(ctx);
-        show_msg_dialog(ctx, text_of(T_TITLE_ERROR), text_of(T_SETTINGS_NOT_SAVED), 1, 1);
+        show_msg_dialog(ctx, text_of(T_TITLE_ERROR), text_of(failure), 1, 1);
         return;
-    }
-    case ConfigSave::Saved:
-        break;
     }
     // The engine's save keeps the autostart entry in step itself.
     if (ticked(w->launcher_check))

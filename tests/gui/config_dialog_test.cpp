@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -25,7 +26,9 @@
 #include "config/ini.h"
 #include "ui/account_handlers.h"
 #include "config/settings.h"
+#include "app/shell.h"
 #include "gui_harness.h"
+#include "support/attack.h"
 #include "support/sandbox.h"
 #include "support/scratch.h"
 #include "ui/config_dialog.h"
@@ -45,6 +48,8 @@ const char kFirstRunFile[] =
     "LassDeviceName = \n";
 
 std::string scratch_dir;
+// The login name the dialog runs for: whose section and autostart entry a save writes.
+std::string dialog_login;
 
 void leave_scratch()
 {
@@ -80,6 +85,10 @@ void isolate_folders()
     ASSERT_EQ(mount("tmpfs", dir, "tmpfs", 0, "mode=0755"), 0);
     ASSERT_EQ(private_desktop_layout(scratch_dir), "");
     ASSERT_EQ(mount("tmpfs", "/home", "tmpfs", 0, "mode=0755"), 0);
+    // A user with a home of their own (under the scratch folder) for the
+    // user's own autostart entry; a failed step ends the test process.
+    ChildChecks c;
+    (void)attack_user_add(c, scratch_dir);
 }
 
 class ConfigDialog : public ::testing::Test {
@@ -102,12 +111,31 @@ GuiApp &config_app(const char *login_name)
     s.auto_start = 0;
     s.private_auth = 0;
     copy_field(s.login_name, login_name);
+    dialog_login = login_name;
     status = STATUS_IDLE;
     gtk_widget_show_all(app.widgets.window);
     return app;
 }
 
-std::string file_options()
+// Root's saves are the machine-wide [OPTION]; anyone else's their own section.
+std::string section_of(const std::string &login)
+{
+    UserIds ids;
+    if (!user_ids(login.c_str(), &ids) || ids.uid == 0)
+        return "OPTION";
+    return user_section(ids.uid);
+}
+
+// The desktop-login entry a save by login writes.
+std::string autostart_entry_of(const std::string &login)
+{
+    if (section_of(login) == "OPTION")
+        return AUTOSTART_ENTRY;
+    struct passwd *pw = getpwnam(login.c_str());
+    return std::string(pw ? pw->pw_dir : "/nonexistent") + "/.config/autostart/Corvix.desktop";
+}
+
+std::string file_options(const std::string &section = section_of(dialog_login))
 {
     IniFile *ini = ini_open(kConf);
     if (!ini)
@@ -116,7 +144,7 @@ std::string file_options()
     for (const char *key : {"OpenUrl", "Url", "UseCorvixDhcp", "TimeoutReconnect", "Timeout",
                             "AutoStart", "PrivateAuth"}) {
         char value[128];
-        ini_get(ini, (std::string("OPTION@") + key).c_str(), value, sizeof value);
+        ini_get(ini, (section + "@" + key).c_str(), value, sizeof value);
         out += std::string(out.empty() ? "" : " ") + key + "=" + value;
     }
     ini_close(ini);
@@ -261,7 +289,7 @@ const SaveRow kRows[] = {
     {"unchanged save writes the shown state", "nobody", kPlain, {-1, nullptr, -1, -1, nullptr, -1, -1}, End::Save,
      "OpenUrl=0 Url= UseCorvixDhcp=1 TimeoutReconnect=0 Timeout=800 AutoStart=0 PrivateAuth=0",
      "open_url=0 url=http://old.example/ use_own_dhcp=1 timeout_reconnect=0 timeout=800 auto_start=0 private_auth=0"},
-    {"every box ticked", "nobody", kPlain, {1, "http://portal.example/", 0, 1, "8", 1, 1}, End::Save,
+    {"every box ticked", "cvxattack", kPlain, {1, "http://portal.example/", 0, 1, "8", 1, 1}, End::Save,
      "OpenUrl=1 Url=http://portal.example/ UseCorvixDhcp=0 TimeoutReconnect=1 Timeout=8 AutoStart=1 PrivateAuth=1",
      "open_url=1 url=http://portal.example/ use_own_dhcp=0 timeout_reconnect=1 timeout=8 auto_start=1 private_auth=1"},
     {"time-out above the maximum", "nobody", kPlain, {-1, nullptr, -1, 1, "9999", -1, -1}, End::Save,
@@ -288,7 +316,8 @@ const SaveRow kRows[] = {
      "open_url=1 url=https://portal/ use_own_dhcp=1 timeout_reconnect=0 timeout=800 auto_start=0 private_auth=0"},
     {"the program line already held stays for any user", "nobody", {1, "/usr/bin/portal-login", 0, 800},
      {-1, nullptr, 0, -1, nullptr, -1, -1}, End::Save,
-     "OpenUrl=1 Url=/usr/bin/portal-login UseCorvixDhcp=0 TimeoutReconnect=0 Timeout=800 AutoStart=0 PrivateAuth=0",
+     // Kept, not copied: a user's section holds no program line, root's [OPTION] keeps it.
+     "OpenUrl=1 Url= UseCorvixDhcp=0 TimeoutReconnect=0 Timeout=800 AutoStart=0 PrivateAuth=0",
      "open_url=1 url=/usr/bin/portal-login use_own_dhcp=0 timeout_reconnect=0 timeout=800 auto_start=0 private_auth=0"},
     {"cancel changes nothing", "nobody", kPlain, {1, "http://portal.example/", 0, 1, "8", 1, 1}, End::Cancel, nullptr,
      "open_url=0 url=http://old.example/ use_own_dhcp=1 timeout_reconnect=0 timeout=800 auto_start=0 private_auth=0"},
@@ -337,8 +366,11 @@ TEST_P(ConfigSaving, SavingRulesOverTheRealStore)
     s.timeout_reconnect = row.start.timeout_reconnect;
     s.timeout = row.start.timeout;
     (void)unlink(AUTOSTART_ENTRY);
+    const std::string entry = autostart_entry_of(row.login);
+    (void)unlink(entry.c_str());
     run_script([&] {
         const std::string before = file_text(kConf);
+        const std::string defaults = file_options("OPTION");
         ConfigWidgets *w = open_dialog(app);
         ASSERT_NE(w, nullptr);
         apply_choice(w, row.choice);
@@ -347,9 +379,17 @@ TEST_P(ConfigSaving, SavingRulesOverTheRealStore)
         if (row.file) {
             EXPECT_EQ(file_options(), row.file);
             EXPECT_EQ(file_mode(kConf), 0600u) << "saved with the passwords' mode";
-            // The autostart entry follows the saved option (its thread runs on its own).
+            if (section_of(row.login) != "OPTION") {
+                EXPECT_EQ(file_options("OPTION"), defaults) << "a user's save leaves root's defaults";
+            }
+            // The autostart entry follows the saved option, before the save's answer.
             bool on = std::string(row.file).find("AutoStart=1") != std::string::npos;
-            EXPECT_TRUE(wait_for([&] { return exists(AUTOSTART_ENTRY) == on; }, 3000));
+            EXPECT_EQ(exists(entry), on) << entry;
+            struct stat st{};
+            if (on && entry != AUTOSTART_ENTRY && lstat(entry.c_str(), &st) == 0) {
+                EXPECT_NE(st.st_uid, 0u) << "the user's entry is the user's";
+            }
+            EXPECT_FALSE(on && entry != AUTOSTART_ENTRY && exists(AUTOSTART_ENTRY));
         } else {
             EXPECT_EQ(file_text(kConf), before);
             EXPECT_EQ(file_mode(kConf), 0644u);

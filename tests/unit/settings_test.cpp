@@ -213,6 +213,52 @@ TEST_F(SettingsFile, OptionsAndAccountsLoad)
     EXPECT_STREQ("eth9", s_.last_device);
 }
 
+// A user's own section over the machine-wide [OPTION]: each row is what the
+// user's section holds and what a client started by uid reads.
+TEST_F(SettingsFile, AUsersOwnValuesAreReadOverTheDefaults)
+{
+    const std::string defaults =
+        "[OPTION]\nAutoStart = 1\nUseCorvixDhcp = 1\nTimeoutReconnect = 1\nTimeout = 30\n"
+        "OpenUrl = 1\nUrl = /usr/local/bin/portal\nPrivateAuth = 0\n";
+    struct Row {
+        uid_t uid;
+        const char *own;  // the lines of [UID1000]
+        int auto_start, own_dhcp, reconnect, timeout, open_url, private_auth;
+        const char *url;
+    } rows[] = {
+        {1000, "", 1, 1, 1, 30, 1, 0, "/usr/local/bin/portal"},
+        {1000, "AutoStart = 0\nUseCorvixDhcp = 0\nPrivateAuth = 1\n", 0, 0, 1, 30, 1, 1,
+         "/usr/local/bin/portal"},
+        {1000, "OpenUrl = 1\nUrl = https://my.example/\n", 1, 1, 1, 30, 1, 0, "https://my.example/"},
+        // A program line runs as root: only root's [OPTION] can hold one.
+        {1000, "Url = /home/u/evil\n", 1, 1, 1, 30, 1, 0, "/usr/local/bin/portal"},
+        {1000, "OpenUrl = 0\nUrl = \n", 1, 1, 1, 30, 0, 0, "/usr/local/bin/portal"},
+        {1000, "Timeout = 99\n", 1, 1, 1, 99, 1, 0, "/usr/local/bin/portal"},
+        {1000, "TimeoutReconnect = 0\nTimeout = 99\n", 1, 1, 0, 800, 1, 0, "/usr/local/bin/portal"},
+        {1000, "Timeout = 5\n", 1, 1, 1, 800, 1, 0, "/usr/local/bin/portal"},
+        // Another user, and root, see the defaults alone.
+        {1001, "AutoStart = 0\nTimeout = 99\nUrl = http://x.example/\n", 1, 1, 1, 30, 1, 0,
+         "/usr/local/bin/portal"},
+        {0, "AutoStart = 0\nTimeout = 99\nUrl = http://x.example/\n", 1, 1, 1, 30, 1, 0,
+         "/usr/local/bin/portal"},
+    };
+    for (const Row &r : rows) {
+        write(defaults + "[UID1000]\n" + r.own);
+        ClientSettings s{};
+        get_ini_message(&s, r.uid);
+        SCOPED_TRACE(std::to_string(r.uid) + ": " + r.own);
+        EXPECT_EQ(r.auto_start, s.auto_start);
+        EXPECT_EQ(r.own_dhcp, s.use_own_dhcp);
+        EXPECT_EQ(r.reconnect, s.timeout_reconnect);
+        EXPECT_EQ(r.timeout, s.timeout);
+        EXPECT_EQ(r.open_url, s.open_url);
+        EXPECT_EQ(r.private_auth, s.private_auth);
+        EXPECT_STREQ(r.url, s.url);
+        free_lists(s);
+    }
+    EXPECT_EQ("UID1000", user_section(1000));
+}
+
 TEST_F(SettingsFile, AccountValuesAreReadOnlyWithStoredAccounts)
 {
     load("USER = 0\nAutoLogon = 1\nLassUserName = bob\nLassPassWord = CDE\n"
