@@ -529,6 +529,84 @@ TEST_F(ConfigDialog, UnreadableFileIsReportedAndNothingChanges)
     });
 }
 
+// A save that cannot be completed: the message says what failed, the main
+// window comes back through its OK, and only what was stored is applied.
+// One row per process, as the engine serves one user.
+struct FailedSaveRow {
+    const char *name;
+    const char *login;
+    bool (*break_it)();
+    const char *message;
+    int private_auth_after;  // 1: the options were stored and applied
+};
+
+bool settings_folder_read_only()
+{
+    return mount("/usr/share/Corvix2", "/usr/share/Corvix2", nullptr, MS_BIND, nullptr) == 0 &&
+           mount(nullptr, "/usr/share/Corvix2", nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+bool installed_entry_gone()
+{
+    return unlink("/usr/share/Corvix2/Corvix.desktop") == 0;
+}
+
+const FailedSaveRow kFailedSaves[] = {
+    {"settings_folder_read_only", "nobody", settings_folder_read_only,
+     "配置文件写入失败，设置未被保存！", 0},
+    {"no_desktop_entry_to_copy", "root", installed_entry_gone, "设置已保存，但开机自动运行未能设置！", 1},
+};
+
+void PrintTo(const FailedSaveRow &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+class FailedSave : public ConfigDialog, public ::testing::WithParamInterface<FailedSaveRow> {};
+
+TEST_P(FailedSave, IsReportedAsFailed)
+{
+    const FailedSaveRow &row = GetParam();
+    GuiApp &app = config_app(row.login);
+    run_script([&] {
+        const std::string before = file_text(kConf);
+        ConfigWidgets *w = open_dialog(app);
+        ASSERT_NE(w, nullptr);
+        on_main([&] {
+            set_box(w->private_auth_check, true);
+            set_box(w->auto_start_check, true);
+        });
+        ASSERT_TRUE(row.break_it());
+        on_main([&] { gtk_button_clicked(GTK_BUTTON(bar_button(w, kSave))); });
+        EXPECT_TRUE(wait_for(dialog_gone));
+        EXPECT_TRUE(wait_for([&] { return message_shown(app.settings, row.message); }));
+        // For a look at the message: CORVIX_SHOT_DIR=<folder> keeps the screen there.
+        if (const char *shot = std::getenv("CORVIX_SHOT_DIR")) {
+            g_usleep(300000);
+            std::string cmd = std::string("import -window root '") + shot + "/" + row.name + ".png'";
+            EXPECT_EQ(std::system(cmd.c_str()), 0);
+        }
+        on_main([&] {
+            expect_error_dialog(app.settings);
+            EXPECT_FALSE(main_window_visible(app.ctx));
+            EXPECT_EQ(app.settings.private_auth, row.private_auth_after);
+            on_button_ok_clicked(nullptr, &app.ctx);
+        });
+        EXPECT_TRUE(wait_for([&] { return main_window_visible(app.ctx); }));
+        if (!row.private_auth_after) {
+            EXPECT_EQ(file_text(kConf), before) << "the file stays whole";
+        }
+        EXPECT_FALSE(exists(AUTOSTART_ENTRY));
+    });
+}
+
+std::string failed_save_name(const ::testing::TestParamInfo<FailedSaveRow> &p)
+{
+    return p.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FailedSave, ::testing::ValuesIn(kFailedSaves), failed_save_name);
+
 // --- The launcher and the program-line rule, with nobody's throwaway home.
 
 const char kHome[] = "/home/nobody";
