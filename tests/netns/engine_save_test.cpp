@@ -84,17 +84,26 @@ bool owned_by(const std::string &path, const AttackUser &u)
     return st.st_mode != 0 && st.st_uid == u.uid && st.st_gid == u.gid;
 }
 
+// A tmpfs scratch holding the installed layout and a settings file of text,
+// which settings_path names from here on. Returns the file's path.
+std::string scratch_install(ChildChecks &c, const std::string &scratch, const char *text)
+{
+    static std::string conf;
+    c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
+    std::string layout = private_desktop_layout(scratch);
+    c.setup(layout.empty(), "installed layout: " + layout);
+    conf = scratch + "/Corvix.conf";
+    std::ofstream(conf) << text;
+    settings_path = conf.c_str();
+    return conf;
+}
+
 TEST_F(EngineSave, AUsersSaveIsTheirsAloneAndTheirAutostartEntryIsWrittenAsThem)
 {
     std::string scratch = dir_;
     EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
-        c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
-        std::string layout = private_desktop_layout(scratch);
-        c.setup(layout.empty(), "installed layout: " + layout);
+        std::string conf = scratch_install(c, scratch, kRootOptions);
         AttackUser u = attack_user_add(c, scratch);
-        std::string conf = scratch + "/Corvix.conf";
-        std::ofstream(conf) << kRootOptions;
-        settings_path = conf.c_str();
         ClientSettings s{};
         get_ini_message(&s, u.uid);
 
@@ -144,12 +153,7 @@ TEST_F(EngineSave, RootsEntryIsReplacedWholeAndFailuresAreReportedAsFailed)
 {
     std::string scratch = dir_;
     EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
-        c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
-        std::string layout = private_desktop_layout(scratch);
-        c.setup(layout.empty(), "installed layout: " + layout);
-        std::string conf = scratch + "/Corvix.conf";
-        std::ofstream(conf) << kRootOptions;
-        settings_path = conf.c_str();
+        std::string conf = scratch_install(c, scratch, kRootOptions);
         ClientSettings s{};
         get_ini_message(&s, 0);
         const std::string entry = "/etc/xdg/autostart/Corvix.desktop";
@@ -191,12 +195,8 @@ TEST_F(EngineSave, StoresTheOptionsAndKeepsTheAutostartEntryInStep)
 {
     std::string scratch = dir_;
     EXPECT_EQ("", run_in_child(CLONE_NEWNS, [&](ChildChecks &c) {
-        c.setup(mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") == 0, "tmpfs scratch");
-        std::string layout = private_desktop_layout(scratch);
-        c.setup(layout.empty(), "installed layout: " + layout);
-        std::string conf = scratch + "/Corvix.conf";
-        std::ofstream(conf) << "[OPTION]\nUSER = 0\nOpenUrl = 1\nUrl = /usr/local/bin/portal\n";
-        settings_path = conf.c_str();
+        std::string conf =
+            scratch_install(c, scratch, "[OPTION]\nUSER = 0\nOpenUrl = 1\nUrl = /usr/local/bin/portal\n");
         ClientSettings s{};
         copy_field(s.url, "/usr/local/bin/portal");  // stored by root earlier
         AttackUser u = attack_user_add(c, scratch);
