@@ -126,11 +126,29 @@ void link_page(void *, const std::string &url)
     send_record(r);
 }
 
+// The password a request asks the engine to use: the one the requesting user
+// stored for the account. False when there is none of theirs.
+bool stored_password_of(const std::string &account, std::string &password)
+{
+    char clear[21] = "";
+    bool found = stored_password(account.c_str(), engine.real_uid, clear) == 1 && clear[0];
+    password = found ? clear : "";
+    explicit_bzero(clear, sizeof clear);
+    return found &&
+           logon_input_refusal(account, password) == LogonRefusal::None;
+}
+
 void start_logon(const LogonRequest &req)
 {
+    std::string password = req.password;
+    if (req.use_stored && !stored_password_of(req.account, password)) {
+        log_line(LOG_INFO, "log-on refused: no stored password of this user for the account");
+        report_logon_refusal(LogonRefusal::Password);
+        return;
+    }
     g_mutex_lock(&engine.lock);
     engine.input.account = req.account;
-    engine.input.password = req.password;
+    engine.input.password = password;
     engine.input.device = req.device;
     engine.have_input = true;
     engine.disconnect_pending = false;
@@ -138,8 +156,6 @@ void start_logon(const LogonRequest &req)
     ClientSettings *cs = engine.settings;
     cs->remember_password = req.remember_password;
     cs->auto_logon = req.auto_logon;
-    // What set_msg stores when the account is remembered.
-    copy_field(cs->last_password, req.password.c_str());
     // The window has already reset its state for the new attempt.
     status = STATUS_IDLE;
     log_line(LOG_INFO, "log-on asked for on %s", req.device.c_str());
@@ -233,20 +249,23 @@ void save_settings(const SaveRequest &req)
     send_record(done);
 }
 
+// Whether the requesting user has the account stored, and with a password:
+// the password itself never leaves this process.
 void answer_password(const std::string &account)
 {
     char clear[21] = "";
     IpcRecord r = ipc_record(MSG_ACCOUNT_PASSWORD);
-    r.num[0] = stored_password(account.c_str(), clear);
+    r.num[0] = stored_password(account.c_str(), engine.real_uid, clear);
+    r.num[1] = r.num[0] == 1 && clear[0] ? 1 : 0;
+    explicit_bzero(clear, sizeof clear);
     (void)ipc_set_text(r, 0, account.c_str());
-    (void)ipc_set_text(r, 1, clear);
     send_record(r);
 }
 
 void delete_account(const std::string &account)
 {
     std::vector<std::string> names;
-    int deleted = delete_stored_account(account, names);
+    int deleted = delete_stored_account(account, engine.real_uid, names);
     if (deleted == -2) {
         send_dialog(T_TITLE_ERROR, user_text(T_SETTINGS_WRITE_FAILED), 1, 1, true);
         return;
@@ -294,7 +313,7 @@ void act(const EngineRequest &req)
         break;
     case REQ_SET_AUTO_LOGON: {
         engine.settings->auto_logon = req.flag;
-        int stored = store_auto_logon(req.flag);
+        int stored = store_auto_logon(req.flag, engine.real_uid);
         if (stored == 0)
             send_dialog(T_TITLE_ERROR, user_text(T_SETTING_NOT_SAVED), 1, 1, true);
         else if (stored < 0)
@@ -351,6 +370,8 @@ void engine_setup(int fd, ClientSettings *settings, uid_t real_uid)
     engine.fd = fd;
     engine.real_uid = real_uid;
     engine.settings = settings;
+    // What the worker's store after a log-on files the account under.
+    settings->real_uid = real_uid;
     engine.ctx = AppContext{nullptr, settings};
     engine.disconnect_pending = false;
     engine.address_obtained = false;

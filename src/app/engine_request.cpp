@@ -25,15 +25,19 @@ Verdict check_logon(const IpcRecord &r, LogonRequest &out)
     out.account = r.text[0];
     out.password = r.text[1];
     out.device = r.text[2];
-    if (!flag_value(r.num[0]) || !flag_value(r.num[1]))
+    if (!flag_value(r.num[0]) || !flag_value(r.num[1]) || !flag_value(r.num[2]))
         return Verdict::BadNumber;
     out.remember_password = r.num[0];
     out.auto_logon = r.num[1];
-    // The worker's own limits first, so both refuse the same input alike.
+    out.use_stored = r.num[2];
+    if (out.use_stored && !out.password.empty())
+        return Verdict::BadNumber;
+    // The worker's own limits first, so both refuse the same input alike; a
+    // stored password is checked once the engine has looked it up.
     LogonRefusal limits = logon_input_refusal(out.account, out.password);
     if (limits == LogonRefusal::Account || !storable(out.account))
         return Verdict::AccountBad;
-    if (limits == LogonRefusal::Password || !storable(out.password))
+    if (!out.use_stored && (limits == LogonRefusal::Password || !storable(out.password)))
         return Verdict::PasswordBad;
     if (!kernel_interface_name(out.device))
         return Verdict::DeviceBad;

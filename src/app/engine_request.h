@@ -29,6 +29,9 @@ struct LogonRequest {
     std::string account, password, device;
     int remember_password = 0;
     int auto_logon = 0;
+    // The password is the one the requesting user stored for the account;
+    // the engine looks it up, the window never had it.
+    int use_stored = 0;
 };
 
 // The settings dialog's boxes and entries at the moment of the save.

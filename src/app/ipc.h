@@ -18,7 +18,7 @@ enum MessageKind : uint16_t {
     MSG_UPDATE_INFO = 3,       // the progress text
     MSG_TRAY = 4,              // num 0: TRAY_SHOW or TRAY_ONLINE
     MSG_STATUS = 5,            // num 0 the run state
-    MSG_ACCOUNT_PASSWORD = 6,  // text 0 account, 1 its stored password; num 0 found (1, 0, -1 no file)
+    MSG_ACCOUNT_PASSWORD = 6,  // text 0 account; num 0 found (1, 0, -1 no file), 1 a password is stored
     MSG_ACCOUNTS_RESET = 7,    // the stored account list follows, newest first
     MSG_ACCOUNT_NAME = 8,      // text 0 one stored account
     MSG_ACCOUNTS_DONE = 9,     // end of the list
@@ -28,7 +28,8 @@ enum MessageKind : uint16_t {
 
 // Window → engine.
 enum RequestKind : uint16_t {
-    REQ_LOGON = 101,           // text 0 account, 1 password, 2 interface; num 0 remember, 1 auto_logon
+    REQ_LOGON = 101,           // text 0 account, 1 password, 2 interface; num 0 remember, 1 auto_logon,
+                               // 2 use the stored password (text 1 then empty)
     REQ_DISCONNECT = 102,
     REQ_EXIT = 103,
     REQ_SAVE_SETTINGS = 104,   // num: OptionSlot; text 0 url, 1 the time-out entry's text

@@ -28,6 +28,7 @@ int main(int argc, char **argv)
     // Who started the client, before the switch to root hides it.
     RealUser user = current_real_user();
     user.limits = caller_limits;
+    settings.real_uid = user.uid;
     check_install(&argc, argv);
     check_mul_instance(&settings);
     // The options of the user who started the client, over the machine-wide ones.

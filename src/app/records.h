@@ -2,6 +2,8 @@
 // The records and process-wide values that every subsystem shares.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstddef>
 
@@ -45,7 +47,10 @@ struct ClientSettings {
     int timeout_reconnect;
     int timeout;             // seconds; 0 waits without limit
     char last_user[51];
-    char last_password[21];
+    char last_password[21];  // never loaded: passwords stay in the engine
+    // The password entry shows the placeholder of a stored password, which
+    // the engine uses on request (at start: the last-used account has one).
+    int last_password_stored;
     char last_device[60];
     // Wide enough for any login name the system allows, so the post-login
     // page can never open as a user whose name is a prefix of ours.
@@ -58,6 +63,7 @@ struct ClientSettings {
     // The settings file exists but could not be read at start-up: nothing was
     // loaded, and the file is left as it is.
     int settings_unreadable;
+    uid_t real_uid;          // who started the client: whose accounts these are
 };
 
 // Handed to every GTK handler and to every authentication worker.

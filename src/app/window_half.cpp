@@ -157,10 +157,14 @@ void request_logon(AppContext *ctx)
     // A text too long for the record goes as empty, and the engine refuses
     // it as it would refuse one over the limit.
     (void)ipc_set_text(r, 0, entry_text(w->account_combo).c_str());
-    (void)ipc_set_text(r, 1, entry_text(w->password_entry).c_str());
+    std::string password = entry_text(w->password_entry);
+    // The placeholder left as it was shown: the engine has the password.
+    bool use_stored = ctx->settings->last_password_stored && password == STORED_PASSWORD_PLACEHOLDER;
+    (void)ipc_set_text(r, 1, use_stored ? "" : password.c_str());
     (void)ipc_set_text(r, 2, entry_text(w->device_combo).c_str());
     r.num[0] = ctx->settings->remember_password != 0;
     r.num[1] = ctx->settings->auto_logon != 0;
+    r.num[2] = use_stored ? 1 : 0;
     send_request(r);
 }
 
@@ -310,7 +314,7 @@ void window_apply(AppContext *ctx, const IpcRecord &r)
             status = r.num[0];
         break;
     case MSG_ACCOUNT_PASSWORD:
-        apply_stored_password(ctx, r.text[0], r.num[0], r.text[1]);
+        apply_stored_password(ctx, r.text[0], r.num[0], r.num[1]);
         break;
     case MSG_ACCOUNTS_RESET:
         pending_names.clear();

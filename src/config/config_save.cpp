@@ -25,18 +25,15 @@ struct IniCloser {
 };
 using IniPtr = std::unique_ptr<IniFile, IniCloser>;
 
-// Replaces the option's value, adding the key when the section lacks it (a
-// hand-edited file, a user's first save): a save must not drop an option
-// without a word. False when neither worked.
+// A save must not drop an option without a word: a missing key is added.
 bool put_text(IniFile *ini, const std::string &address, const char *value)
 {
-    return ini_set(ini, address.c_str(), value) || ini_append(ini, address.c_str(), value);
+    return ini_put(ini, address.c_str(), value) != 0;
 }
 
 bool put_int(IniFile *ini, const std::string &address, int value)
 {
-    return ini_set_int(ini, address.c_str(), value) ||
-           ini_append_int(ini, address.c_str(), value);
+    return ini_put_int(ini, address.c_str(), value) != 0;
 }
 
 // The values a choice stands for, worked out once for the file and the run.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "config/ini.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -33,9 +34,24 @@ constexpr const char ESCAPED_SEPARATOR[] = " =% ";
 
 // An entry and its key and section texts are one block; the value, which
 // ini_set replaces, is a block of its own.
+// Values hold scrambled passwords: freed memory keeps nothing of them, since
+// the process that read the file may go on as an ordinary user's window.
+void free_value(char *value)
+{
+    if (value)
+        explicit_bzero(value, strlen(value));
+    free(value);
+}
+
+void wipe(std::string *text)
+{
+    if (!text->empty())
+        explicit_bzero(&(*text)[0], text->size());
+}
+
 void free_entry(IniEntry *entry)
 {
-    free(entry->value);
+    free_value(entry->value);
     free(entry);
 }
 
@@ -351,6 +367,11 @@ bool parse_text(IniFile *ini, const char *text, size_t size)
 // set on a read error or a longer file.
 bool read_all(int fd, std::string *text)
 {
+    // Sized once, so that no copy is left behind by the string growing
+    // (a file that grows meanwhile may still move it).
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_size >= 0)
+        text->reserve(std::min<size_t>(static_cast<size_t>(st.st_size), FILE_MAX) + 1);
     char buf[4096];
     for (;;) {
         ssize_t n = read(fd, buf, sizeof buf);
@@ -365,6 +386,7 @@ bool read_all(int fd, std::string *text)
             return false;
         }
         text->append(buf, static_cast<size_t>(n));
+        explicit_bzero(buf, sizeof buf);
     }
 }
 
@@ -582,6 +604,7 @@ IniFile *ini_load(const char *path, int *error)
                 err = errno ? errno : EIO;
             else if (!(ini = ini_parse(path, text.data(), text.size())))
                 err = ENOMEM;
+            wipe(&text);
         } catch (const std::bad_alloc &) {
             err = ENOMEM;
         }
@@ -649,9 +672,9 @@ int ini_save(IniFile *ini)
         return 0;
     try {
         std::string text;
-        if (!format_store(ini, &text))
-            return 0;
-        return replace_file(ini->file_path, text) ? 1 : 0;
+        bool saved = format_store(ini, &text) && replace_file(ini->file_path, text);
+        wipe(&text);
+        return saved ? 1 : 0;
     } catch (const std::bad_alloc &) {
         return 0;
     }
@@ -715,7 +738,7 @@ int ini_set(IniFile *ini, const char *address, const char *value)
     char *copy = strdup(value);
     if (!copy)
         return 0;
-    free(e->value);
+    free_value(e->value);
     e->value = copy;
     return 1;
 }
@@ -754,6 +777,16 @@ int ini_append_int(IniFile *ini, const char *address, int value)
     char text[16];
     snprintf(text, sizeof text, "%d", value);
     return ini_append(ini, address, text);
+}
+
+int ini_put(IniFile *ini, const char *address, const char *value)
+{
+    return ini_set(ini, address, value) || ini_append(ini, address, value);
+}
+
+int ini_put_int(IniFile *ini, const char *address, int value)
+{
+    return ini_set_int(ini, address, value) || ini_append_int(ini, address, value);
 }
 
 int ini_remove(IniFile *ini, const char *address)

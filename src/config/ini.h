@@ -51,6 +51,10 @@ int ini_set_int(IniFile *ini, const char *address, int value);
 // Adds a new entry after the first run of its section; 0 when it exists or the key is empty.
 int ini_append(IniFile *ini, const char *address, const char *value);
 int ini_append_int(IniFile *ini, const char *address, int value);
+// ini_set, or ini_append when no entry matches (a hand-edited file, a
+// user's first value of their own); 0 when neither worked.
+int ini_put(IniFile *ini, const char *address, const char *value);
+int ini_put_int(IniFile *ini, const char *address, int value);
 // Removes the first matching entry; 0 when none matches.
 int ini_remove(IniFile *ini, const char *address);
 // The entry an address names, or null.

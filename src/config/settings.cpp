@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -84,6 +85,54 @@ int account_count(IniFile *ini)
     return n < 0 ? 0 : (n > MAX_ACCOUNTS ? MAX_ACCOUNTS : n);
 }
 
+// Who stored account n: a user id, or NO_OWNER for an account an older
+// version stored (and for a value no save of ours writes).
+constexpr long NO_OWNER = -1;
+
+long account_owner(IniFile *ini, int n)
+{
+    std::string address = numbered("owner", n);
+    if (!list_search(ini, address.c_str()))
+        return NO_OWNER;
+    std::string text = get_text(ini, address);
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+        return NO_OWNER;
+    unsigned long long id = std::stoull(text);
+    return id >= static_cast<uid_t>(-1) ? NO_OWNER : static_cast<long>(id);
+}
+
+// The section of the last-used values and the automatic log-on of a user:
+// root keeps the machine-wide keys, everyone else their own.
+std::string values_section(uid_t uid)
+{
+    return uid == 0 ? "OPTION" : user_section(uid);
+}
+
+std::string value_address(uid_t uid, const char *key)
+{
+    return values_section(uid) + "@" + key;
+}
+
+// The number of the stored account that uid may read: their own; root also
+// reads an account nobody has claimed yet, and then anyone's. 0 when none.
+int find_account(IniFile *ini, const std::string &account, int count, uid_t uid)
+{
+    const long wanted[] = {static_cast<long>(uid), NO_OWNER};
+    for (long owner : wanted) {
+        for (int n = 1; n <= count; n++) {
+            if (account_owner(ini, n) == owner && get_text(ini, numbered("username", n)) == account)
+                return n;
+        }
+        if (uid != 0)
+            return 0;
+    }
+    for (int n = 1; n <= count; n++) {
+        if (get_text(ini, numbered("username", n)) == account)
+            return n;
+    }
+    return 0;
+}
+
 // A user's own value of an option, read over the machine-wide one when the
 // user's section holds the key.
 void overlay_flag(int *flag, IniFile *ini, const std::string &section, const char *key)
@@ -136,24 +185,53 @@ void decrypt_to_field(char (&field)[21], const std::string &stored)
     decrypt(clear);
     bool fits = std::strlen(clear) < sizeof field && g_utf8_validate(clear, -1, nullptr);
     copy_field(field, fits ? clear : "");
+    explicit_bzero(clear, sizeof clear);
 }
 
-void load_accounts(IniFile *ini, ClientSettings *s)
+// Whether account n holds a password (never what it is).
+bool has_password(IniFile *ini, int n)
 {
-    int count = account_count(ini);
-    if (count == 0)
-        return;
+    return n > 0 && !get_text(ini, numbered("password", n)).empty();
+}
+
+// The accounts the drop-down offers uid, newest first, each name once.
+std::vector<std::string> account_names(IniFile *ini, int count, uid_t uid)
+{
+    std::vector<std::string> names;
     for (int n = count; n >= 1; n--) {
         std::string address = numbered("username", n);
         if (!list_search(ini, address.c_str()))
             continue;  // never invent an account the file does not hold
-        gchar *name = _(get_text(ini, address).c_str());
-        if (name)
+        long owner = account_owner(ini, n);
+        if (uid != 0 && owner != static_cast<long>(uid))
+            continue;
+        std::string name = get_text(ini, address);
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    }
+    return names;
+}
+
+// The user's accounts and last-used values. The window is built from these
+// in a process the user controls, so no password is loaded: only whether the
+// last account has one stored, which the engine then uses on request.
+void load_accounts(IniFile *ini, ClientSettings *s, uid_t uid)
+{
+    int count = account_count(ini);
+    if (count == 0)
+        return;
+    for (const std::string &stored : account_names(ini, count, uid)) {
+        if (gchar *name = _(stored.c_str()))
             s->users = g_list_append(s->users, name);
     }
-    s->auto_logon = get_flag(ini, "OPTION@AutoLogon");
-    load_field(s->last_user, ini, "OPTION@LassUserName");
-    decrypt_to_field(s->last_password, get_text(ini, "OPTION@LassPassWord"));
+    s->auto_logon = get_flag(ini, value_address(uid, "AutoLogon").c_str());
+    std::string device = value_address(uid, "LassDeviceName");
+    if (list_search(ini, device.c_str()))
+        load_field(s->last_device, ini, device.c_str());
+    load_field(s->last_user, ini, value_address(uid, "LassUserName").c_str());
+    copy_field(s->last_password, "");
+    s->last_password_stored =
+        s->last_user[0] && has_password(ini, find_account(ini, s->last_user, count, uid));
 }
 
 void write_first_run_file()
@@ -237,13 +315,19 @@ void load_device_list(ClientSettings *s)
         status = STATUS_NO_NIC;
 }
 
-// Records the account under its number, adding it when it is new.
-void store_account(IniFile *ini, const char *account, const char *stored)
+// Records the account of uid under its number, adding it when it is new. An
+// account nobody has claimed becomes uid's: the log-on that stores it has
+// just shown that uid knows its password.
+void store_account(IniFile *ini, const char *account, const char *stored, uid_t uid)
 {
     int count = account_count(ini);
-    for (int n = 1; n <= count; n++) {
-        if (get_text(ini, numbered("username", n)) == account) {
+    const long candidates[] = {static_cast<long>(uid), NO_OWNER};
+    for (long owner : candidates) {
+        for (int n = 1; n <= count; n++) {
+            if (account_owner(ini, n) != owner || get_text(ini, numbered("username", n)) != account)
+                continue;
             ini_set(ini, numbered("password", n).c_str(), stored);
+            (void)ini_put(ini, numbered("owner", n).c_str(), std::to_string(uid).c_str());
             return;
         }
     }
@@ -251,39 +335,34 @@ void store_account(IniFile *ini, const char *account, const char *stored)
         return;
     ini_append(ini, numbered("username", count + 1).c_str(), account);
     ini_append(ini, numbered("password", count + 1).c_str(), stored);
+    ini_append(ini, numbered("owner", count + 1).c_str(), std::to_string(uid).c_str());
     ini_set_int(ini, "OPTION@USER", count + 1);
 }
 
-// Moves the accounts after number n down by one and drops the last pair.
+// Moves the accounts after number n down by one and drops the last one.
 void remove_account(IniFile *ini, int n, int count)
 {
     for (int m = n + 1; m <= count; m++) {
-        std::string name = get_text(ini, numbered("username", m));
-        std::string password = get_text(ini, numbered("password", m));
-        ini_set(ini, numbered("username", m - 1).c_str(), name.c_str());
-        ini_set(ini, numbered("password", m - 1).c_str(), password.c_str());
+        for (const char *key : {"username", "password", "owner"}) {
+            std::string from = numbered(key, m), to = numbered(key, m - 1);
+            if (list_search(ini, from.c_str()))
+                (void)ini_put(ini, to.c_str(), get_text(ini, from).c_str());
+            else
+                (void)ini_remove(ini, to.c_str());
+        }
     }
     ini_set_int(ini, "OPTION@USER", count - 1);
-    ini_remove(ini, numbered("username", count).c_str());
-    ini_remove(ini, numbered("password", count).c_str());
+    for (const char *key : {"username", "password", "owner"})
+        (void)ini_remove(ini, numbered(key, count).c_str());
 }
 
-// The stored account names, count..1: the order of the drop-down.
-std::vector<std::string> account_names(IniFile *ini, int count)
+// Forgets a deleted account as a user's last-used one.
+void clear_last_used(IniFile *ini, uid_t uid, const std::string &account)
 {
-    std::vector<std::string> names;
-    for (int n = count; n >= 1; n--)
-        names.push_back(get_text(ini, numbered("username", n)));
-    return names;
-}
-
-int find_account(IniFile *ini, const std::string &account, int count)
-{
-    for (int n = 1; n <= count; n++) {
-        if (get_text(ini, numbered("username", n)) == account)
-            return n;
-    }
-    return 0;
+    if (get_text(ini, value_address(uid, "LassUserName")) != account)
+        return;
+    ini_set(ini, value_address(uid, "LassUserName").c_str(), "");
+    ini_set(ini, value_address(uid, "LassPassWord").c_str(), "");
 }
 
 }  // namespace
@@ -304,7 +383,7 @@ int get_ini_message(ClientSettings *settings, uid_t real_uid)
     IniPtr ini(ini_load(settings_path, &error));
     if (ini) {
         load_options(ini.get(), settings, real_uid);
-        load_accounts(ini.get(), settings);
+        load_accounts(ini.get(), settings, real_uid);
         ini.reset();
         restrict_settings_file();
     } else if (error == ENOENT) {
@@ -345,55 +424,59 @@ int set_msg(const char *account, const char *password, const char *device, AppCo
     const char *stored = ctx->settings->remember_password ? scrambled : "";
     IniPtr ini(ini_open(settings_path));
     if (!ini) {
+        explicit_bzero(scrambled, sizeof scrambled);
         std::printf("open config file error!\n");
         std::fflush(stdout);
         return 0;
     }
-    ini_set_int(ini.get(), "OPTION@AutoLogon", ctx->settings->auto_logon);
-    ini_set(ini.get(), "OPTION@LassUserName", account);
-    ini_set(ini.get(), "OPTION@LassPassWord", stored);
-    ini_set(ini.get(), "OPTION@LassDeviceName", device);
-    store_account(ini.get(), account, stored);
+    uid_t uid = ctx->settings->real_uid;
+    ini_put_int(ini.get(), value_address(uid, "AutoLogon").c_str(), ctx->settings->auto_logon);
+    ini_put(ini.get(), value_address(uid, "LassUserName").c_str(), account);
+    ini_put(ini.get(), value_address(uid, "LassPassWord").c_str(), stored);
+    ini_put(ini.get(), value_address(uid, "LassDeviceName").c_str(), device);
+    store_account(ini.get(), account, stored, uid);
+    explicit_bzero(scrambled, sizeof scrambled);
     return ini_save(ini.get()) ? 1 : 0;
 }
 
-int stored_password(const char *account, char (&clear)[21])
+int stored_password(const char *account, uid_t uid, char (&clear)[21])
 {
     IniPtr ini(ini_open(settings_path));
     if (!ini)
         return -1;
-    int n = find_account(ini.get(), account, account_count(ini.get()));
+    int n = find_account(ini.get(), account, account_count(ini.get()), uid);
     if (n == 0)
         return 0;
     decrypt_to_field(clear, get_text(ini.get(), numbered("password", n)));
     return 1;
 }
 
-int store_auto_logon(int on)
+int store_auto_logon(int on, uid_t uid)
 {
     IniPtr ini(ini_open(settings_path));
     if (!ini)
         return 0;
-    ini_set_int(ini.get(), "OPTION@AutoLogon", on ? 1 : 0);
+    if (!ini_put_int(ini.get(), value_address(uid, "AutoLogon").c_str(), on ? 1 : 0))
+        return -1;
     return ini_save(ini.get()) ? 1 : -1;
 }
 
-int delete_stored_account(const std::string &account, std::vector<std::string> &names)
+int delete_stored_account(const std::string &account, uid_t uid, std::vector<std::string> &names)
 {
     IniPtr ini(ini_open(settings_path));
     if (!ini)
         return -1;
     int count = account_count(ini.get());
-    int n = find_account(ini.get(), account, count);
+    int n = find_account(ini.get(), account, count, uid);
     if (n == 0)
         return 0;
+    long owner = account_owner(ini.get(), n);
     remove_account(ini.get(), n, count);
-    if (get_text(ini.get(), "OPTION@LassUserName") == account) {
-        ini_set(ini.get(), "OPTION@LassUserName", "");
-        ini_set(ini.get(), "OPTION@LassPassWord", "");
-    }
+    clear_last_used(ini.get(), uid, account);
+    if (owner != NO_OWNER && static_cast<uid_t>(owner) != uid)
+        clear_last_used(ini.get(), static_cast<uid_t>(owner), account);
     if (!ini_save(ini.get()))
         return -2;
-    names = account_names(ini.get(), count - 1);
+    names = account_names(ini.get(), count - 1, uid);
     return 1;
 }

@@ -22,19 +22,23 @@ int get_ini_message(ClientSettings *settings);
 // program line, which only root's [OPTION] holds. Root (0) sees [OPTION].
 int get_ini_message(ClientSettings *settings, uid_t real_uid);
 // Stores account, password (when remember_password is on; what the user typed)
-// and device as the last-used values and as a stored account; 1 when the file
-// was written whole, 0 when it could not be read or written (it is then unchanged).
+// and device as the last-used values of the user settings->real_uid and as an
+// account of theirs; 1 when the file was written whole, 0 when it could not be
+// read or written (it is then unchanged).
 int set_msg(const char *account, const char *password, const char *device, AppContext *ctx);
 void encrypt(char *text);
 void decrypt(char *text);
 
-// The settings file's work behind the window's handlers, without widgets.
-// The stored password of account, unscrambled: 1 found, 0 not stored, -1 no file.
-int stored_password(const char *account, char (&clear)[21]);
-// Stores OPTION@AutoLogon: 1 stored, 0 when the file cannot be read, -1 when
-// it cannot be written (it is then unchanged).
-int store_auto_logon(int on);
-// Removes a stored account: 1 removed (names: the remaining accounts, newest
+// The settings file's work behind the window's handlers, without widgets. Each
+// stored account belongs to the user who stored it: uid reads and deletes
+// only their own, root any. An account an older version stored has no owner:
+// only root reads it until a log-on with it stores it for that user.
+// The stored password of uid's account, unscrambled: 1 found, 0 not stored, -1 no file.
+int stored_password(const char *account, uid_t uid, char (&clear)[21]);
+// Stores uid's automatic log-on (root's: OPTION@AutoLogon): 1 stored, 0 when
+// the file cannot be read, -1 when it cannot be written (it is then unchanged).
+int store_auto_logon(int on, uid_t uid);
+// Removes a stored account: 1 removed (names: uid's remaining accounts, newest
 // first), 0 not stored, -1 no file, -2 the file could not be written (the
 // account stays).
-int delete_stored_account(const std::string &account, std::vector<std::string> &names);
+int delete_stored_account(const std::string &account, uid_t uid, std::vector<std::string> &names);

@@ -39,19 +39,31 @@ void free_names(GList *list)
 
 }  // namespace
 
-void apply_stored_password(AppContext *ctx, const char *account, int found, const char *clear)
+void show_stored_password(AppContext *ctx, bool stored)
+{
+    gtk_entry_set_text(GTK_ENTRY(ctx->widgets->password_entry),
+                       stored ? STORED_PASSWORD_PLACEHOLDER : "");
+    // After the text: setting it ran the entry's handler, which clears the mark.
+    ctx->settings->last_password_stored = stored ? 1 : 0;
+}
+
+void on_password_changed(GtkWidget *, AppContext *ctx)
+{
+    ctx->settings->last_password_stored = 0;
+}
+
+void apply_stored_password(AppContext *ctx, const char *account, int found, int stored)
 {
     // An answer for an account the entry no longer shows is stale.
     if (std::strcmp(account, gtk_entry_get_text(GTK_ENTRY(account_entry(ctx)))) != 0)
         return;
-    GtkWidget *password = ctx->widgets->password_entry;
     if (found != 1) {
         if (found == 0)
-            gtk_entry_set_text(GTK_ENTRY(password), "");
+            show_stored_password(ctx, false);
         return;
     }
-    gtk_entry_set_text(GTK_ENTRY(password), clear);
-    set_toggle(ctx->widgets->remember_check, clear[0] != '\0');
+    show_stored_password(ctx, stored == 1);
+    set_toggle(ctx->widgets->remember_check, stored == 1);
 }
 
 void apply_account_list(AppContext *ctx, const std::vector<std::string> &names)
@@ -80,6 +92,9 @@ void on_username_combo_changed(GtkWidget *, AppContext *ctx)
 {
     ClientSettings *s = ctx->settings;
     copy_field(s->last_user, gtk_entry_get_text(GTK_ENTRY(account_entry(ctx))));
+    // The placeholder stood for the other account's password.
+    if (s->last_password_stored)
+        show_stored_password(ctx, false);
     request_password(s->last_user);
 }
 

@@ -199,8 +199,11 @@ void build_account_fields(AppContext *ctx)
     gtk_entry_set_max_length(GTK_ENTRY(w->password_entry), 60);
     gtk_entry_set_visibility(GTK_ENTRY(w->password_entry), FALSE);
     colour_entry(w, w->password_entry);
-    gtk_entry_set_text(GTK_ENTRY(w->password_entry), s->last_password);
+    // The loader never fills last_password: a stored one shows as the placeholder.
+    gtk_entry_set_text(GTK_ENTRY(w->password_entry),
+                       s->last_password_stored ? STORED_PASSWORD_PLACEHOLDER : s->last_password);
     gtk_entry_set_max_length(GTK_ENTRY(w->password_entry), 20);
+    g_signal_connect(w->password_entry, "changed", G_CALLBACK(on_password_changed), ctx);
     g_signal_connect(w->password_entry, "activate", G_CALLBACK(on_logon_button_clicked), ctx);
     put(w, w->password_entry, PASSWORD_ENTRY);
 
@@ -233,7 +236,7 @@ void build_checks(AppContext *ctx)
     ClientSettings *s = ctx->settings;
     w->remember_check = new_check(w, text_of(T_REMEMBER_PASSWORD), REMEMBER_CHECK);
     g_signal_connect(w->remember_check, "toggled", G_CALLBACK(on_remember_passwd_check_toggle), ctx);
-    if (s->last_password[0])
+    if (s->last_password_stored || s->last_password[0])
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w->remember_check), TRUE);
     w->auto_logon_check = new_check(w, text_of(T_AUTO_LOGON), AUTO_LOGON_CHECK);
     g_signal_connect(w->auto_logon_check, "toggled", G_CALLBACK(on_autologon_check_toggle), ctx);

@@ -66,6 +66,7 @@ TEST(WindowHalf, ActionsBecomeRequestsAndMessagesReachTheWidgets)
         EXPECT_STREQ("secret12", r.text[1]);
         EXPECT_STREQ("eth7", r.text[2]);
         EXPECT_EQ(1, r.num[0]);
+        EXPECT_EQ(0, r.num[2]) << "a typed password is sent as typed";
 
         // The engine's reports, applied on the main loop.
         IpcRecord m = ipc_record(MSG_STATUS);
@@ -76,16 +77,41 @@ TEST(WindowHalf, ActionsBecomeRequestsAndMessagesReachTheWidgets)
         ASSERT_TRUE(ipc_send(fds[1], m));
         m = ipc_record(MSG_ACCOUNT_PASSWORD);
         ipc_set_text(m, 0, "zed");  // an answer for an account no longer shown
-        ipc_set_text(m, 1, "stale123");
         m.num[0] = 1;
+        m.num[1] = 0;
         ASSERT_TRUE(ipc_send(fds[1], m));
         ipc_set_text(m, 0, "alice");
-        ipc_set_text(m, 1, "stored99");
+        m.num[1] = 1;  // a password is stored: the engine keeps it
         ASSERT_TRUE(ipc_send(fds[1], m));
-        EXPECT_TRUE(wait_for([&] { return entry(app.widgets.password_entry) == "stored99"; }));
+        EXPECT_TRUE(wait_for([&] {
+            return entry(app.widgets.password_entry) == STORED_PASSWORD_PLACEHOLDER;
+        }));
         EXPECT_EQ(STATUS_ONLINE, status.load());
 
+        // The placeholder left alone asks for the stored password; any edit
+        // sends what the entry then holds.
+        const struct {
+            const char *typed;  // null: the placeholder untouched
+            const char *sent;
+            int use_stored;
+        } clicks[] = {{nullptr, "", 1}, {"********", "********", 0}};
+        for (const auto &click : clicks) {
+            on_main([&] {
+                if (click.typed) {  // erased and typed again
+                    set_entry(app.widgets.password_entry, "");
+                    set_entry(app.widgets.password_entry, click.typed);
+                }
+                status = STATUS_IDLE;
+                on_logon_button_clicked(nullptr, &app.ctx);
+            });
+            ASSERT_TRUE(next_request(fds[1], r));
+            EXPECT_EQ(REQ_LOGON, r.kind);
+            EXPECT_STREQ(click.sent, r.text[1]);
+            EXPECT_EQ(click.use_stored, r.num[2]);
+        }
+
         // Disconnect from the tray, then exit: each its own request.
+        status = STATUS_ONLINE;
         on_main([&] { on_menu_item_disconnect_clicked(nullptr, &app.ctx); });
         ASSERT_TRUE(next_request(fds[1], r));
         EXPECT_EQ(REQ_DISCONNECT, r.kind);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <pwd.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@
 #include "config/settings.h"
 #include "netns/e2e_support.h"
 #include "support/sandbox.h"
+#include "ui/account_handlers.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
 #include "ui/tray.h"
@@ -299,6 +301,11 @@ TEST(E2eLogon, RememberedPasswordWithHashAndSemicolonLogsOnAtTheNextStart)
     E2eClient *c = lab_client(lab, password, opt);
     ASSERT_NE(c, nullptr);
     c->settings.auto_logon = 1;
+    // The engine runs for the window's user: the account is stored as theirs.
+    const struct passwd *pw = getpwnam("nobody");
+    ASSERT_NE(pw, nullptr);
+    const uid_t user = pw->pw_uid;
+    c->settings.real_uid = user;
     e2e_drive([&] {
         // What the worker stores on EAP-Success, from the entries it logged on with.
         set_msg("e2euser", password.c_str(), lab.client_if.c_str(), &c->ctx);
@@ -309,22 +316,24 @@ TEST(E2eLogon, RememberedPasswordWithHashAndSemicolonLogsOnAtTheNextStart)
         // loaded, and the start-up decision. Never freed: the worker keeps them.
         auto *next = new AppContext{new MainWidgets(main_widgets_initial()), new ClientSettings{}};
         e2e_on_main([&] {
-            get_ini_message(next->settings);
+            get_ini_message(next->settings, user);
             next->settings->use_own_dhcp = 0;
             next->settings->timeout = 8;
             copy_field(next->settings->login_name, "nobody");
             build_main_window(next);
             set_window_context(next);  // the engine's reports now reach this window
         });
-        EXPECT_STREQ(next->settings->last_password, password.c_str());
+        EXPECT_STREQ(next->settings->last_password, "") << "the window never holds it";
+        EXPECT_EQ(next->settings->last_password_stored, 1);
         EXPECT_EQ(next->settings->auto_logon, 1);
         std::string typed;
         e2e_on_main([&] {
             typed = gtk_entry_get_text(GTK_ENTRY(next->widgets->password_entry));
             startup_decision(next);
         });
-        EXPECT_EQ(typed, password);
-        // The simulator checked the digest over the stored password.
+        EXPECT_EQ(typed, STORED_PASSWORD_PLACEHOLDER);
+        // The simulator checked the digest over the stored password, which
+        // only the engine read.
         EXPECT_TRUE(e2e_wait([&] { return e2e_count_events(lab, "MD5 OK") == 1; }, 30000))
             << "digests accepted: " << e2e_count_events(lab, "MD5 OK");
         EXPECT_TRUE(e2e_wait([] { return status_is(STATUS_ONLINE); }, 30000)) << status;

@@ -215,11 +215,11 @@ TEST_F(SaveSections, ASaveThatCannotBeWrittenSaysSoAndLeavesTheFileWhole)
              AppContext ctx{nullptr, &s};
              return set_msg("bob", "secret12", "eth1", &ctx) == 0;
          }},
-        {"auto log-on", [] { return store_auto_logon(1) == -1; }},
+        {"auto log-on", [] { return store_auto_logon(1, 0) == -1; }},
         {"account removal",
          [] {
              std::vector<std::string> names;
-             return delete_stored_account("alice", names) == -2 && names.empty();
+             return delete_stored_account("alice", 0, names) == -2 && names.empty();
          }},
     };
     for (const Row &row : rows) {

@@ -145,40 +145,124 @@ TEST_F(Engine, ProgramLineFromAUserIsNotStored)
 
 }
 
-TEST_F(Engine, StoredPasswordLookupAndAccountDeletion)
-{
-    IpcRecord ask = ipc_record(REQ_ACCOUNT_PASSWORD);
-    ipc_set_text(ask, 0, "alice");
-    handle(ask);
-    ipc_set_text(ask, 0, "carol");
-    handle(ask);
-    std::vector<IpcRecord> got = answers();
-    ASSERT_EQ(2u, got.size());
-    EXPECT_STREQ("alice", got[0].text[0]);
-    EXPECT_STREQ("secret12", got[0].text[1]);
-    EXPECT_EQ(1, got[0].num[0]);
-    EXPECT_EQ(0, got[1].num[0]);
-    EXPECT_STREQ("", got[1].text[1]);
+// Accounts of an older version (alice, no owner), of the window's user 1000
+// (bob) and of user 1001 (carol, dave).
+class StoredAccounts : public Engine {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(Engine::SetUp());
+        std::ofstream(path_) << "[OPTION]\nUSER = 4\nAutoLogon = 0\nLassUserName = \n"
+                             << "LassPassWord = \nusername1 = alice\npassword1 = " << scrambled("alice-pw")
+                             << "\nusername2 = bob\npassword2 = " << scrambled("bob-pass")
+                             << "\nowner2 = 1000\nusername3 = carol\npassword3 = "
+                             << scrambled("carol-pw") << "\nowner3 = 1001\nusername4 = dave\n"
+                             << "password4 = \nowner4 = 1001\n";
+    }
+    static std::string scrambled(const char *clear)
+    {
+        char text[21];
+        copy_field(text, clear);
+        encrypt(text);
+        return text;
+    }
+    void as_user(uid_t uid) { engine_setup(fds_[1], &settings_, uid); }
+};
 
+bool holds(const IpcRecord &r, const char *secret)
+{
+    return memmem(&r, sizeof r, secret, std::strlen(secret)) != nullptr;
+}
+
+TEST_F(StoredAccounts, AUserLearnsOnlyWhetherTheirOwnAccountHasAPassword)
+{
+    struct Row {
+        uid_t uid;
+        const char *account;
+        int found, stored;
+    } rows[] = {
+        {1000, "bob", 1, 1},   {1000, "alice", 0, 0}, {1000, "carol", 0, 0},
+        {1001, "dave", 1, 0},  {0, "alice", 1, 1},    {0, "carol", 1, 1},
+        {0, "nobody", 0, 0},
+    };
+    for (const Row &row : rows) {
+        as_user(row.uid);
+        IpcRecord ask = ipc_record(REQ_ACCOUNT_PASSWORD);
+        ipc_set_text(ask, 0, row.account);
+        handle(ask);
+        std::vector<IpcRecord> got = answers();
+        ASSERT_EQ(1u, got.size()) << row.account;
+        EXPECT_STREQ(row.account, got[0].text[0]);
+        EXPECT_EQ(row.found, got[0].num[0]) << row.uid << " " << row.account;
+        EXPECT_EQ(row.stored, got[0].num[1]) << row.uid << " " << row.account;
+        for (const char *secret : {"alice-pw", "bob-pass", "carol-pw"})
+            EXPECT_FALSE(holds(got[0], secret)) << row.account;
+    }
+}
+
+TEST_F(StoredAccounts, OnlyTheOwnerOrRootDeletesAndTheListShowsTheirsAlone)
+{
+    struct Row {
+        uid_t uid;
+        const char *account;
+        std::vector<std::string> names;  // the list sent back; none when refused
+        bool removed;
+    } rows[] = {
+        {1000, "carol", {}, false},
+        {1000, "alice", {}, false},
+        {1001, "carol", {"dave"}, true},
+        {0, "alice", {"dave", "bob"}, true},
+    };
+    for (const Row &row : rows) {
+        as_user(row.uid);
+        IpcRecord del = ipc_record(REQ_DELETE_ACCOUNT);
+        ipc_set_text(del, 0, row.account);
+        handle(del);
+        std::vector<IpcRecord> got = answers();
+        std::vector<std::string> names;
+        for (const IpcRecord &r : got) {
+            if (r.kind == MSG_ACCOUNT_NAME)
+                names.push_back(r.text[0]);
+        }
+        EXPECT_EQ(row.removed ? row.names.size() + 2 : 0u, got.size()) << row.account;
+        EXPECT_EQ(row.names, names) << row.account;
+        EXPECT_EQ(!row.removed, file().find(" = " + std::string(row.account) + "\n") !=
+                                    std::string::npos)
+            << row.uid << " " << row.account << "\n" << file();
+    }
+    // The accounts after the removed ones kept their owners with them.
+    for (const char *line : {"username1 = bob\n", "owner1 = 1000\n", "username2 = dave\n",
+                             "owner2 = 1001\n", "USER = 2\n"})
+        EXPECT_NE(std::string::npos, file().find(line)) << line << file();
+    EXPECT_EQ(std::string::npos, file().find("owner3")) << file();
+
+    unlink(path_.c_str());
     IpcRecord del = ipc_record(REQ_DELETE_ACCOUNT);
     ipc_set_text(del, 0, "bob");
     handle(del);
-    got = answers();
-    ASSERT_EQ(3u, got.size());
-    EXPECT_EQ(MSG_ACCOUNTS_RESET, got[0].kind);
-    EXPECT_EQ(MSG_ACCOUNT_NAME, got[1].kind);
-    EXPECT_STREQ("alice", got[1].text[0]);
-    EXPECT_EQ(MSG_ACCOUNTS_DONE, got[2].kind);
-    std::string text = file();
-    EXPECT_EQ(std::string::npos, text.find("bob")) << text;
-    EXPECT_NE(std::string::npos, text.find("USER = 1")) << text;
-
-    unlink(path_.c_str());
-    handle(del);
-    got = answers();
+    std::vector<IpcRecord> got = answers();
     ASSERT_EQ(1u, got.size());
     EXPECT_EQ("读取配置文件失败！", message_text(got[0]));
     EXPECT_EQ(1, got[0].num[2]);  // the main window is hidden first
+}
+
+TEST_F(StoredAccounts, AStoredPasswordServesOnlyItsOwner)
+{
+    as_user(1000);
+    IpcRecord r = logon("carol", "", "eth0");
+    r.num[2] = 1;
+    handle(r);
+    std::vector<IpcRecord> got = answers();
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ("密码长度为6-20位！", message_text(got[0]));
+    EXPECT_EQ(STATUS_IDLE, status.load()) << "no attempt was started";
+
+    // A password beside the request to use the stored one is no request of the window's.
+    r = logon("bob", "guessed1", "eth0");
+    r.num[2] = 1;
+    handle(r);
+    EXPECT_TRUE(answers().empty());
+    EXPECT_EQ(STATUS_IDLE, status.load());
 }
 
 int stops = 0;

@@ -209,7 +209,8 @@ TEST_F(SettingsFile, OptionsAndAccountsLoad)
     EXPECT_STREQ("http://portal/", s_.url);
     EXPECT_EQ(1, s_.private_auth);
     EXPECT_STREQ("bob", s_.last_user);
-    EXPECT_STREQ("secret12", s_.last_password);
+    EXPECT_STREQ("", s_.last_password) << "passwords stay in the engine";
+    EXPECT_EQ(1, s_.last_password_stored);
     EXPECT_STREQ("eth9", s_.last_device);
 }
 
@@ -290,10 +291,11 @@ TEST_F(SettingsFile, TextsThatDoNotFitTheirFieldsAreNotCut)
     load("Url = " + url92 + "\nLassDeviceName = " + std::string(59, 'd') + "\n");
     EXPECT_STREQ("", s_.url) << "a cut command line would run something else";
     EXPECT_EQ(std::string(59, 'd'), s_.last_device);
-    // A remembered password longer than the entry admits is not recalled.
-    load("USER = 1\nusername1 = a\nLassUserName = a\nLassPassWord = " +
-         scrambled(std::string(21, 'p')) + "\n");
-    EXPECT_STREQ("", s_.last_password);
+    // A stored password longer than the entry admits is not recalled.
+    load("USER = 1\nusername1 = a\npassword1 = " + scrambled(std::string(21, 'p')) + "\n");
+    char clear[21] = "x";
+    EXPECT_EQ(1, stored_password("a", 0, clear));
+    EXPECT_STREQ("", clear);
 }
 
 TEST_F(SettingsFile, Utf8AccountNamesListedInAUtf8Locale)
@@ -327,7 +329,8 @@ TEST_F(StoreAfterLogon, NewAccountsAppendAndKnownOnesKeepTheirNumber)
         "[OPTION]\nUSER = 2\nAutoStart = 0\nAutoLogon = 1\nUseCorvixDhcp = 1\n"
         "TimeoutReconnect = 0\nTimeout = 800\nOpenUrl = 0\nUrl = \nPrivateAuth = 0\n"
         "LassUserName = alice\nLassPassWord = \nLassDeviceName = eth2\n"
-        "username1 = alice\npassword1 = \nusername2 = bob\npassword2 = \n",
+        "username1 = alice\npassword1 = \nowner1 = 0\nusername2 = bob\npassword2 = \n"
+        "owner2 = 0\n",
         read());
 }
 
@@ -342,7 +345,7 @@ TEST_F(StoreAfterLogon, LineBreaksAreStoredWithoutForgingLines)
     EXPECT_STREQ("eth0\r\nOpenUrl = 1", ini_get(ini, "OPTION@LassDeviceName", value, sizeof value));
     EXPECT_STREQ("", ini_get(ini, "OPTION@Url", value, sizeof value));
     EXPECT_EQ(0, ini_get_int(ini, "OPTION@OpenUrl"));
-    EXPECT_EQ(14, ini->entry_count);  // the twelve options and one account
+    EXPECT_EQ(15, ini->entry_count);  // the twelve options and one account with its owner
     ini_close(ini);
 }
 
@@ -352,8 +355,56 @@ TEST_F(StoreAfterLogon, NegativeCountStartsAtOne)
           "AutoLogon = 0\n");
     set_msg("zed", "p", "eth0", &ctx_);
     EXPECT_EQ("[OPTION]\nUSER = 1\nLassUserName = zed\nLassPassWord = \n"
-              "LassDeviceName = eth0\nAutoLogon = 0\nusername1 = zed\npassword1 = \n",
+              "LassDeviceName = eth0\nAutoLogon = 0\nusername1 = zed\npassword1 = \n"
+              "owner1 = 0\n",
               read());
+}
+
+// What each user finds at their next start after the log-ons below.
+TEST_F(StoreAfterLogon, EachUsersLogOnsAreTheirsAndClaimOnlyUnownedAccounts)
+{
+    write("[OPTION]\nUSER = 1\nAutoLogon = 1\nLassUserName = root-acct\nLassPassWord = \n"
+          "LassDeviceName = eth0\nusername1 = alice\npassword1 = " + scrambled("old-pass") + "\n");
+    s_.remember_password = 1;
+    s_.auto_logon = 1;
+    s_.real_uid = 1000;
+    ASSERT_EQ(1, set_msg("alice", "new-pass", "eth1", &ctx_));
+    s_.real_uid = 1001;
+    s_.auto_logon = 0;
+    ASSERT_EQ(1, set_msg("alice", "his-pass", "eth2", &ctx_));
+    struct Row {
+        uid_t uid;
+        std::vector<std::string> users;
+        const char *last_user, *last_device;
+        int stored, auto_logon;
+        const char *password;  // what the engine would use for alice
+    } rows[] = {
+        {1000, {"alice"}, "alice", "eth1", 1, 1, "new-pass"},
+        {1001, {"alice"}, "alice", "eth2", 1, 0, "his-pass"},
+        {1002, {}, "", "eth0", 0, 0, ""},
+        {0, {"alice"}, "root-acct", "eth0", 0, 1, "new-pass"},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.uid);
+        ClientSettings s{};
+        get_ini_message(&s, r.uid);
+        EXPECT_EQ(r.users, names(s.users));
+        EXPECT_STREQ(r.last_user, s.last_user);
+        EXPECT_STREQ(r.last_device, s.last_device);
+        EXPECT_EQ(r.stored, s.last_password_stored);
+        EXPECT_EQ(r.auto_logon, s.auto_logon);
+        EXPECT_STREQ("", s.last_password);
+        char clear[21] = "";
+        (void)stored_password("alice", r.uid, clear);
+        EXPECT_STREQ(r.password, clear);
+        free_lists(s);
+    }
+    std::string text = read();
+    EXPECT_NE(std::string::npos, text.find("owner1 = 1000\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("owner2 = 1001\n")) << text;
+    EXPECT_EQ(1, store_auto_logon(0, 1000));
+    EXPECT_NE(std::string::npos, read().find("[UID1000]\nAutoLogon = 0\n")) << read();
+    EXPECT_NE(std::string::npos, read().find("[OPTION]\nUSER = 2\nAutoLogon = 1\n")) << read();
 }
 
 TEST_F(StoreAfterLogon, MissingFileIsReportedAndNothingCreated)
