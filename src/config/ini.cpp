@@ -357,7 +357,9 @@ bool parse_text(IniFile *ini, const char *text, size_t size)
             continue;
         memcpy(line, start, len);
         line[len] = '\0';
-        if (!read_one_line(ini, line, &state))
+        bool read = read_one_line(ini, line, &state);
+        explicit_bzero(line, sizeof line);
+        if (!read)
             return false;
     }
     return true;

@@ -54,12 +54,12 @@ std::string gtk_host_path()
     return std::string(CORVIX_BINARY_DIR) + "/tests/cvx_gtk_host";
 }
 
-AttackUser attack_user_add(ChildChecks &c, const std::string &scratch)
+AttackUser attack_user_add(ChildChecks &c, const std::string &scratch, int index)
 {
     AttackUser u;
-    u.uid = kAttackUid;
-    u.gid = kAttackGid;
-    u.name = "cvxattack";
+    u.uid = kAttackUid + static_cast<uid_t>(index);
+    u.gid = kAttackGid + static_cast<gid_t>(index);
+    u.name = index == 0 ? "cvxattack" : "cvxattack" + std::to_string(index);
     u.home = scratch + "/home-cvxattack";
     c.setup(mkdir(u.home.c_str(), 0700) == 0 || errno == EEXIST, "home of the test user");
     c.setup(chown(u.home.c_str(), u.uid, u.gid) == 0, "home owned by the test user");
@@ -68,8 +68,10 @@ AttackUser attack_user_add(ChildChecks &c, const std::string &scratch)
     std::string pw = u.name + ":x:" + std::to_string(u.uid) + ":" + std::to_string(u.gid) +
                      "::" + u.home + ":/bin/sh";
     std::string gr = u.name + ":x:" + std::to_string(u.gid) + ":";
-    c.setup(copy_and_bind("/etc/passwd", scratch + "/passwd", pw), "test user in /etc/passwd");
-    c.setup(copy_and_bind("/etc/group", scratch + "/group", gr), "test group in /etc/group");
+    // Each user's copy is a file of its own: the next copy is made from this one.
+    std::string copy = scratch + "/" + u.name;
+    c.setup(copy_and_bind("/etc/passwd", copy + ".passwd", pw), "test user in /etc/passwd");
+    c.setup(copy_and_bind("/etc/group", copy + ".group", gr), "test group in /etc/group");
     return u;
 }
 

@@ -39,9 +39,10 @@ struct ProbeIds {
     unsigned ruid = 0, euid = 0, suid = 0, rgid = 0, egid = 0, sgid = 0;
 };
 
-// The test user "cvxattack" with a fresh home (mode 0700, the user's) under
-// scratch. Ends the child with a set-up failure when it cannot.
-AttackUser attack_user_add(ChildChecks &c, const std::string &scratch);
+// The test user "cvxattack" (or, for a second user beside it, "cvxattack1"
+// and so on) with a fresh home (mode 0700, the user's) under scratch. Ends
+// the child with a set-up failure when it cannot.
+AttackUser attack_user_add(ChildChecks &c, const std::string &scratch, int index = 0);
 
 // The client installed set-user-ID root in a private copy of /usr/share (an
 // overlay whose changes land under scratch, a tmpfs), with the companion DHCP
