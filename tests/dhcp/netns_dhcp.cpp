@@ -136,14 +136,23 @@ TEST_F(DhcpNetns, SilentServerGivesUpWithinTheBound)
     EXPECT_EQ(lab_client_addresses(lab), "");
 }
 
-TEST_F(DhcpNetns, KillallEndsTheRenewerPromptly)
+// Log-off and a killed window end the renewer with SIGTERM: the port no
+// longer lets the address through, so the lease goes back and the address
+// and its route come off the interface.
+TEST_F(DhcpNetns, KillallGivesTheLeaseBackAndTakesTheAddressOff)
 {
     ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {}), "");
     pid_t renewer = obtain();
     ASSERT_GT(renewer, 0);
+    ASSERT_NE(lab_client_addresses(lab).find("inet 10.66.0."), std::string::npos);
     ASSERT_EQ(std::system("killall CorvixDHCP >/dev/null 2>&1"), 0);
     EXPECT_TRUE(lab_reap(renewer, 1000)) << "still running after SIGTERM";
     EXPECT_TRUE(lab_renewers().empty());
+    EXPECT_EQ(lab_client_addresses(lab), "");
+    EXPECT_EQ(lab_client_default_routes(lab), "");
+    EXPECT_TRUE(lab_wait_for([&] { return lab_log_count(lab, "DHCPRELEASE(") == 1; }, 2000))
+        << lab_read_file(lab.dir + "/dnsmasq.log");
+    EXPECT_EQ(lab_log_count(lab, "unknown lease"), 0) << "released a lease the server did not know";
 }
 
 TEST_F(DhcpNetns, SecondRunOnAHeldLeaseKeepsItAndReplacesTheRenewer)
