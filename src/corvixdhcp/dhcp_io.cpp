@@ -8,6 +8,7 @@
 #include <ctime>
 #include <linux/filter.h>
 #include <linux/if_packet.h>
+#include <linux/sockios.h>
 #include <net/ethernet.h>
 #include <net/if.h>
 #include <net/if_arp.h>
@@ -270,6 +271,16 @@ int io_send_udp(int fd, uint32_t dst, const uint8_t *payload, size_t len)
     sin.sin_port = htons(67);
     sin.sin_addr.s_addr = htonl(dst);
     return sendto(fd, payload, len, 0, reinterpret_cast<sockaddr *>(&sin), sizeof sin) == ssize_t(len);
+}
+
+void io_wait_sent(int fd, int timeout_ms)
+{
+    for (int waited = 0; waited < timeout_ms; waited += 5) {
+        int queued = 0;
+        if (ioctl(fd, SIOCOUTQ, &queued) != 0 || queued == 0)
+            return;
+        usleep(5000);
+    }
 }
 
 void io_drain(int fd)

@@ -45,6 +45,10 @@ int io_udp_socket(const char *ifname, uint32_t local_ip);
 // Sends a DHCP payload to the server port of dst over a UDP socket.
 int io_send_udp(int fd, uint32_t dst, const uint8_t *payload, size_t len);
 
+// Waits up to timeout_ms until what was sent on a socket has left it (a
+// datagram waits there while the next hop's hardware address is looked up).
+void io_wait_sent(int fd, int timeout_ms);
+
 // Reads and drops whatever waits on a descriptor.
 void io_drain(int fd);
 

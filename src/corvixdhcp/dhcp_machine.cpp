@@ -240,6 +240,30 @@ DhcpActions dhcp_on_reply(DhcpClient *c, int64_t now, const DhcpReply &r)
     return r.type == DHCP_NAK ? on_nak(c, now) : DhcpActions{};
 }
 
+// RFC 2131 section 4.4.6 and table 5: ciaddr and the server identifier,
+// no requested address, and no answer to wait for.
+DhcpActions dhcp_release(DhcpClient *c, int64_t now)
+{
+    bool held = c->has_lease && c->lease.server_id != 0 &&
+                (c->state == DHCP_BOUND || c->state == DHCP_RENEWING || c->state == DHCP_REBINDING);
+    c->state = DHCP_RELEASED;
+    c->wake_at = DHCP_NEVER;
+    if (!held)
+        return DhcpActions{};
+    new_exchange(c, now);
+    DhcpActions a = message(c, now, DHCP_RELEASE);
+    a.msg.ciaddr = c->lease.address;
+    a.msg.server_id = c->lease.server_id;
+    a.msg.broadcast_flag = false;
+    a.src_ip = c->lease.address;
+    a.unicast = true;
+    a.dst_ip = c->lease.server_id;
+    a.remove = true;
+    a.removed = c->lease;
+    c->has_lease = false;
+    return a;
+}
+
 int64_t dhcp_t1_at(const DhcpClient &c) { return at_offset(c.bound_at, c.lease.t1_s); }
 
 int64_t dhcp_t2_at(const DhcpClient &c) { return at_offset(c.bound_at, c.lease.t2_s); }

@@ -17,6 +17,7 @@ enum DhcpState {
     DHCP_RENEWING,
     DHCP_REBINDING,
     DHCP_GAVE_UP,
+    DHCP_RELEASED,    // the lease was given back: nothing more to do
 };
 
 constexpr int64_t DHCP_NEVER = INT64_MAX;
@@ -68,6 +69,11 @@ DhcpActions dhcp_on_timer(DhcpClient *c, int64_t now);
 
 // Handles a parsed reply; those for another exchange or state are ignored.
 DhcpActions dhcp_on_reply(DhcpClient *c, int64_t now, const DhcpReply &r);
+
+// Gives the lease back at time now (ms), as the client ends: a RELEASE to
+// the server that granted it, sent from its address (so before that goes),
+// then the lease taken off. Nothing to do without a lease.
+DhcpActions dhcp_release(DhcpClient *c, int64_t now);
 
 // When T1, T2 and the end of the bound lease fall; DHCP_NEVER when infinite.
 int64_t dhcp_t1_at(const DhcpClient &c);

@@ -244,7 +244,9 @@ uint8_t *put_options(uint8_t *p, const DhcpOutgoing &msg, const uint8_t mac[6])
         p = put_addr_option(p, OPT_REQUESTED_IP, msg.requested_ip);
     if (msg.server_id)
         p = put_addr_option(p, OPT_SERVER_ID, msg.server_id);
-    p = put_option(p, OPT_PARAMETER_LIST, PARAMETERS, sizeof PARAMETERS);
+    // RFC 2131 table 5: a release asks for nothing.
+    if (msg.type != DHCP_RELEASE)
+        p = put_option(p, OPT_PARAMETER_LIST, PARAMETERS, sizeof PARAMETERS);
     *p++ = OPT_END;
     return p;
 }

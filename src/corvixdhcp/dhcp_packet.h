@@ -12,6 +12,7 @@ enum DhcpMessageType : uint8_t {
     DHCP_REQUEST = 3,
     DHCP_ACK = 5,
     DHCP_NAK = 6,
+    DHCP_RELEASE = 7,
 };
 
 constexpr int DHCP_MAX_ROUTERS = 4;
@@ -22,7 +23,7 @@ constexpr size_t DHCP_PAYLOAD_BUFSIZE = 576;
 
 // What one message from the client carries besides its hardware address.
 struct DhcpOutgoing {
-    uint8_t type;          // DHCP_DISCOVER or DHCP_REQUEST
+    uint8_t type;          // DHCP_DISCOVER, DHCP_REQUEST or DHCP_RELEASE
     uint32_t xid;
     uint16_t secs;
     uint32_t ciaddr;       // our address while renewing or rebinding, else 0

@@ -59,7 +59,9 @@ void open_standard_streams()
 }
 
 // SIGTERM (killall at log-off) and SIGINT are read from a descriptor, so
-// that a session that handed name servers on takes them back before it ends.
+// that a session ends in order: the renewer gives its lease back and takes
+// the address off (the port no longer lets it through), and name servers
+// handed on are taken back.
 int stop_signal_fd()
 {
     sigset_t set;
@@ -190,6 +192,9 @@ int leave_renewer(DhcpSession *s)
     s->client.give_up_at = DHCP_NEVER;
     while (session_step(s) == STEP_GOING) {
     }
+    // A newer run's stop keeps the address: that run asks for it again.
+    if (s->stop_signal)
+        session_release(s);
     session_end(s);
     _exit(0);
 }

@@ -16,6 +16,9 @@
 namespace {
 
 const char RESOLV_CONF[] = "/etc/resolv.conf";
+// A server that cannot be reached (a port already closed) holds up the end
+// no longer than this; the lease then simply runs out at the server.
+constexpr int RELEASE_SEND_WAIT_MS = 500;
 
 // A unicast renewal needs a kernel UDP socket bound to our address; it
 // stays open while renewing so that the server's answer finds a listener.
@@ -125,6 +128,22 @@ DhcpStep session_step(DhcpSession *s)
     if (fds[1].revents)
         handle_timer(s);
     return STEP_GOING;
+}
+
+void session_release(DhcpSession *s)
+{
+    DhcpActions a = dhcp_release(&s->client, io_now_ms());
+    if (a.send) {
+        // Sent before the address goes: its removal drops what still waits
+        // for the server's hardware address, so the removal waits for that.
+        if (s->udp_fd < 0)
+            s->udp_fd = io_udp_socket(s->ifname, a.src_ip);
+        send_message(s, a);
+        if (s->udp_fd >= 0)
+            io_wait_sent(s->udp_fd, RELEASE_SEND_WAIT_MS);
+        a.send = false;
+    }
+    session_perform(s, a);
 }
 
 void session_end(DhcpSession *s)

@@ -30,6 +30,10 @@ void session_perform(DhcpSession *s, const DhcpActions &a);
 // interface gone) and handles it; STEP_STOP when the session must end.
 DhcpStep session_step(DhcpSession *s);
 
+// Gives the lease back and takes it off the interface: the end of a
+// renewer stopped by SIGTERM or SIGINT, whose port no longer lets it through.
+void session_release(DhcpSession *s);
+
 // What a session leaves when it ends: the name servers it handed to a
 // resolver manager are taken back.
 void session_end(DhcpSession *s);

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "dhcp_lab.h"
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -22,6 +24,20 @@
 
 namespace {
 
+// The start of the lab's names: CORVIX_LAB_PREFIX (1 to 4 letters or
+// digits), so that labs run side by side on one machine keep apart, else "cdh".
+std::string tag_prefix()
+{
+    const char *p = std::getenv("CORVIX_LAB_PREFIX");
+    size_t len = p ? strnlen(p, 5) : 0;
+    if (len == 0 || len > 4)
+        return "cdh";
+    for (size_t i = 0; i < len; i++)
+        if (!std::isalnum(static_cast<unsigned char>(p[i])))
+            return "cdh";
+    return std::string(p, len);
+}
+
 // Every test runs as init of its own PID namespace, so the process id
 // cannot tell labs apart; a random tag does.
 std::string random_tag()
@@ -30,8 +46,8 @@ std::string random_tag()
     if (getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes))
         return "";
     char tag[16];
-    std::snprintf(tag, sizeof tag, "cdh%02x%02x%02x", bytes[0], bytes[1], bytes[2]);
-    return tag;
+    std::snprintf(tag, sizeof tag, "%02x%02x%02x", bytes[0], bytes[1], bytes[2]);
+    return tag_prefix() + tag;
 }
 
 bool run_ok(const std::string &cmd, std::string *error)

@@ -136,14 +136,41 @@ TEST_F(DhcpNetns, SilentServerGivesUpWithinTheBound)
     EXPECT_EQ(lab_client_addresses(lab), "");
 }
 
-TEST_F(DhcpNetns, KillallEndsTheRenewerPromptly)
+// Log-off and a killed window end the renewer with SIGTERM: the port no
+// longer lets the address through, so the lease goes back and the address
+// and its route come off the interface.
+TEST_F(DhcpNetns, KillallGivesTheLeaseBackAndTakesTheAddressOff)
 {
     ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {}), "");
     pid_t renewer = obtain();
     ASSERT_GT(renewer, 0);
+    ASSERT_NE(lab_client_addresses(lab).find("inet 10.66.0."), std::string::npos);
     ASSERT_EQ(std::system("killall CorvixDHCP >/dev/null 2>&1"), 0);
     EXPECT_TRUE(lab_reap(renewer, 1000)) << "still running after SIGTERM";
     EXPECT_TRUE(lab_renewers().empty());
+    EXPECT_EQ(lab_client_addresses(lab), "");
+    EXPECT_EQ(lab_client_default_routes(lab), "");
+    EXPECT_TRUE(lab_wait_for([&] { return lab_log_count(lab, "DHCPRELEASE(") == 1; }, 2000))
+        << lab_read_file(lab.dir + "/dnsmasq.log");
+    EXPECT_EQ(lab_log_count(lab, "unknown lease"), 0) << "released a lease the server did not know";
+}
+
+// A log-on after the link came back runs killall and at once a new run,
+// which may read the address before the old renewer takes it off: the
+// address it applies must stay.
+TEST_F(DhcpNetns, KillallThenANewRunLeavesTheNewLeaseOn)
+{
+    ASSERT_EQ(lab_start_dnsmasq(&lab, 600, {}), "");
+    pid_t first = obtain();
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(std::system("killall CorvixDHCP >/dev/null 2>&1"), 0);
+    ClientRun again = lab_run_client(lab);
+    EXPECT_EQ(again.status, 0) << again.output;
+    EXPECT_TRUE(lab_reap(first, 1000));
+    ASSERT_EQ(lab_renewers().size(), 1u);
+    usleep(1000 * 1000); // past the old renewer's longest wait for its release
+    EXPECT_NE(lab_client_addresses(lab).find("inet 10.66.0."), std::string::npos) << lab_client_addresses(lab);
+    EXPECT_NE(lab_client_default_routes(lab).find("default via 10.66.0.1"), std::string::npos);
 }
 
 TEST_F(DhcpNetns, SecondRunOnAHeldLeaseKeepsItAndReplacesTheRenewer)

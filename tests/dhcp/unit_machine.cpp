@@ -308,6 +308,44 @@ TEST_F(Machine, InfiniteLeaseNeverWakes)
     EXPECT_EQ(c.state, DHCP_BOUND);
 }
 
+TEST_F(Machine, ReleaseGoesToTheGrantingServerAndTakesTheLeaseOff)
+{
+    bind_at_zero(120, 10, 100);
+    dhcp_on_timer(&c, 10000); // renewing: the lease is still ours
+    uint32_t renew_xid = c.xid;
+    DhcpActions a = dhcp_release(&c, 20000);
+    ASSERT_TRUE(a.send);
+    EXPECT_EQ(a.msg.type, DHCP_RELEASE);
+    EXPECT_TRUE(a.unicast);
+    EXPECT_EQ(a.dst_ip, SERVER);
+    EXPECT_EQ(a.src_ip, ADDR);
+    EXPECT_EQ(a.msg.ciaddr, ADDR);
+    EXPECT_EQ(a.msg.server_id, SERVER);
+    EXPECT_EQ(a.msg.requested_ip, 0u);
+    EXPECT_FALSE(a.msg.broadcast_flag);
+    EXPECT_NE(a.msg.xid, renew_xid);
+    ASSERT_TRUE(a.remove);
+    EXPECT_EQ(a.removed.address, ADDR);
+    EXPECT_EQ(a.removed.router, SERVER);
+    EXPECT_FALSE(a.apply);
+    EXPECT_FALSE(c.has_lease);
+    // Released means done: no timer, and a late ACK puts nothing back.
+    EXPECT_EQ(c.wake_at, DHCP_NEVER);
+    EXPECT_FALSE(dhcp_on_timer(&c, 100000).send);
+    EXPECT_FALSE(dhcp_on_reply(&c, 20010, ack(c, 120)).apply);
+}
+
+TEST_F(Machine, NothingToReleaseWithoutAGrantedLease)
+{
+    DhcpLease held{};
+    held.address = ADDR;
+    held.prefix = 24;
+    dhcp_start(&c, 0, &held, DHCP_GIVE_UP_MS); // held from before, not granted yet
+    DhcpActions a = dhcp_release(&c, 100);
+    EXPECT_FALSE(a.send);
+    EXPECT_FALSE(a.remove);
+}
+
 TEST_F(Machine, XidsDifferBetweenClients)
 {
     DhcpClient other;

@@ -234,6 +234,20 @@ TEST(ClientMessages, RequestsForSelectingAndRenewing)
     EXPECT_EQ(dhcp_parse_payload(buf, n, &r), 0);
 }
 
+TEST(ClientMessages, ReleaseNamesTheServerAndAsksForNothing)
+{
+    uint8_t buf[DHCP_PAYLOAD_BUFSIZE];
+    DhcpOutgoing release{DHCP_RELEASE, XID, 0, 0x0a420011, 0, 0x0a420001, false};
+    size_t n = dhcp_build_payload(buf, sizeof buf, release, MAC);
+    EXPECT_EQ(0, std::memcmp(buf + 12, "\x0a\x42\x00\x11", 4));
+    EXPECT_EQ(buf[10], 0);
+    EXPECT_EQ(option(buf, n, 53), std::vector<uint8_t>{DHCP_RELEASE});
+    EXPECT_EQ(option(buf, n, 54), (std::vector<uint8_t>{10, 66, 0, 1}));
+    EXPECT_EQ(option(buf, n, 61), (std::vector<uint8_t>{1, 0x02, 0x11, 0x22, 0x33, 0x44, 0x55}));
+    EXPECT_TRUE(option(buf, n, 50).empty());
+    EXPECT_TRUE(option(buf, n, 55).empty());
+}
+
 TEST(MaskPrefix, ContiguousMasksOnly)
 {
     int prefix = -1;
