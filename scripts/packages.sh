@@ -13,6 +13,8 @@ PACKAGES=(
   # tests
   googletest libgtest-dev libgmock-dev
   xvfb xauth
+  # the accessibility tests walk the windows' accessible objects (GTK_MODULES=gail)
+  libgail-common
   # the attack tests: a user's own X settings manager
   xsettingsd
   clang libclang-rt-14-dev

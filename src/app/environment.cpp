@@ -2,7 +2,10 @@
 #include "app/environment.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+
+#include <unistd.h>
 
 const char *const SAFE_PATH = "/usr/sbin:/usr/bin:/sbin:/bin";
 
@@ -34,6 +37,35 @@ bool plain_display(const std::string &value)
 bool plain_path(const std::string &value)
 {
     if (value.empty() || value[0] != '/' || value.size() >= 4096)
+        return false;
+    for (unsigned char c : value) {
+        if (c < 0x20 || c == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+// Read by the window's GTK and the libraries it loads, never by root's work.
+const char *const DESKTOP_NAMES[] = {
+    "GTK_MODULES", "GTK2_RC_FILES", "GTK_RC_FILES", "GTK_PATH",
+    "GTK_IM_MODULE", "GTK_IM_MODULE_FILE", "XMODIFIERS",
+    "HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_RUNTIME_DIR",
+    "GNOME_ACCESSIBILITY", "NO_AT_BRIDGE", "AT_SPI_BUS_ADDRESS",
+};
+
+bool is_desktop_name(const std::string &name)
+{
+    for (const char *n : DESKTOP_NAMES) {
+        if (name == n)
+            return true;
+    }
+    return false;
+}
+
+// Bounded, one line of printable text.
+bool plain_text(const std::string &value)
+{
+    if (value.size() >= 4096)
         return false;
     for (unsigned char c : value) {
         if (c < 0x20 || c == 0x7f)
@@ -98,6 +130,42 @@ std::vector<std::string> reduced_environment(const std::vector<std::string> &env
     out.push_back(std::string("PATH=") + SAFE_PATH);
     out.push_back("DBUS_SESSION_BUS_ADDRESS=");
     return out;
+}
+
+std::vector<std::string> desktop_environment(const std::vector<std::string> &env)
+{
+    std::vector<std::string> out;
+    std::vector<std::string> names;
+    for (const std::string &entry : env) {
+        size_t eq = entry.find('=');
+        if (eq == std::string::npos || eq == 0)
+            continue;
+        std::string name = entry.substr(0, eq);
+        if (!is_desktop_name(name) || seen_before(names, name))
+            continue;
+        names.push_back(name);
+        if (plain_text(entry.substr(eq + 1)))
+            out.push_back(entry);
+    }
+    return out;
+}
+
+std::vector<std::string> process_environment()
+{
+    std::vector<std::string> env;
+    for (char **e = environ; e && *e; e++)
+        env.emplace_back(*e);
+    return env;
+}
+
+void set_environment(const std::vector<std::string> &entries)
+{
+    for (const std::string &entry : entries) {
+        size_t eq = entry.find('=');
+        if (eq == std::string::npos || eq == 0)
+            continue;
+        (void)setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1);
+    }
 }
 
 std::vector<std::string> gtk_safe_args(int argc, const char *const *argv)

@@ -20,6 +20,8 @@ int main(int argc, char **argv)
     // process. The window takes the caller's limits back with the user's ids.
     const ResourceLimits caller_limits = take_root_limits();
     set_process_defaults();
+    // Kept aside for the window, which takes them back as the user.
+    const std::vector<std::string> desktop = desktop_environment(process_environment());
     reduce_environment();
     // The settings are read before GTK sets the locale; without this, `_`
     // would take every stored account name for ASCII and drop the others.
@@ -28,6 +30,7 @@ int main(int argc, char **argv)
     // Who started the client, before the switch to root hides it.
     RealUser user = current_real_user();
     user.limits = caller_limits;
+    user.desktop = desktop;
     settings.real_uid = user.uid;
     check_install(&argc, argv);
     check_mul_instance(&settings);

@@ -110,12 +110,7 @@ void reduce_environment_for(const std::string &user_home)
             entry.clear();
     }
     clearenv();
-    for (const std::string &entry : env) {
-        size_t eq = entry.find('=');
-        if (eq == std::string::npos)
-            continue;
-        (void)setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1);
-    }
+    set_environment(env);
 }
 
 void check_mul_instance(ClientSettings *settings)

@@ -119,6 +119,15 @@ constexpr TextRow TEXTS[] = {
     {T_SURFACE_HINT, N_("点击显示认证状态")},
     {T_SETTINGS_WRITE_FAILED, N_("配置文件写入失败，设置未被保存！")},
     {T_AUTOSTART_FAILED, N_("设置已保存，但开机自动运行未能设置！")},
+    // The picture buttons' captions, as their names and tooltips.
+    {T_CAPTION_LOGON, N_("认证")},
+    {T_CAPTION_ABOUT, N_("关于")},
+    {T_CAPTION_HIDE, N_("隐藏")},
+    {T_CAPTION_RECONNECT, N_("重新认证")},
+    {T_CAPTION_RETURN, N_("返回")},
+    {T_CAPTION_OK, N_("确定")},
+    {T_CAPTION_SAVE, N_("保存")},
+    {T_CAPTION_CANCEL, N_("取消")},
 };
 constexpr bool rows_in_order()
 {

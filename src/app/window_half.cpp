@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/engine.h"
+#include "app/environment.h"
 #include "app/instance_lock.h"
 #include "app/privilege.h"
 #include "app/startup.h"
@@ -258,6 +259,11 @@ void split_client(ClientSettings *settings, const RealUser &user)
         std::fputs(text_of(T_CANNOT_DROP_ROOT), stderr);
         std::exit(-1);
     }
+    // Only now, with the user's rights alone, may the user's modules and
+    // settings reach GTK; the engine was forked without them. A window that
+    // is root (started by root) keeps going without them.
+    if (user.uid != 0 && getuid() != 0 && geteuid() != 0)
+        set_environment(user.desktop);
     window_attach(fds[0]);
 }
 

@@ -22,6 +22,7 @@ struct RealUser {
     gid_t gid = 0;
     std::vector<gid_t> groups;
     ResourceLimits limits = current_limits();  // the caller's, taken back by the window
+    std::vector<std::string> desktop;          // desktop_environment() of the caller's, likewise
 };
 // The real ids and supplementary groups of the process right now.
 RealUser current_real_user();

@@ -142,13 +142,15 @@ void build_controls(ConfigWidgets *w, GtkWidget *fixed, GtkTooltips *tips)
     gtk_fixed_put(GTK_FIXED(fixed), label, 135, 118);
     w->timeout_entry = new_entry(fixed, 4, 235, 115, 40, 20);
     gtk_entry_set_alignment(GTK_ENTRY(w->timeout_entry), 1.0);
+    gtk_entry_set_activates_default(GTK_ENTRY(w->url_entry), TRUE);
+    gtk_entry_set_activates_default(GTK_ENTRY(w->timeout_entry), TRUE);
 }
 
 GtkWidget *add_button(GtkWidget *bar, Caption caption, int x, GCallback handler, ConfigContext *cc)
 {
-    GtkWidget *button = gtk_button_new();
-    gtk_container_add(GTK_CONTAINER(button), image_from_inline(caption_picture(caption)));
+    GtkWidget *button = caption_button(caption);
     gtk_widget_set_size_request(button, 60, 20);
+    gtk_widget_set_can_default(button, TRUE);
     gtk_fixed_put(GTK_FIXED(bar), button, x, 5);
     g_signal_connect(button, "clicked", handler, cc);
     return button;
@@ -163,7 +165,10 @@ GtkWidget *build_buttons(GtkWidget *fixed, ConfigContext *cc)
     gtk_fixed_put(GTK_FIXED(fixed), strip, 0, 190);
     GtkWidget *bar = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(strip), bar);
-    add_button(bar, CAPTION_SAVE, 260, G_CALLBACK(on_ok_button_clicked), cc);
+    GtkWidget *save = add_button(bar, CAPTION_SAVE, 260, G_CALLBACK(on_ok_button_clicked), cc);
+    // Enter in a field or on a check box saves; on a focused button it
+    // presses that button.
+    gtk_widget_grab_default(save);
     return add_button(bar, CAPTION_CANCEL, 10, G_CALLBACK(on_cancel_button_clicked), cc);
 }
 

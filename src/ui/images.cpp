@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/images.h"
 
+#include "app/locale_text.h"
 #include "app/texts.h"
 // The generated pictures (angle brackets: ui/images.h shares the file name).
 #include <icons.h>
@@ -39,22 +40,23 @@ namespace {
 struct CaptionPair {
     Caption caption;
     const guint8 *chinese, *english;
+    TextId words;  // what the pictures say
 };
 
 // In Caption order.
 const CaptionPair CAPTIONS[] = {
-    {CAPTION_NONE, nullptr, nullptr},
-    {CAPTION_EXIT, exit_inline, exit_en_inline},
-    {CAPTION_LOGON, logon_inline, logon_en_inline},
-    {CAPTION_CONFIG, config_inline, config_en_inline},
-    {CAPTION_ABOUT, about_inline, about_en_inline},
-    {CAPTION_HIDE, hide_inline, hide_en_inline},
-    {CAPTION_DISCONNECT, disconnect_inline, disconnect_en_inline},
-    {CAPTION_RECONNECT, reconnect_inline, reconnect_en_inline},
-    {CAPTION_RETURN, return_inline, return_en_inline},
-    {CAPTION_OK, ok_inline, ok_en_inline},
-    {CAPTION_SAVE, saveit_inline, saveit_en_inline},
-    {CAPTION_CANCEL, cancel_inline, cancel_en_inline},
+    {CAPTION_NONE, nullptr, nullptr, T_NONE},
+    {CAPTION_EXIT, exit_inline, exit_en_inline, T_MENU_EXIT},
+    {CAPTION_LOGON, logon_inline, logon_en_inline, T_CAPTION_LOGON},
+    {CAPTION_CONFIG, config_inline, config_en_inline, T_TITLE_SETTINGS},
+    {CAPTION_ABOUT, about_inline, about_en_inline, T_CAPTION_ABOUT},
+    {CAPTION_HIDE, hide_inline, hide_en_inline, T_CAPTION_HIDE},
+    {CAPTION_DISCONNECT, disconnect_inline, disconnect_en_inline, T_MENU_DISCONNECT},
+    {CAPTION_RECONNECT, reconnect_inline, reconnect_en_inline, T_CAPTION_RECONNECT},
+    {CAPTION_RETURN, return_inline, return_en_inline, T_CAPTION_RETURN},
+    {CAPTION_OK, ok_inline, ok_en_inline, T_CAPTION_OK},
+    {CAPTION_SAVE, saveit_inline, saveit_en_inline, T_CAPTION_SAVE},
+    {CAPTION_CANCEL, cancel_inline, cancel_en_inline, T_CAPTION_CANCEL},
 };
 static_assert(sizeof CAPTIONS / sizeof CAPTIONS[0] == CAPTION_COUNT, "one pair per caption");
 
@@ -71,6 +73,23 @@ const guint8 *caption_picture(Caption caption, bool english)
 const guint8 *caption_picture(Caption caption)
 {
     return caption_picture(caption, text_language() == TextLanguage::English);
+}
+
+const char *caption_text(Caption caption)
+{
+    if (caption <= CAPTION_NONE || caption >= CAPTION_COUNT)
+        return "";
+    return text_of(CAPTIONS[caption].words);
+}
+
+GtkWidget *caption_button(Caption caption)
+{
+    GtkWidget *button = gtk_button_new();
+    gtk_container_add(GTK_CONTAINER(button), image_from_inline(caption_picture(caption)));
+    Utf8Text words = utf8(caption_text(caption));
+    atk_object_set_name(gtk_widget_get_accessible(button), text_or_empty(words));
+    gtk_widget_set_tooltip_text(button, text_or_empty(words));
+    return button;
 }
 
 const guint8 *const *icon_pictures()

@@ -32,6 +32,12 @@ enum Caption {
 const guint8 *caption_picture(Caption caption);
 // The caption in one language: what the window picks from. Null for CAPTION_NONE.
 const guint8 *caption_picture(Caption caption, bool english);
+// The caption's words in the language the texts are shown in ("" for CAPTION_NONE).
+const char *caption_text(Caption caption);
+// A new button showing the caption's picture, named by the caption's words
+// for assistive technologies and with them as its tooltip: a picture alone
+// says nothing to a screen reader or to someone who can't make it out.
+GtkWidget *caption_button(Caption caption);
 
 // The client's icon at every size drawn (16 to 256 pixels), null-terminated.
 const guint8 *const *icon_pictures();

@@ -132,9 +132,8 @@ GtkWidget *new_combo(MainWidgets *w, GList *items, Slot slot)
 
 GtkWidget *new_image_button(MainWidgets *w, Caption caption, Slot slot)
 {
-    GtkWidget *button = gtk_button_new();
-    w->scratch_image = image_from_inline(caption_picture(caption));
-    gtk_container_add(GTK_CONTAINER(button), w->scratch_image);
+    GtkWidget *button = caption_button(caption);
+    w->scratch_image = gtk_bin_get_child(GTK_BIN(button));
     put(w, button, slot);
     return button;
 }
@@ -193,6 +192,10 @@ void build_account_fields(AppContext *ctx)
     gtk_entry_set_max_length(GTK_ENTRY(account), 50);
     // Connected after the text is set, so building the window does not run it.
     g_signal_connect(account, "changed", G_CALLBACK(on_username_combo_changed), ctx);
+    // Enter in the account logs on, as in the password entry, instead of
+    // popping up the list (the arrow keys still walk it).
+    gtk_combo_disable_activate(GTK_COMBO(w->account_combo));
+    g_signal_connect(account, "activate", G_CALLBACK(on_logon_button_clicked), ctx);
 
     w->password_label = new_label(w, text_of(T_PASSWORD_LABEL), PASSWORD_LABEL);
     w->password_entry = gtk_entry_new();
@@ -244,6 +247,19 @@ void build_checks(AppContext *ctx)
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w->auto_logon_check), TRUE);
 }
 
+// Tab goes the way the eye reads the window: the three fields top to bottom,
+// the check boxes, then the buttons left to right (not in build order).
+void set_focus_order(MainWidgets *w)
+{
+    GList *chain = nullptr;
+    for (GtkWidget *widget : {w->account_combo, w->password_entry, w->device_combo, w->remember_check,
+                              w->auto_logon_check, w->logon_button, w->config_button, w->about_button,
+                              w->exit_button})
+        chain = g_list_append(chain, widget);
+    gtk_container_set_focus_chain(GTK_CONTAINER(w->fixed), chain);
+    g_list_free(chain);
+}
+
 // The footer needs the realized window: its pixmap is made for that window.
 void build_footer(MainWidgets *w)
 {
@@ -284,6 +300,7 @@ void build_main_window(AppContext *ctx)
     build_account_fields(ctx);
     build_buttons(ctx);
     build_checks(ctx);
+    set_focus_order(w);
     // The Chinese texts keep their places; the English ones are longer.
     if (text_language() == TextLanguage::English) {
         fit_column(w, {{w->account_label, ACCOUNT_LABEL}, {w->password_label, PASSWORD_LABEL}, {w->device_label, DEVICE_LABEL}},

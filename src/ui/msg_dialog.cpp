@@ -112,9 +112,9 @@ void set_background(GtkWidget *widget, const GdkColor &colour)
 
 GtkWidget *add_button(GtkWidget *bar, const ButtonPlace &place, GCallback handler, AppContext *ctx)
 {
-    GtkWidget *button = gtk_button_new();
-    gtk_container_add(GTK_CONTAINER(button), image_from_inline(caption_picture(place.caption)));
+    GtkWidget *button = caption_button(place.caption);
     gtk_widget_set_size_request(button, 60, 20);
+    gtk_widget_set_can_default(button, TRUE);
     gtk_fixed_put(GTK_FIXED(bar), button, place.x, 5);
     g_signal_connect(button, "clicked", handler, ctx);
     return button;
@@ -289,6 +289,8 @@ gboolean create_message_dialog(gpointer data)
     GtkWidget *dialog = new_dialog_window(ctx->settings);
     ctx->settings->msg_dialog = dialog;
     GtkWidget *focus = fill_dialog(dialog, ctx);
+    // The focused button is the default too: Enter answers with it.
+    gtk_widget_grab_default(focus);
     gtk_widget_grab_focus(focus);
     gtk_widget_show_all(dialog);
     g_mutex_unlock(marker);

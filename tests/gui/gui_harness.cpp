@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -263,6 +264,33 @@ GtkWidget *dialog_button_at(const ClientSettings &s, int x)
             return b;
     }
     return nullptr;
+}
+
+namespace {
+
+void collect_named_buttons(AtkObject *object, std::vector<std::string> &out)
+{
+    const char *name = atk_object_get_name(object);
+    if (atk_object_get_role(object) == ATK_ROLE_PUSH_BUTTON && name && *name) {
+        gchar *tip = gtk_widget_get_tooltip_text(GTK_ACCESSIBLE(object)->widget);
+        out.push_back(tip && std::strcmp(tip, name) == 0 ? name : std::string(name) + "|" + (tip ? tip : ""));
+        g_free(tip);
+    }
+    for (int i = 0; i < atk_object_get_n_accessible_children(object); i++) {
+        AtkObject *child = atk_object_ref_accessible_child(object, i);
+        collect_named_buttons(child, out);
+        g_object_unref(child);
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> accessible_button_names(GtkWidget *window)
+{
+    std::vector<std::string> names;
+    collect_named_buttons(gtk_widget_get_accessible(window), names);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void send_delete_event(GtkWidget *window)

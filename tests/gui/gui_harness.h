@@ -79,6 +79,10 @@ bool message_shown(const ClientSettings &s, const char *text = nullptr);
 std::string label_text(GtkWidget *label);
 // The buttons of the current status dialog, by x position in its button bar.
 GtkWidget *dialog_button_at(const ClientSettings &s, int x);
+// The names of the push buttons in a window's accessibility tree (needs
+// GTK_MODULES=gail before gui_init), sorted; a button whose tooltip says
+// something else than its name is listed as "name|tooltip".
+std::vector<std::string> accessible_button_names(GtkWidget *window);
 // Sends the window manager's close request (a delete event) to a window.
 void send_delete_event(GtkWidget *window);
 // Emits "clicked" on a button (what a mouse click ends in).

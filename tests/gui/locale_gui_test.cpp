@@ -2,7 +2,8 @@
 // The windows in every locale: the main window's title, labels and caption
 // pictures, a failure dialog, the tray icon's tooltip and menu, and the
 // settings dialog show the catalogue's texts in the locale's language, never
-// blank and never garbled; the window and its dialogs carry the icon list.
+// blank and never garbled; the window and its dialogs carry the icon list;
+// a screen reader finds each picture button by its caption.
 #include <algorithm>
 #include <cstring>
 
@@ -73,6 +74,16 @@ std::string want(TextId id, const LocaleCase &c)
     return text;
 }
 
+// The captions as a screen reader must find them (accessible_button_names).
+std::vector<std::string> want_names(std::initializer_list<const char *> captions, const LocaleCase &c)
+{
+    std::vector<std::string> out;
+    for (const char *caption : captions)
+        out.push_back(expected_text(caption, c));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 // With CORVIX_SHOTS_DIR set, a window's picture goes to
 // DIR/<locale>/<name>.png once it is drawn (scripts/screenshots.sh). From the
 // script thread.
@@ -101,6 +112,9 @@ class Windows : public testing::TestWithParam<LocaleCase> {
 protected:
     void SetUp() override
     {
+        // The accessibility tree, as a desktop's assistive technologies load it
+        // (libgail-common).
+        setenv("GTK_MODULES", "gail", 1);
         gui_init();
         ASSERT_TRUE(enter_locale(GetParam())) << GetParam().lang << " is not generated: run scripts/packages.sh";
         choose_text_language(CORVIX_BINARY_DIR "/locale");
@@ -140,8 +154,12 @@ TEST_P(Windows, MainWindowTitleLabelsAndCaptions)
     // Every text fits its place: labels end before the fields (x 60), the
     // check boxes inside the window, right of the lock (x 240).
     std::vector<GtkAllocation> labels, checks;
+    std::vector<std::string> names;
     run_script([&] {
-        on_main([&] { gtk_widget_show_all(w.window); });
+        on_main([&] {
+            gtk_widget_show_all(w.window);
+            names = accessible_button_names(w.window);
+        });
         ASSERT_TRUE(wait_for([&] { return w.account_label->allocation.width > 1; }));
         save_shot(w.window, "main-window", c);
         on_main([&] {
@@ -152,6 +170,7 @@ TEST_P(Windows, MainWindowTitleLabelsAndCaptions)
             gtk_widget_hide(w.window);
         });
     });
+    EXPECT_EQ(names, want_names({"认证", "设置", "关于", "退出"}, c));
     for (const GtkAllocation &a : labels)
         EXPECT_LE(a.x + a.width, 60) << a.x << "+" << a.width;
     for (const GtkAllocation &a : checks) {
@@ -170,15 +189,16 @@ struct DialogCase {
     TextId title;
     UserText text;
     Caption right, left;
+    std::initializer_list<const char *> names;
 };
 
 const uint8_t kWrongPassword[4] = {'3', '0', '3', ':'};
 
 const DialogCase kDialogs[] = {
-    {"progress-window", 0, 0, T_TITLE_NOTICE, user_text(T_PASSED_GETTING_IP), CAPTION_HIDE, CAPTION_DISCONNECT},
+    {"progress-window", 0, 0, T_TITLE_NOTICE, user_text(T_PASSED_GETTING_IP), CAPTION_HIDE, CAPTION_DISCONNECT, {"隐藏", "断开"}},
     {"failure-window", 1, 0, T_TITLE_AUTH_FAILED, server_failure_text(kWrongPassword), CAPTION_RECONNECT,
-     CAPTION_RETURN},
-    {"notice-window", 1, 1, T_TITLE_ERROR, user_text(T_NO_ANSWER), CAPTION_OK, CAPTION_NONE},
+     CAPTION_RETURN, {"重新认证", "返回"}},
+    {"notice-window", 1, 1, T_TITLE_ERROR, user_text(T_NO_ANSWER), CAPTION_OK, CAPTION_NONE, {"确定"}},
 };
 
 }  // namespace
@@ -190,6 +210,8 @@ TEST_P(Windows, MessageDialogs)
     for (const DialogCase &d : kDialogs) {
         SCOPED_TRACE(d.shot);
         std::string title, text, right, left;
+        std::vector<std::string> names;
+        bool focus_is_default = false;
         guint icons = 0;
         run_script([&] {
             show_msg_dialog(ctx, text_of(d.title), render_text(d.text).c_str(), d.kind, d.buttons);
@@ -201,6 +223,9 @@ TEST_P(Windows, MessageDialogs)
                 text = label_text(s.msg_label);
                 right = caption_language(dialog_button_at(s, 260), d.right);
                 left = d.left == CAPTION_NONE ? lang() : caption_language(dialog_button_at(s, 10), d.left);
+                names = accessible_button_names(s.msg_dialog);
+                GtkWindow *dialog = GTK_WINDOW(s.msg_dialog);
+                focus_is_default = gtk_window_get_default_widget(dialog) == gtk_window_get_focus(dialog);
                 GList *list = gtk_window_get_icon_list(GTK_WINDOW(s.msg_dialog));
                 icons = g_list_length(list);
                 g_list_free(list);
@@ -214,6 +239,8 @@ TEST_P(Windows, MessageDialogs)
         EXPECT_EQ(right, lang());
         EXPECT_EQ(left, lang());
         EXPECT_EQ(icons, 8u);
+        EXPECT_EQ(names, want_names(d.names, c));
+        EXPECT_TRUE(focus_is_default);
     }
 }
 
@@ -296,7 +323,7 @@ TEST_P(Windows, SettingsDialogTexts)
     const LocaleCase &c = GetParam();
     AppContext *ctx = &gui_app().ctx;
     std::string title;
-    std::vector<std::string> labels, captions;
+    std::vector<std::string> labels, captions, names;
     run_script([&] {
         on_main([&] { g_idle_add([](gpointer p) {
                           show_config_dialog(nullptr, static_cast<AppContext *>(p));
@@ -312,6 +339,7 @@ TEST_P(Windows, SettingsDialogTexts)
         on_main([&] {
             title = gtk_window_get_title(GTK_WINDOW(dialog));
             collect_labels(dialog, &labels);
+            names = accessible_button_names(dialog);
             std::vector<GtkWidget *> buttons;
             collect(dialog, GTK_TYPE_BUTTON, buttons);
             GtkWidget *cancel_button = nullptr;
@@ -333,6 +361,7 @@ TEST_P(Windows, SettingsDialogTexts)
                       T_TIMEOUT_CAPTION}) {
         EXPECT_NE(std::find(labels.begin(), labels.end(), want(id, c)), labels.end()) << source_text(id);
     }
+    EXPECT_EQ(names, want_names({"保存", "取消"}, c));
     std::sort(captions.begin(), captions.end());
     EXPECT_EQ(captions, (std::vector<std::string>{std::string("cancel:") + lang(), std::string("save:") + lang()}));
 }

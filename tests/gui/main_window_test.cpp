@@ -2,6 +2,7 @@
 // The main window as built from the settings, its log-on paths, the About box
 // and the way it ends the client.
 #include <cstring>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -124,21 +125,44 @@ TEST(MainWindow, AutoLogonTicksBothBoxes)
     EXPECT_EQ(ctx.settings->auto_logon, 1);
 }
 
-TEST(MainWindow, EnterInThePasswordEntryStartsALogOn)
+TEST(MainWindow, EnterInTheAccountOrPasswordEntryStartsALogOn)
 {
     GuiApp &app = gui_app();  // empty account box
+    GtkCombo *combo = GTK_COMBO(app.widgets.account_combo);
     run_script([&] {
-        on_main([&] {
-            gtk_widget_show_all(app.widgets.window);
-            gtk_widget_activate(app.widgets.password_entry);
-            EXPECT_FALSE(main_window_visible(app.ctx));
-        });
-        // The worker started by Enter reads the empty account box and says so.
-        EXPECT_TRUE(wait_for([&] {
-            return app.settings.msg_dialog && !mutex.load() && std::strcmp(app.settings.msg_text, "帐号不能为空！") == 0;
-        }));
-        on_main([&] { destroy_msg_dialog(&app.ctx); });
+        for (GtkWidget *entry : {combo->entry, app.widgets.password_entry}) {
+            on_main([&] {
+                gtk_widget_show_all(app.widgets.window);
+                gtk_widget_activate(entry);
+                EXPECT_FALSE(main_window_visible(app.ctx));
+                EXPECT_FALSE(gtk_widget_get_visible(combo->popwin)) << "Enter popped the account list";
+            });
+            // The worker started by Enter reads the empty account box and says so.
+            EXPECT_TRUE(wait_for([&] { return message_shown(app.settings, "帐号不能为空！"); }));
+            on_main([&] { destroy_msg_dialog(&app.ctx); });
+        }
     });
+}
+
+TEST(MainWindow, TabGoesInReadingOrder)
+{
+    MainWidgets &w = gui_app().widgets;
+    const std::vector<GtkWidget *> reading{
+        GTK_COMBO(w.account_combo)->entry, w.password_entry, GTK_COMBO(w.device_combo)->entry,
+        w.remember_check, w.auto_logon_check, w.logon_button, w.config_button, w.about_button, w.exit_button};
+    std::vector<GtkWidget *> seen{reading.front()};
+    run_script([&] {
+        on_main([&] { gtk_widget_show_all(w.window); });
+        ASSERT_TRUE(wait_for([&] { return gtk_widget_get_mapped(w.exit_button) != FALSE; }));
+        on_main([&] {
+            gtk_widget_grab_focus(reading.front());
+            while (seen.size() < reading.size()) {
+                g_signal_emit_by_name(w.window, "move-focus", GTK_DIR_TAB_FORWARD);  // what Tab does
+                seen.push_back(gtk_window_get_focus(GTK_WINDOW(w.window)));
+            }
+        });
+    });
+    EXPECT_EQ(seen, reading);
 }
 
 TEST(MainWindow, AboutBoxHidesTheMainWindowUntilItIsClosed)

@@ -150,19 +150,28 @@ protected:
     }
 };
 
-class ClientAttack : public ClientAttackBase, public ::testing::WithParamInterface<bool> {};
+// How the user hands GTK the probe: through their X settings manager (a
+// module, a theme's engine) or their environment (GTK_MODULES, a resource
+// file in GTK2_RC_FILES), which the window takes back once it is the user.
+enum Way : int { SettingsModule, SettingsTheme, EnvironmentModule, EnvironmentRcFile };
+const char *const kWayNames[] = {"GtkModule", "ThemeEngine", "EnvironmentModule", "EnvironmentRcFile"};
+
+class ClientAttack : public ClientAttackBase, public ::testing::WithParamInterface<Way> {};
 
 TEST_P(ClientAttack, NothingTheUsersDisplayLoadsRunsAsRoot)
 {
-    bool as_theme = GetParam();
+    Way way = GetParam();
     EXPECT_EQ("", with_client_and_user([&](ChildChecks &c, const AttackUser &u) {
         std::string probe = place_probe(c, u);
-        std::string settings = as_theme ? "Net/ThemeName \"" + place_theme(c, u, probe) + "\"\n"
-                                        : "Gtk/Modules \"" + probe + "\"\n";
-        UserDisplay d = user_display_up(c, u, settings);
-        pid_t client = spawn_as(u, {"/usr/share/Corvix2/Corvix"},
-                                {"DISPLAY=" + d.display, "HOME=" + u.home,
-                                 "PATH=/usr/bin:/bin", "ASAN_OPTIONS=detect_leaks=0"});
+        std::string theme = place_theme(c, u, probe);
+        const std::string settings[] = {"Gtk/Modules \"" + probe + "\"\n", "Net/ThemeName \"" + theme + "\"\n",
+                                        "", ""};
+        const std::string variable[] = {"", "", "GTK_MODULES=" + probe,
+                                        "GTK2_RC_FILES=" + u.home + "/.themes/CvxProbe/gtk-2.0/gtkrc"};
+        UserDisplay d = user_display_up(c, u, settings[way]);
+        std::vector<std::string> env{"DISPLAY=" + d.display, "HOME=" + u.home, "PATH=/usr/bin:/bin",
+                                     "ASAN_OPTIONS=detect_leaks=0", variable[way]};
+        pid_t client = spawn_as(u, {"/usr/share/Corvix2/Corvix"}, env);
         std::vector<ProbeIds> got = wait_probe_records(probe, 15000);
         usleep(300 * 1000);  // a second load, if any, has time to record itself
         got = probe_records(probe);
@@ -172,9 +181,9 @@ TEST_P(ClientAttack, NothingTheUsersDisplayLoadsRunsAsRoot)
         stop_group(client);
         stop_engine(engine);
         user_display_down(d);
-        // The window does run GTK on the user's display, so the probe loads:
-        // with the user's ids, in every id.
-        c.expect(!got.empty(), "the window initialised GTK on the user's display");
+        // The window does run GTK on the user's display with the user's
+        // settings, so the probe loads: with the user's ids, in every id.
+        c.expect(!got.empty(), "the window initialised GTK with the user's settings");
         for (const ProbeIds &p : got)
             c.expect(p.ruid == u.uid && p.euid == u.uid && p.suid == u.uid &&
                          p.rgid == u.gid && p.egid == u.gid && p.sgid == u.gid,
@@ -182,10 +191,9 @@ TEST_P(ClientAttack, NothingTheUsersDisplayLoadsRunsAsRoot)
     }));
 }
 
-INSTANTIATE_TEST_SUITE_P(ModuleAndTheme, ClientAttack, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool> &i) {
-                             return i.param ? std::string("ThemeEngine") : std::string("GtkModule");
-                         });
+INSTANTIATE_TEST_SUITE_P(ModuleAndTheme, ClientAttack,
+                         ::testing::Range(SettingsModule, Way(EnvironmentRcFile + 1)),
+                         [](const ::testing::TestParamInfo<Way> &i) { return std::string(kWayNames[i.param]); });
 
 }  // namespace
 

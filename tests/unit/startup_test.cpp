@@ -91,6 +91,16 @@ TEST(ReducedEnvironment, FirstOfDuplicatesRulesAndMalformedEntriesGo)
     EXPECT_FALSE(has(out, "XAUTHORITY=/root/.Xauthority"));
 }
 
+// What the window takes back once it runs as the user: the desktop's own
+// settings, bounded, the first of a name; nothing the root process refuses.
+TEST(DesktopEnvironment, KeepsTheUsersGtkAndDesktopSettingsOnly)
+{
+    Env in = {"GTK_MODULES=gail:atk-bridge", "HOME=/home/u", "GTK_PATH=/a\nb", "GTK_PATH=/b",
+              "XDG_DATA_HOME=/" + std::string(4095, 'x'), "GTK_IM_MODULE=fcitx", "GTK_IM_MODULE=xim",
+              "DISPLAY=:0", "LANG=C", "PATH=/home/u/bin", "LD_PRELOAD=/tmp/x.so", "=gail", "GTK_RC_FILES"};
+    EXPECT_EQ((Env{"GTK_MODULES=gail:atk-bridge", "HOME=/home/u", "GTK_IM_MODULE=fcitx"}), desktop_environment(in));
+}
+
 // The process' own environment after reduce_environment(), checked in a
 // child so the test runner keeps its own.
 TEST(ReduceEnvironment, ReplacesTheProcessEnvironment)
