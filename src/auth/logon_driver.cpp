@@ -119,6 +119,15 @@ Outcome carry_out_step(AuthSession &s, const LogonStep &step)
     case StepKind::Tray:
         link_tray(static_cast<TrayState>(step.value));
         break;
+    case StepKind::Ignored: {
+        const uint8_t *mac = step.frame;
+        log_line(LOG_NOTICE, "%s: EAP-Success from %02x:%02x:%02x:%02x:%02x:%02x ignored: %s",
+                 s.device, mac[0], mac[1], mac[2], mac[3], mac[4], mac[5],
+                 step.value == SUCCESS_BEFORE_OUR_ANSWER
+                     ? "no answer of ours to its MD5 challenge came before it"
+                     : "not from the authenticator of this exchange");
+        break;
+    }
     case StepKind::End:
         log_line(LOG_INFO, "%s: the attempt ended%s", s.device, step.value ? " with a Logoff" : "");
         end_after(step.value);

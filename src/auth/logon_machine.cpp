@@ -293,8 +293,14 @@ void on_exchange_frame(LogonMachine *m, LogonActions &a, const LogonInput &in)
         return;
     case ExchangeAction::Success:
         // Anyone on the cable can send a Success; it means nothing from elsewhere.
-        if (success_counts(m, in))
+        if (success_counts(m, in)) {
             success(m, a, in);
+        } else {
+            LogonStep &step = add(a, StepKind::Ignored);
+            step.value = m->have_peer && sent_by(in, m->peer_mac) ? SUCCESS_BEFORE_OUR_ANSWER
+                                                                   : SUCCESS_FROM_ELSEWHERE;
+            std::memcpy(step.frame, in.frame + 6, 6);
+        }
         return;
     case ExchangeAction::Ignore:
         return;

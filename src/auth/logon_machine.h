@@ -94,7 +94,11 @@ enum class StepKind {
                     // a later one, whose DHCP client from before is stopped first
     Tray,           // value: the tray picture (TrayState)
     End,            // the worker is done; value 1 after a log-off
+    Ignored,        // a Success that does not count: value the IgnoredSuccess, frame[0..5] its sender
 };
+
+// Why a Success was not taken, for the log.
+enum IgnoredSuccess { SUCCESS_FROM_ELSEWHERE = 1, SUCCESS_BEFORE_OUR_ANSWER = 2 };
 
 constexpr int LOGON_FRAME_BUFSIZE = EAPOL_FRAME_BUFSIZE;
 

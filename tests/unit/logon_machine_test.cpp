@@ -80,6 +80,8 @@ std::string describe(const LogonStep &s)
     case StepKind::ObtainAddress: return s.value ? "address again" : "address";
     case StepKind::Tray: return "tray";
     case StepKind::End: return s.value ? "end logged off" : "end";
+    case StepKind::Ignored:
+        return s.value == SUCCESS_BEFORE_OUR_ANSWER ? "ignored early success" : "ignored foreign success";
     }
     return "?";
 }
@@ -253,10 +255,10 @@ std::vector<Row> rows()
          P::Exchange},
         {"failure", From::Exchange, frame_input(kFailure, ONLINE),
          {"checkpoint", "server failure", "end"}, P::Ended},
-        {"success before the md5 answer", From::Exchange, frame_input(kSuccess), {"checkpoint"},
-         P::Exchange},
+        {"success before the md5 answer", From::Exchange, frame_input(kSuccess),
+         {"checkpoint", "ignored early success"}, P::Exchange},
         {"success from another address", From::Answered, frame_input(kForgedSuccess),
-         {"checkpoint"}, P::Exchange},
+         {"checkpoint", "ignored foreign success"}, P::Exchange},
         {"success", From::Answered, frame_input(kSuccess),
          {"checkpoint", "save", "checkpoint", "status 6", "progress 认证通过！正在获取IP地址……",
           "address"},
@@ -444,7 +446,7 @@ TEST(LogonMachine, StepsCarryTheFramesValues)
 
 namespace {
 
-const std::vector<std::string> kIgnored = {"checkpoint"};
+const std::vector<std::string> kIgnored = {"checkpoint", "ignored early success"};
 
 // An MD5 challenge from a station other than the cycle's authenticator is
 // answered as before, but it is not the challenge a Success may follow.
@@ -455,7 +457,8 @@ TEST(LogonMachine, SuccessNeedsTheAuthenticatorsOwnChallengeAnswered)
               (std::vector<std::string>{"checkpoint", "send md5",
                                         "progress 正在认证中……（MD5-Challenge2）"}));
     EXPECT_EQ(describe(logon_step(&m, frame_input(kSuccess))), kIgnored);
-    EXPECT_EQ(describe(logon_step(&m, frame_input(kForgedSuccess))), kIgnored);
+    EXPECT_EQ(describe(logon_step(&m, frame_input(kForgedSuccess))),
+              (std::vector<std::string>{"checkpoint", "ignored foreign success"}));
     (void)logon_step(&m, frame_input(kMd5));
     EXPECT_EQ(describe(logon_step(&m, frame_input(kSuccess))).back(), "address");
     EXPECT_EQ(std::memcmp(m.server_mac, kServer, 6), 0);
