@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* A GTK module an ordinary user loads into their own window of the client to
  * see what of other users' secrets it can reach. Two seconds after GTK is up it
  * types the account named in "<its path>.type" into the account box (as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Two ordinary local users of one machine and the installed set-user-ID
 // client: what one of them stored stays theirs when the other starts it.
 #include <gtest/gtest.h>
