@@ -4,6 +4,8 @@
 // alone driven over its socket as the window drives it.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -56,23 +58,49 @@ void enter_client_side(ChildChecks &c, const Lab &lab, const std::string &scratc
     install_client(c, scratch, true);
 }
 
-// A settings file as a earlier log-on leaves it, with automatic log-on on.
+// A settings file as an earlier log-on of the test user leaves it, with
+// automatic log-on as asked.
 void write_settings(ChildChecks &c, int auto_logon)
 {
     char scrambled[21];
     copy_field(scrambled, kPassword);
     encrypt(scrambled);
     std::ostringstream f;
-    f << "[OPTION]\nUSER = 1\nAutoStart = 0\nAutoLogon = " << auto_logon
+    f << "[OPTION]\nUSER = 1\nAutoStart = 0\nAutoLogon = 0"
       << "\nUseCorvixDhcp = 1\nTimeoutReconnect = 0\nTimeout = 800\nOpenUrl = 0\nUrl = \n"
-      << "PrivateAuth = 0\nLassUserName = " << kAccount << "\nLassPassWord = " << scrambled
-      << "\nLassDeviceName = labc0\nusername1 = " << kAccount << "\npassword1 = " << scrambled
-      << "\n";
+      << "PrivateAuth = 0\nLassUserName = \nLassPassWord = \nLassDeviceName = \nusername1 = "
+      << kAccount << "\npassword1 = " << scrambled << "\nowner1 = " << kAttackUid << "\n\n[UID"
+      << kAttackUid << "]\nAutoLogon = " << auto_logon << "\nLassUserName = " << kAccount
+      << "\nLassPassWord = " << scrambled << "\nLassDeviceName = labc0\n";
     int fd = open(settings_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::string text = f.str();
     c.setup(fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()),
             "settings file");
     close(fd);
+}
+
+// Processes named name that share this process's network namespace: the
+// lab's client side, whatever other tests run beside it.
+int here_named(const std::string &name)
+{
+    struct stat own;
+    if (stat("/proc/self/ns/net", &own) != 0)
+        return -1;
+    int count = 0;
+    DIR *proc = opendir("/proc");
+    while (struct dirent *e = proc ? readdir(proc) : nullptr) {
+        std::string pid = e->d_name;
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        struct stat ns;
+        std::string comm = file_text("/proc/" + pid + "/comm");
+        if (comm == name + "\n" && stat(("/proc/" + pid + "/ns/net").c_str(), &ns) == 0 &&
+            ns.st_ino == own.st_ino && ns.st_dev == own.st_dev)
+            count++;
+    }
+    if (proc)
+        closedir(proc);
+    return count;
 }
 
 bool process_gone(pid_t pid)
@@ -166,6 +194,11 @@ TEST_F(SplitLab, UserStartsTheClientGoesOnlineAndAKilledWindowLogsOff)
         c.expect(e2e_wait_client_frame(lab_, capture_, EAPOL_LOGOFF, 5000),
                  "Logoff sent after the window was killed");
         expect_engine_ends(c, engine, 7000);
+        // The port is closed: no renewer may keep the address it gave.
+        c.expect(e2e_wait([] { return here_named("CorvixDHCP") == 0; }, 5000),
+                 "a CorvixDHCP renewer stayed behind");
+        c.expect(e2e_wait([&] { return e2e_client_address(lab_).empty(); }, 5000),
+                 "the address stayed: " + e2e_client_address(lab_));
         user_display_down(s.d);
     }));
 }

@@ -19,8 +19,6 @@
 
 namespace {
 
-const uid_t kAttackUid = 64123;
-const gid_t kAttackGid = 64123;
 
 bool append_line(const std::string &path, const std::string &line)
 {

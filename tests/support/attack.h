@@ -22,6 +22,10 @@
 
 #include "support/sandbox.h"
 
+// The ids of the first test user; the next ones follow.
+constexpr uid_t kAttackUid = 64123;
+constexpr gid_t kAttackGid = 64123;
+
 struct AttackUser {
     uid_t uid = 0;
     gid_t gid = 0;
