@@ -17,6 +17,7 @@
 #include "ui/images.h"
 #include "ui/main_window.h"
 #include "ui/msg_dialog.h"
+#include "ui/status_surface.h"
 #include "ui/tray.h"
 
 namespace {
@@ -276,15 +277,25 @@ TEST_P(Windows, AboutBox)
     EXPECT_EQ(comments, want(T_ABOUT_COMMENTS, c));
 }
 
-TEST_P(Windows, TrayTooltipAndMenu)
+TEST_P(Windows, TrayTooltipMenuAndStatusWindow)
 {
     const LocaleCase &c = GetParam();
     AppContext *ctx = &gui_app().ctx;
-    std::string tooltip;
+    std::string tooltip, surface_text;
     std::vector<std::string> labels;
     run_script([&] {
-        on_main([&] { show_tray_icon(ctx); });
+        on_main([&] {
+            copy_field(ctx->settings->msg_text, text_of(T_AUTH_SUCCEEDED));
+            show_tray_icon(ctx);
+        });
         ASSERT_TRUE(wait_for([&] { return ctx->settings->tray_icon != nullptr; }));
+        // No tray hosts the icon on this display: the status window stands in.
+        ASSERT_TRUE(wait_for([] {
+            GtkWidget *w = surface_widgets().window;
+            return w && gtk_widget_get_mapped(w);
+        }));
+        save_shot(surface_widgets().window, "status-window", c);
+        on_main([&] { surface_text = gtk_label_get_text(GTK_LABEL(surface_widgets().label)); });
         on_main([&] {
             gchar *tip = gtk_status_icon_get_tooltip_text(ctx->settings->tray_icon);
             tooltip = tip ? tip : "";
@@ -314,6 +325,7 @@ TEST_P(Windows, TrayTooltipAndMenu)
         on_main([&] { hide_tray_icon(ctx); });
     });
     EXPECT_EQ(tooltip, want(T_APP_NAME, c));
+    EXPECT_EQ(surface_text, want(T_AUTH_SUCCEEDED, c));
     EXPECT_EQ(labels, (std::vector<std::string>{want(T_MENU_HIDE, c), want(T_MENU_DISCONNECT, c),
                                                  want(T_MENU_EXIT, c)}));
 }
