@@ -38,7 +38,7 @@ die() { echo "demo: $*" >&2; exit 1; }
 # shellcheck source=../tests/lab/settings.sh
 . tests/lab/settings.sh
 write_settings() {
-    write_client_settings /usr/share/Corvix2/Corvix.conf "$1" "$ACCOUNT" "$PASSWORD" "$CLIENT_IF"
+    write_client_settings /usr/share/Corvix2/Corvix.conf "$1" "$ACCOUNT" "$PASSWORD" "$CLIENT_IF" "$RUN_UID"
 }
 
 # ---------------------------------------------------------------------------

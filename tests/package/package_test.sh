@@ -83,7 +83,7 @@ if [ "${1:-}" = --inside ]; then
     [ -x "$exec_line" ] || fail "the desktop entry's Exec ($exec_line) is not an installed program"
 
     # Log on as an ordinary user, automatically, from the settings file.
-    write_client_settings /usr/share/Corvix2/Corvix.conf 1 pkguser "$PASSWORD" labc0
+    write_client_settings /usr/share/Corvix2/Corvix.conf 1 pkguser "$PASSWORD" labc0 "$(id -u nobody)"
     # Only what the authenticator logs from here on is this run's.
     HOSTAPD_SEEN=$(wc -l <"$HOSTAPD_LOG")
     cp "$WORK/xauth" "$WORK/xauth.client" && chown nobody "$WORK/xauth.client"
