@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The authentication worker: one detached thread per attempt. It checks the
-// user's input, opens the chosen interface and drives the log-on machine on it;
-// it reports what happened through the worker link and `status`.
+// The authentication worker: one detached thread per attempt, one at a time
+// (the engine waits for a worker's end before it starts the next). Its start
+// checks the user's input; the thread opens the chosen interface and drives
+// the log-on machine on it, and reports what happened through the worker
+// link and `status`.
 #include "auth/auth.h"
 
 #include <sys/resource.h>

@@ -38,17 +38,6 @@ bool ended(pid_t pid)
     return !(in >> pid_field >> comm >> state) || state == "Z";
 }
 
-pid_t wait_for_pid(const std::string &path, int timeout_ms)
-{
-    for (int waited = 0; waited < timeout_ms; waited += 10) {
-        int pid = std::atoi(file_text(path).c_str());
-        if (pid > 0)
-            return pid;
-        g_usleep(10000);
-    }
-    return -1;
-}
-
 TEST(AddressWake, ASupersededAddressStepStopsItsClientAndEndsAtOnce)
 {
     EXPECT_EQ("", run_in_child(CLONE_NEWNS, [](ChildChecks &c) {
@@ -65,7 +54,9 @@ TEST(AddressWake, ASupersededAddressStepStopsItsClientAndEndsAtOnce)
         set_worker_link(link);
         generation = next_generation();
         GThread *worker = g_thread_new("worker", address_step, nullptr);
-        pid_t client = wait_for_pid(dir + "/pid", 5000);
+        pid_t client = 0;
+        for (int i = 0; i < 500 && client <= 0; i++, g_usleep(10000))
+            client = std::atoi(file_text(dir + "/pid").c_str());
         c.expect(client > 0, "the DHCP client started");
         gint64 t0 = g_get_monotonic_time();
         (void)next_generation();
