@@ -151,7 +151,10 @@ void start_pending()
     if (kind == Pending::None)
         return;
     status = kind == Pending::Logoff ? STATUS_LOGOFF : STATUS_IDLE;
-    engine.worker_running = start_auth_worker(&engine.ctx, engine.worker_ended);
+    bool started = start_auth_worker(&engine.ctx, engine.worker_ended);
+    // Without the eventfd no end could be told: workers then overlap, each
+    // retiring the one before it by the generation alone.
+    engine.worker_running = started && engine.worker_ended >= 0;
 }
 
 void request_worker(Pending kind)
