@@ -3,12 +3,14 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -30,6 +32,9 @@ namespace {
 // meanwhile must not keep a root process alive.
 constexpr int LOGOFF_GRACE_MS = 5000;
 
+// The worker a request asked for, started once the one before it has ended.
+enum class Pending { None, Logon, Logoff };
+
 struct Engine {
     int fd = -1;
     uid_t real_uid = 0;
@@ -45,7 +50,13 @@ struct Engine {
     // An address came since the last disconnect: a DHCP client may still
     // hold it, and the port is open until a Logoff closes it.
     std::atomic<bool> address_obtained{false};  // set by the worker
-    void (*stop_clients)() = stop_dhcp_clients;
+    std::atomic<void (*)()> stop_clients{stop_dhcp_clients};  // run by workers too
+    // One worker at a time: a request while one runs retires it and waits
+    // here, the last request deciding; its end, told on worker_ended, starts it.
+    int worker_ended = -1;
+    bool worker_running = false;
+    Pending pending = Pending::None;
+    gint64 end_deadline = 0;  // monotonic microseconds: when ending, the process' limit
 };
 
 Engine engine;
@@ -126,6 +137,45 @@ void link_page(void *, const std::string &url)
     send_record(r);
 }
 
+void stop_clients_now()
+{
+    engine.stop_clients.load()();
+}
+
+// The status the worker starts in decides whether it logs on or off; an
+// older worker may have changed it since the request.
+void start_pending()
+{
+    Pending kind = engine.pending;
+    engine.pending = Pending::None;
+    if (kind == Pending::None)
+        return;
+    status = kind == Pending::Logoff ? STATUS_LOGOFF : STATUS_IDLE;
+    bool started = start_auth_worker(&engine.ctx, engine.worker_ended);
+    // Without the eventfd no end could be told: workers then overlap, each
+    // retiring the one before it by the generation alone.
+    engine.worker_running = started && engine.worker_ended >= 0;
+}
+
+void request_worker(Pending kind)
+{
+    engine.pending = kind;
+    if (engine.worker_running)
+        (void)next_generation();  // retires the running worker; its end starts this one
+    else
+        start_pending();
+}
+
+// Takes the running worker's end off worker_ended; true when there was one.
+bool take_worker_end()
+{
+    uint64_t count = 0;
+    if (read(engine.worker_ended, &count, sizeof count) != sizeof count)
+        return false;
+    engine.worker_running = false;
+    return true;
+}
+
 // The password a request asks the engine to use: the one the requesting user
 // stored for the account. False when there is none of theirs.
 bool stored_password_of(const std::string &account, std::string &password)
@@ -159,7 +209,7 @@ void start_logon(const LogonRequest &req)
     // The window has already reset its state for the new attempt.
     status = STATUS_IDLE;
     log_line(LOG_INFO, "log-on asked for on %s", req.device.c_str());
-    start_auth_worker(&engine.ctx);
+    request_worker(Pending::Logon);
 }
 
 // A log-on the worker would refuse at its start is refused here with the same words.
@@ -178,16 +228,35 @@ void refuse_logon(Verdict v)
 void log_off_and_end()
 {
     engine.ending = true;
+    engine.end_deadline = g_get_monotonic_time() + gint64(LOGOFF_GRACE_MS) * 1000;
     if (!engine.have_input) {
-        engine.stop_clients();
+        stop_clients_now();
         std::exit(0);
     }
     status = STATUS_LOGOFF;
     log_line(LOG_INFO, "exit asked for: logging off");
-    thread_auth_num = -100;
-    start_auth_worker(&engine.ctx);
-    // While the Logoff worker runs, as the tray's exit does.
-    engine.stop_clients();
+    set_generation(-100);
+    request_worker(Pending::Logoff);
+    // While the Logoff worker runs (or the one before it retires), as the tray's exit does.
+    stop_clients_now();
+}
+
+// Milliseconds left until the end's deadline.
+int ms_to_end_deadline()
+{
+    gint64 left = engine.end_deadline - g_get_monotonic_time();
+    return left <= 0 ? 0 : static_cast<int>((left + 999) / 1000);
+}
+
+// A worker has ended: the pending one starts. While ending, a Logoff worker
+// ends the process itself; when none is left to, the process ends here.
+void worker_ended()
+{
+    if (!take_worker_end())
+        return;
+    start_pending();
+    if (engine.ending && !engine.worker_running)
+        std::exit(0);
 }
 
 bool log_on_running()
@@ -297,7 +366,7 @@ void act(const EngineRequest &req)
         log_line(LOG_INFO, "disconnect asked for: logging off");
         engine.disconnect_pending = true;
         engine.address_obtained = false;
-        start_auth_worker(&engine.ctx);
+        request_worker(Pending::Logoff);
         break;
     case REQ_EXIT:
         log_off_and_end();
@@ -305,7 +374,7 @@ void act(const EngineRequest &req)
     case REQ_STOP_DHCP:
         // The exit stops them itself; a log-on's attempt start does too.
         if (engine.disconnect_pending)
-            engine.stop_clients();
+            stop_clients_now();
         engine.disconnect_pending = false;
         break;
     case REQ_SAVE_SETTINGS:
@@ -350,11 +419,16 @@ void refuse(const EngineRequest &req, Verdict v)
         log_off_and_end();
     if (!engine.ending) {
         log_line(LOG_INFO, "window gone: stopping the DHCP clients");
-        engine.stop_clients();
+        stop_clients_now();
         std::exit(0);
     }
-    // The Logoff worker ends the process; this is only the limit.
-    g_usleep(LOGOFF_GRACE_MS * 1000);
+    // The Logoff worker ends the process, once the worker before it has
+    // retired; the deadline set at the end's start is only the limit.
+    for (int ms; (ms = ms_to_end_deadline()) > 0;) {
+        struct pollfd p{engine.worker_ended, POLLIN, 0};
+        if (poll(&p, 1, ms) > 0)
+            worker_ended();
+    }
     std::exit(0);
 }
 
@@ -363,6 +437,32 @@ void refuse(const EngineRequest &req, Verdict v)
 void engine_set_stop_clients(void (*stop)())
 {
     engine.stop_clients = stop;
+}
+
+EngineTurn engine_turn(int timeout_ms)
+{
+    struct pollfd p[2] = {{engine.fd, POLLIN, 0}, {engine.worker_ended, POLLIN, 0}};
+    int n = poll(p, 2, timeout_ms);
+    if (n == 0)
+        return EngineTurn::TimedOut;
+    if (n < 0)
+        return errno == EINTR ? EngineTurn::Handled : EngineTurn::WindowGone;
+    // Requests first: a burst of them ends in one pending worker, started
+    // only once the window has nothing more waiting.
+    if (p[0].revents == 0) {
+        worker_ended();
+        return EngineTurn::Handled;
+    }
+    uint8_t buf[sizeof(IpcRecord) + 1];
+    ssize_t got = recv(engine.fd, buf, sizeof buf, MSG_TRUNC | MSG_DONTWAIT);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN))
+        return EngineTurn::Handled;
+    if (got <= 0)
+        return EngineTurn::WindowGone;
+    // An oversized datagram keeps its true length, so the check refuses it.
+    size_t len = static_cast<size_t>(got) > sizeof buf ? sizeof buf : static_cast<size_t>(got);
+    (void)engine_handle(engine.fd, buf, len);
+    return EngineTurn::Handled;
 }
 
 void engine_setup(int fd, ClientSettings *settings, uid_t real_uid)
@@ -376,8 +476,13 @@ void engine_setup(int fd, ClientSettings *settings, uid_t real_uid)
     engine.disconnect_pending = false;
     engine.address_obtained = false;
     engine.stop_clients = stop_dhcp_clients;
+    engine.pending = Pending::None;
+    engine.worker_running = false;
+    if (engine.worker_ended < 0)
+        engine.worker_ended = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     g_mutex_init(&engine.lock);
-    set_address_step(AddressStep{stop_dhcp_clients, request_ip});
+    // Through the engine, so that every run of the killall lines is one of its own.
+    set_address_step(AddressStep{stop_clients_now, request_ip});
     set_worker_link(WorkerLink{&engine, link_input, link_address_settings, link_message,
                                link_progress_fields, link_progress, link_tray_state, link_status,
                                link_page});
@@ -411,23 +516,11 @@ void engine_main(int fd, ClientSettings *settings, uid_t real_uid)
     if (chdir("/") != 0)
         std::exit(1);
     engine_setup(fd, settings, real_uid);
-    uint8_t buf[sizeof(IpcRecord) + 1];
     for (;;) {
-        struct pollfd p{fd, POLLIN, 0};
-        int n = poll(&p, 1, engine.ending ? LOGOFF_GRACE_MS : -1);
-        if (n == 0)
+        EngineTurn turn = engine_turn(engine.ending ? ms_to_end_deadline() : -1);
+        if (turn == EngineTurn::WindowGone)
+            window_gone();
+        if (turn == EngineTurn::TimedOut && engine.ending)
             std::exit(0);  // the Logoff worker did not end the process in time
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            window_gone();
-        ssize_t got = recv(fd, buf, sizeof buf, MSG_TRUNC | MSG_DONTWAIT);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (got <= 0)
-            window_gone();
-        // An oversized datagram keeps its true length, so the check refuses it.
-        size_t len = static_cast<size_t>(got) > sizeof buf ? sizeof buf : static_cast<size_t>(got);
-        (void)engine_handle(fd, buf, len);
     }
 }

@@ -20,5 +20,11 @@
 bool engine_handle(int fd, const uint8_t *data, size_t len);
 // Sets up the engine's state on fd without the loop (for tests).
 void engine_setup(int fd, ClientSettings *settings, uid_t real_uid);
+// What one turn of the engine's loop came to.
+enum class EngineTurn { Handled, TimedOut, WindowGone };
+// One turn of engine_main's loop (for tests, after engine_setup): waits up
+// to timeout_ms (-1: without limit) for a request or a worker's end and
+// handles it. Requests go first; a worker's end starts the pending worker.
+EngineTurn engine_turn(int timeout_ms);
 // Replaces the killall lines the engine runs (for tests); engine_setup puts them back.
 void engine_set_stop_clients(void (*stop)());

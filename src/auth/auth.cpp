@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The authentication worker: one detached thread per attempt. It checks the
-// user's input, opens the chosen interface and drives the log-on machine on it;
-// it reports what happened through the worker link and `status`.
+// The authentication worker: one detached thread per attempt, one at a time
+// (the engine waits for a worker's end before it starts the next). Its start
+// checks the user's input; the thread opens the chosen interface and drives
+// the log-on machine on it, and reports what happened through the worker
+// link and `status`.
 #include "auth/auth.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -172,45 +175,72 @@ void process_check_beside_worker()
         lowercase_process_check();
 }
 
-}  // namespace
+// What the starting thread hands its worker: the input as it was then, and
+// the generation it took for it.
+struct WorkerStart {
+    AppContext *ctx;
+    WorkerInput in;
+    int generation;
+    bool logging_off;  // a log-off worker neither changes the state nor stops DHCP clients
+    int ended_fd;
+};
 
-gpointer authentication(gpointer data)
+// Tells ended_fd that the worker has ended, however its thread ends: by
+// returning, or by g_thread_exit, which unwinds the frame that holds this.
+struct EndNotice {
+    int fd;
+    ~EndNotice()
+    {
+        uint64_t one = 1;
+        if (fd >= 0)
+            (void)!write(fd, &one, sizeof one);
+    }
+};
+
+void run_worker(const WorkerStart &w)
 {
-    auto *ctx = static_cast<AppContext *>(data);
-    WorkerInput in = link_read_input();
-    if (!input_valid(in))
-        return nullptr;
     AuthSession s{};
-    fill_session(s, ctx, in);
+    fill_session(s, w.ctx, w.in);
     s.after_key_answer = process_check_beside_worker;
     s.acquire_address = address_step.acquire;
     s.stop_clients = address_step.stop_clients;
-    s.generation = thread_auth_num.fetch_add(1) + 1;
-    // A log-off worker neither changes the state nor stops DHCP clients nor shows the icon.
-    bool logging_off = status.load() == STATUS_LOGOFF;
+    s.generation = w.generation;
     GThread *stopping = nullptr;
-    if (!logging_off) {
+    if (!w.logging_off) {
+        // Superseded before it began: the DHCP clients are the next worker's to stop.
+        retire_if_superseded(s.generation);
         link_set_status(STATUS_AUTHENTICATING);
         stopping = begin_stopping_dhcp_clients();
     }
-    if (logging_off && log_off_without_link(s))
-        return nullptr;
+    if (w.logging_off && log_off_without_link(s))
+        return;
     OpenFailure failure{};
     // Closed however the thread ends: g_thread_exit unwinds this frame.
     PcapHandle handle = open_interface(s, failure);
     if (stopping)
         (void)g_thread_join(stopping);
-    if (!logging_off)
+    if (!w.logging_off)
         link_tray(TrayState::Authenticating);
     link_prepare_progress(T_TITLE_NOTICE, T_AUTHENTICATING);
     if (!handle) {
         report_error(failure.status, failure.text);
-        return nullptr;
+        return;
     }
     s.start_period_ms = logon_start_period();
     LinkWatchCloser closer{s};
     watch_link(s);
     run_on_capture(s, handle.get());
+}
+
+}  // namespace
+
+gpointer authentication(gpointer data)
+{
+    auto *raw = static_cast<WorkerStart *>(data);
+    // Destroyed last: the record and every handle of the attempt are gone by then.
+    EndNotice notice{raw->ended_fd};
+    std::unique_ptr<WorkerStart> start(raw);
+    run_worker(*start);
     return nullptr;
 }
 
@@ -251,10 +281,21 @@ void auth_error_handle(AppContext *, const uint8_t failure_code[4])
     link_show_message(T_TITLE_AUTH_FAILED, server_failure_text(failure_code), 1, 0);
 }
 
-void start_auth_worker(AppContext *ctx)
+bool start_auth_worker(AppContext *ctx, int ended_fd)
 {
+    // Read here, by the thread that was handed the request, not by the worker.
+    WorkerInput in = link_read_input();
+    if (!input_valid(in))
+        return false;
+    auto *start = new WorkerStart{ctx, in, 0, status.load() == STATUS_LOGOFF, ended_fd};
+    // Taken before the thread exists: two starts in a row never share a generation.
+    start->generation = next_generation();
     // A thread that can't be created is not reported, as with every start of a worker.
-    GThread *thread = g_thread_try_new("authentication", authentication, ctx, nullptr);
-    if (thread)
-        g_thread_unref(thread);
+    GThread *thread = g_thread_try_new("authentication", authentication, start, nullptr);
+    if (!thread) {
+        delete start;
+        return false;
+    }
+    g_thread_unref(thread);
+    return true;
 }

@@ -32,9 +32,13 @@ struct AddressStep {
 // Installs the step every later worker uses (copied); once, before any worker starts.
 void set_address_step(const AddressStep &step);
 
-// Thread body. Logs on and keeps the port open, or logs off when status is STATUS_LOGOFF.
-gpointer authentication(gpointer ctx);
+// Thread body, handed the record start_auth_worker made. Logs on and keeps
+// the port open, or logs off when status was STATUS_LOGOFF at the start.
+gpointer authentication(gpointer start);
 // Shows the server's failure reason and sets STATUS_FAILED.
 void auth_error_handle(AppContext *ctx, const uint8_t failure_code[4]);
-// Starts a detached worker running authentication(ctx).
-void start_auth_worker(AppContext *ctx);
+// Reads the input, checks it (a refusal is told and starts nothing), takes
+// the next generation and starts a detached worker with them. The worker
+// writes to ended_fd (an eventfd; -1 for none) once it has ended, unless it
+// ends the process. False when no worker started.
+bool start_auth_worker(AppContext *ctx, int ended_fd);

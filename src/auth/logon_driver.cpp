@@ -209,6 +209,14 @@ bool take_frames(AuthSession &s)
     }
 }
 
+// The generation moved on: a superseded worker ends here, at once.
+bool take_wake(AuthSession &s)
+{
+    generation_wake_take();
+    retire_if_superseded(s.generation);
+    return true;
+}
+
 bool take_all(AuthSession &s)
 {
     for (int i = 0; i < s.source_count; ++i) {
@@ -331,6 +339,8 @@ bool logon_feed(AuthSession &s, LogonEvent event, const uint8_t *frame, int capl
 void run_on_capture(AuthSession &s, pcap_t *handle)
 {
     s.handle = handle;
+    // Before the capture: a worker that has been superseded answers nothing more.
+    (void)add_wait_source(s, WaitSource{generation_wake_fd(), take_wake});
     (void)add_wait_source(s, WaitSource{pcap_get_selectable_fd(handle), take_frames});
     if (logon_begin(s))
         logon_drive(s);

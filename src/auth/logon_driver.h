@@ -26,7 +26,8 @@ struct WaitSource {
     bool (*take)(AuthSession &s);
 };
 
-constexpr int MAX_WAIT_SOURCES = 4;
+// The link, the clock, the generation's wake-up, the capture, and one for tests.
+constexpr int MAX_WAIT_SOURCES = 5;
 
 // One worker's values, private to its thread.
 struct AuthSession {

@@ -2,6 +2,10 @@
 #include "auth/worker_link.h"
 
 #include <glib.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
 
 #include "app/logging.h"
 #include "app/records.h"
@@ -10,6 +14,14 @@ namespace {
 
 // Written at start-up before any worker exists; only read afterwards.
 WorkerLink installed{};
+
+void wake_waiters()
+{
+    int fd = generation_wake_fd();
+    uint64_t one = 1;
+    if (fd >= 0)
+        (void)!write(fd, &one, sizeof one);
+}
 
 }  // namespace
 
@@ -78,6 +90,34 @@ void retire_if_superseded(int generation)
 {
     if (thread_auth_num.load() != generation)
         end_worker_thread();
+}
+
+int next_generation()
+{
+    int generation = thread_auth_num.fetch_add(1) + 1;
+    wake_waiters();
+    return generation;
+}
+
+void set_generation(int value)
+{
+    thread_auth_num = value;
+    wake_waiters();
+}
+
+int generation_wake_fd()
+{
+    // Made on first use, by whichever thread comes first; never closed.
+    static const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    return fd;
+}
+
+void generation_wake_take()
+{
+    uint64_t count = 0;
+    int fd = generation_wake_fd();
+    if (fd >= 0)
+        (void)!read(fd, &count, sizeof count);
 }
 
 void end_worker_thread()

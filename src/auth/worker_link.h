@@ -68,6 +68,16 @@ void link_set_status(int new_status);
 
 // Ends the calling worker thread when a newer worker (or an exit) has taken over.
 void retire_if_superseded(int generation);
+// Moves thread_auth_num on by one and wakes the running worker's waits, so
+// that it retires now instead of at its next time-out; the new value.
+int next_generation();
+// Sets thread_auth_num to value (an exit's negative mark) and wakes the waits likewise.
+void set_generation(int value);
+// Readable once the generation has moved on, until taken: one more
+// descriptor for every wait of the worker; -1 when none could be made.
+int generation_wake_fd();
+// Empties it, before the waiter looks at the generation.
+void generation_wake_take();
 // Ends the calling worker thread. Declared noreturn so that the sanitizers
 // forget the stack frames it unwinds before the thread's end reuses them.
 [[noreturn]] void end_worker_thread();

@@ -3,14 +3,26 @@
 // holds, report success, and carry out the post-login page or program.
 #include "dhcp/request_ip.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <syslog.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+
+#include <glib.h>
 
 #include "app/logging.h"
 #include "app/shell.h"
 #include "auth/ip.h"
 #include "auth/worker_link.h"
+
+extern char **environ;
 
 namespace {
 
@@ -25,14 +37,90 @@ constexpr char OWN_DHCP_PATH[] = "/usr/share/Corvix2/CorvixDHCP";
     end_worker_thread();
 }
 
-// Starts line with the shell and waits for the shell to end; false when it can't start.
-bool run_and_wait(const std::string &line)
+constexpr int STOP_GRACE_MS = 1000;  // a stopped command's time to end before SIGKILL
+
+// Starts line with the shell, stdin empty, in a process group of its own (so
+// that a stop reaches what the shell started); the shell's PID, or -1.
+pid_t spawn_line(const std::string &line)
 {
-    FILE *pipe = popen(line.c_str(), "w");
-    if (!pipe)
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_t files;
+    (void)posix_spawnattr_init(&attr);
+    (void)posix_spawnattr_setpgroup(&attr, 0);
+    (void)posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    (void)posix_spawn_file_actions_init(&files);
+    (void)posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    const char *argv[] = {"sh", "-c", line.c_str(), nullptr};
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, "/bin/sh", &files, &attr, const_cast<char *const *>(argv), environ);
+    (void)posix_spawn_file_actions_destroy(&files);
+    (void)posix_spawnattr_destroy(&attr);
+    return rc == 0 ? pid : -1;
+}
+
+void reap(pid_t pid)
+{
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// Waits up to timeout_ms (-1: without limit) for the child behind pidfd, or
+// until the generation moves on; true when the child has ended.
+bool child_ended(int pidfd, int timeout_ms, const int *generation)
+{
+    gint64 deadline = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
+    for (;;) {
+        int ms = timeout_ms < 0 ? -1 : static_cast<int>((deadline - g_get_monotonic_time()) / 1000);
+        if (timeout_ms >= 0 && ms <= 0)
+            return false;
+        pollfd fds[2] = {{pidfd, POLLIN, 0}, {generation ? generation_wake_fd() : -1, POLLIN, 0}};
+        int n = poll(fds, 2, ms);
+        if (n < 0 && errno != EINTR)
+            return true;  // waitpid decides
+        if (fds[0].revents)
+            return true;
+        if (fds[1].revents)
+            generation_wake_take();
+        if (generation && thread_auth_num.load() != *generation)
+            return false;
+    }
+}
+
+gpointer reap_thread(gpointer pid)
+{
+    reap(static_cast<pid_t>(GPOINTER_TO_INT(pid)));
+    return nullptr;
+}
+
+// Runs line and waits for it; a worker superseded meanwhile stops waiting and
+// ends, after stopping the command when stop is set (a DHCP client of an
+// attempt that no longer counts) or leaving it to run (the user's program).
+// False when the line can't start.
+bool run_and_wait(const std::string &line, const int *generation, bool stop)
+{
+    pid_t pid = spawn_line(line);
+    if (pid < 0)
         return false;
-    (void)pclose(pipe);
-    return true;
+    // Through syscall: this C library's header declares it without C linkage.
+    int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd < 0 || child_ended(pidfd, -1, generation)) {
+        if (pidfd >= 0)
+            (void)close(pidfd);
+        reap(pid);
+        return true;
+    }
+    if (!stop) {
+        GThread *t = g_thread_try_new("reap", reap_thread, GINT_TO_POINTER(pid), nullptr);
+        if (t)
+            g_thread_unref(t);
+    } else {
+        (void)kill(-pid, SIGTERM);
+        if (!child_ended(pidfd, STOP_GRACE_MS, nullptr))
+            (void)kill(-pid, SIGKILL);
+        reap(pid);
+    }
+    (void)close(pidfd);
+    end_worker_thread();
 }
 
 void run_post_login(const AddressSettings &as, const int *generation)
@@ -47,7 +135,7 @@ void run_post_login(const AddressSettings &as, const int *generation)
     // An empty program line does nothing.
     if (as.url.empty())
         return;
-    if (!run_and_wait(line))
+    if (!run_and_wait(line, generation, false))
         std::printf("popen() openUrl Error!\n");
 }
 
@@ -99,7 +187,7 @@ int request_ip(AppContext *, const char *device, int *generation)
     AddressCommand command = choose_address_command(as, device, dhclient_present);
     if (command.line.empty())
         fail(T_TITLE_NO_ADDRESS, T_NO_DHCP_CLIENT);
-    if (!run_and_wait(command.line))
+    if (!run_and_wait(command.line, generation, true))
         fail(T_TITLE_NOTICE, T_POPEN_FAILED);
     retire_if_superseded(*generation);
     uint8_t ip[4];

@@ -237,6 +237,27 @@ E2eClient *e2e_client(const Lab &lab, const std::string &account, const std::str
     return c;
 }
 
+std::string e2e_engine_client(const Lab &lab)
+{
+    if (lab_enter_client(lab) < 0) {
+        ADD_FAILURE() << "cannot enter " << lab.client_ns << ": " << std::strerror(errno);
+        return "";
+    }
+    char dir[] = "/tmp/corvix-e2e-XXXXXX";
+    if (!mkdtemp(dir)) {
+        ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+        return "";
+    }
+    dir_to_remove = dir;
+    std::atexit(remove_client_dir);
+    if (!mount_namespace_view(lab) || !install_dhclient_wrapper(dir)) {
+        ADD_FAILURE() << "mounting the client's view failed: " << std::strerror(errno);
+        return "";
+    }
+    settings_path = g_strdup((dir_to_remove + "/Corvix.conf").c_str());
+    return dir_to_remove;
+}
+
 E2eClient *e2e_client_offline(const std::string &account, const std::string &password,
                               const std::string &device)
 {

@@ -47,6 +47,12 @@ E2eClient *e2e_client(const Lab &lab, const std::string &account, const std::str
 E2eClient *e2e_client_offline(const std::string &account, const std::string &password,
                               const std::string &device);
 
+// For a test that drives the engine itself, without a window or GTK: enters
+// the client namespace with this thread, mounts its view and the dhclient
+// wrapper, and makes a temporary folder (removed at exit) whose Corvix.conf
+// settings_path names from now on. The folder, or "" (and a test failure).
+std::string e2e_engine_client(const Lab &lab);
+
 // Starts the engine with the client's settings as they are now (the first
 // time), then runs body on a driver thread while this thread runs the GTK
 // main loop; the dialog is closed and the loop left when body returns.

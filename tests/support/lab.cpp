@@ -55,7 +55,7 @@ bool in_path(const char *prog)
 
 // PID plus random digits: tests in parallel private PID namespaces all have
 // PID 1, and the lab's folders are shared.
-std::string fresh_name()
+std::string fresh_name(const std::string &prefix)
 {
     unsigned r = 0;
     int fd = open("/dev/urandom", O_RDONLY);
@@ -64,7 +64,7 @@ std::string fresh_name()
     if (fd >= 0)
         close(fd);
     char name[40];
-    snprintf(name, sizeof name, "lab%dx%08x", static_cast<int>(getpid()), r);
+    snprintf(name, sizeof name, "%.8s%dx%08x", prefix.c_str(), static_cast<int>(getpid()), r);
     return name;
 }
 
@@ -125,7 +125,7 @@ bool lab_up(Lab &lab, const LabOptions &opt)
     lab.error = missing_tool(opt);
     if (!lab.error.empty())
         return false;
-    lab.name = fresh_name();
+    lab.name = fresh_name(opt.name_prefix);
     lab.state_dir = "/run/corvix-lab/" + lab.name;
     lab.client_ns = lab.name + "-c";
     lab.auth_ns = lab.name + "-a";

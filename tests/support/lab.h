@@ -18,6 +18,7 @@ struct LabOptions {
     std::string sim_args;          // further simulator arguments, blank-separated
     bool dhcp = true;
     int lease_seconds = 600;
+    std::string name_prefix = "lab";  // of the namespaces' names, to tell a test's labs apart
 };
 
 struct Lab {
