@@ -174,8 +174,10 @@ inside() {
     import -strip -window "$dialog" "$OUT/progress-window.png"
     import -strip -window "$panel" "$OUT/tray-icon.png"
     import -strip -window root "$OUT/desktop.png"
-    # The authenticator's view of the station while the client is online.
+    # The authenticator's view of the station while the client is online, and
+    # the address, which the client's end gives back.
     hostapd_cli -p "$HOSTAPD_CTRL" -i laba0 sta "$CLIENT_MAC" >"$RUN/station" 2>&1 || true
+    ip -4 -o addr show dev "$CLIENT_IF" | awk '{print $4; exit}' >"$RUN/address"
     stop_client
 }
 
@@ -371,7 +373,7 @@ INSIDE_PID=""
 # Summary, from what the authenticator and the DHCP server saw.
 read -r _ start <"$RUN/started"
 online=$(key_frame_time)
-address=$(ip -n "$LAB-c" -4 -o addr show dev "$CLIENT_IF" | awk '{print $4; exit}')
+address=$(cat "$RUN/address" 2>/dev/null)
 [ -n "$address" ] || die "no address on $CLIENT_IF"
 sta=$(cat "$RUN/station")
 grep -q '^flags=.*AUTHORIZED' <<<"$sta" || die "hostapd had not authorized $CLIENT_MAC: $(head -n 3 <<<"$sta")"
