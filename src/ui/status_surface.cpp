@@ -159,10 +159,11 @@ void build_surface()
 
     surface.w = SurfaceWidgets{window, panel, label, disconnect, exit};
     // Where a panel's notification area would be: the screen's lower right.
+    // Placed by its own size: without a window manager nothing would honour a
+    // gravity, and the window would open off the screen.
     GdkScreen *screen = gtk_window_get_screen(GTK_WINDOW(window));
-    gtk_window_set_gravity(GTK_WINDOW(window), GDK_GRAVITY_SOUTH_EAST);
-    gtk_window_move(GTK_WINDOW(window), gdk_screen_get_width(screen) - 10,
-                    gdk_screen_get_height(screen) - 40);
+    gtk_window_move(GTK_WINDOW(window), gdk_screen_get_width(screen) - WIDTH - 10,
+                    gdk_screen_get_height(screen) - PANEL_HEIGHT - STRIP_HEIGHT - 40);
 }
 
 void show_surface(AppContext *ctx)

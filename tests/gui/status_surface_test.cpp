@@ -81,6 +81,15 @@ TEST(StatusSurface, WithoutATrayItFollowsTheLogOnAndItsClickOpensTheProgressWind
             EXPECT_EQ(label_text(surface_widgets().label), "正在认证……");
             EXPECT_TRUE(surface_shows(traybegin_inline));
             EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(surface_widgets().window)), "Corvix认证客户端");
+            // Whole on the screen, even with no window manager to place it.
+            GdkWindow *w = gtk_widget_get_window(surface_widgets().window);
+            int x = -1, y = -1, width = 0, height = 0;
+            gdk_window_get_origin(w, &x, &y);
+            gdk_drawable_get_size(GDK_DRAWABLE(w), &width, &height);
+            GdkScreen *screen = gdk_drawable_get_screen(GDK_DRAWABLE(w));
+            EXPECT_TRUE(x >= 0 && y >= 0 && x + width <= gdk_screen_get_width(screen) &&
+                        y + height <= gdk_screen_get_height(screen))
+                << x << "," << y << " " << width << "x" << height;
         });
         go_online(app);
         on_main([&] {
