@@ -4,6 +4,8 @@
 #include "ui/account_handlers.h"
 #include "app/texts.h"
 
+#include <gdk/gdkkeysyms.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -131,4 +133,16 @@ gboolean on_lock_clicked(GtkWidget *, GdkEventButton *event, AppContext *ctx)
     gtk_entry_set_text(GTK_ENTRY(account_entry(ctx)), "");
     gtk_entry_set_text(GTK_ENTRY(ctx->widgets->password_entry), "");
     return FALSE;
+}
+
+gboolean on_lock_key(GtkWidget *widget, GdkEventKey *event, AppContext *ctx)
+{
+    if (!event || (event->keyval != GDK_Return && event->keyval != GDK_KP_Enter &&
+                   event->keyval != GDK_space))
+        return FALSE;
+    GdkEventButton click{};
+    click.type = GDK_BUTTON_PRESS;
+    click.button = 1;
+    (void)on_lock_clicked(widget, &click, ctx);
+    return TRUE;
 }

@@ -21,6 +21,8 @@ void show_stored_password(AppContext *ctx, bool stored);
 void on_autologon_check_toggle(GtkWidget *widget, AppContext *ctx);
 void on_remember_passwd_check_toggle(GtkWidget *widget, AppContext *ctx);
 gboolean on_lock_clicked(GtkWidget *widget, GdkEventButton *event, AppContext *ctx);
+// Enter or space on the focused lock: the same as its click.
+gboolean on_lock_key(GtkWidget *widget, GdkEventKey *event, AppContext *ctx);
 
 // The settings file is the engine's: the handlers ask it (app/window_half.h)
 // and its answers come back through these.

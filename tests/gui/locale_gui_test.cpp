@@ -171,7 +171,7 @@ TEST_P(Windows, MainWindowTitleLabelsAndCaptions)
             gtk_widget_hide(w.window);
         });
     });
-    EXPECT_EQ(names, want_names({"认证", "设置", "关于", "退出"}, c));
+    EXPECT_EQ(names, want_names({"认证", "设置", "关于", "退出", "删除当前帐号的相关信息！"}, c));
     for (const GtkAllocation &a : labels)
         EXPECT_LE(a.x + a.width, 60) << a.x << "+" << a.width;
     for (const GtkAllocation &a : checks) {

@@ -149,7 +149,8 @@ TEST(MainWindow, TabGoesInReadingOrder)
     MainWidgets &w = gui_app().widgets;
     const std::vector<GtkWidget *> reading{
         GTK_COMBO(w.account_combo)->entry, w.password_entry, GTK_COMBO(w.device_combo)->entry,
-        w.remember_check, w.auto_logon_check, w.logon_button, w.config_button, w.about_button, w.exit_button};
+        w.remember_check, w.auto_logon_check, w.logon_button, w.config_button, w.about_button, w.exit_button,
+        gtk_widget_get_parent(w.lock_image)};
     std::vector<GtkWidget *> seen{reading.front()};
     run_script([&] {
         on_main([&] { gtk_widget_show_all(w.window); });

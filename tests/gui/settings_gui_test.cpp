@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
 
 #include "config/ini.h"
@@ -104,6 +105,15 @@ gboolean press(GuiApp &app, guint button)
     event.type = GDK_BUTTON_PRESS;
     event.button = button;
     return on_lock_clicked(app.widgets.event_box, &event, &app.ctx);
+}
+
+// A key on the focused lock.
+gboolean key(GuiApp &app, guint keyval)
+{
+    GdkEventKey event{};
+    event.type = GDK_KEY_PRESS;
+    event.keyval = keyval;
+    return on_lock_key(gtk_widget_get_parent(app.widgets.lock_image), &event, &app.ctx);
 }
 
 TEST(SettingsGui, TypingAnAccountRecallsItsPassword)
@@ -223,13 +233,18 @@ TEST(SettingsGui, ForgettingAnAccountRenumbersTheRest)
     EXPECT_EQ("", text_of(GTK_ENTRY(app.widgets.password_entry)));
 }
 
+// From the keyboard this time: Enter on the lock is its click, other keys are not.
 TEST(SettingsGui, ForgettingTheLastAccountEmptiesTheDropDown)
 {
     GuiApp &app = fresh_app();
-    write_settings("[OPTION]\nUSER = 1\nLassUserName = a1\nLassPassWord = \n"
-                   "username1 = a1\npassword1 = \n");
+    const std::string before = "[OPTION]\nUSER = 1\nLassUserName = a1\nLassPassWord = \n"
+                               "username1 = a1\npassword1 = \n";
+    write_settings(before);
     type_account(app, "a1");
-    press(app, 1);
+    EXPECT_FALSE(key(app, GDK_a));
+    EXPECT_TRUE(pump_engine());
+    EXPECT_EQ(before, read_settings());
+    EXPECT_TRUE(key(app, GDK_Return));
     EXPECT_TRUE(pump_engine());
     EXPECT_EQ("[OPTION]\nUSER = 0\nLassUserName = \nLassPassWord = \n", read_settings());
     EXPECT_EQ(nullptr, app.widgets.account_list);
