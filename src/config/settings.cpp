@@ -113,20 +113,27 @@ std::string value_address(uid_t uid, const char *key)
     return values_section(uid) + "@" + key;
 }
 
+// The number of account as owner stored it (NO_OWNER: as nobody has claimed
+// it yet); 0 when there is none.
+int find_owned(IniFile *ini, const std::string &account, int count, long owner)
+{
+    for (int n = 1; n <= count; n++) {
+        if (account_owner(ini, n) == owner && get_text(ini, numbered("username", n)) == account)
+            return n;
+    }
+    return 0;
+}
+
 // The number of the stored account that uid may read: their own; root also
 // reads an account nobody has claimed yet, and then anyone's. 0 when none.
 int find_account(IniFile *ini, const std::string &account, int count, uid_t uid)
 {
-    const long wanted[] = {static_cast<long>(uid), NO_OWNER};
-    for (long owner : wanted) {
-        for (int n = 1; n <= count; n++) {
-            if (account_owner(ini, n) == owner && get_text(ini, numbered("username", n)) == account)
-                return n;
-        }
-        if (uid != 0)
-            return 0;
-    }
-    for (int n = 1; n <= count; n++) {
+    int n = find_owned(ini, account, count, static_cast<long>(uid));
+    if (n != 0 || uid != 0)
+        return n;
+    if ((n = find_owned(ini, account, count, NO_OWNER)) != 0)
+        return n;
+    for (n = 1; n <= count; n++) {
         if (get_text(ini, numbered("username", n)) == account)
             return n;
     }
@@ -321,15 +328,13 @@ void load_device_list(ClientSettings *s)
 void store_account(IniFile *ini, const char *account, const char *stored, uid_t uid)
 {
     int count = account_count(ini);
-    const long candidates[] = {static_cast<long>(uid), NO_OWNER};
-    for (long owner : candidates) {
-        for (int n = 1; n <= count; n++) {
-            if (account_owner(ini, n) != owner || get_text(ini, numbered("username", n)) != account)
-                continue;
-            ini_set(ini, numbered("password", n).c_str(), stored);
-            (void)ini_put(ini, numbered("owner", n).c_str(), std::to_string(uid).c_str());
-            return;
-        }
+    int n = find_owned(ini, account, count, static_cast<long>(uid));
+    if (n == 0)
+        n = find_owned(ini, account, count, NO_OWNER);
+    if (n != 0) {
+        ini_set(ini, numbered("password", n).c_str(), stored);
+        (void)ini_put(ini, numbered("owner", n).c_str(), std::to_string(uid).c_str());
+        return;
     }
     if (count >= MAX_ACCOUNTS)
         return;

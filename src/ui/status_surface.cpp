@@ -104,15 +104,11 @@ void on_surface_destroyed(GtkWidget *window, gpointer)
     }
 }
 
-GtkWidget *new_caption_button(Caption caption, TextId tip, GCallback handler)
+// The caption's picture, named and with a tooltip by its words.
+GtkWidget *new_caption_button(Caption caption, GCallback handler)
 {
-    GtkWidget *button = gtk_button_new();
-    gtk_container_add(GTK_CONTAINER(button), image_from_inline(caption_picture(caption)));
+    GtkWidget *button = caption_button(caption);
     gtk_widget_set_size_request(button, 60, 20);
-    Utf8Text text = utf8(text_of(tip));
-    gtk_widget_set_tooltip_text(button, text_or_empty(text));
-    // The caption is a picture: its words are the button's name for screen readers.
-    atk_object_set_name(gtk_widget_get_accessible(button), text_or_empty(text));
     g_signal_connect(button, "clicked", handler, nullptr);
     return button;
 }
@@ -152,9 +148,9 @@ void build_surface()
     gtk_widget_set_size_request(strip, WIDTH, STRIP_HEIGHT);
     gtk_fixed_put(GTK_FIXED(fixed), strip, 0, PANEL_HEIGHT);
     GtkWidget *disconnect =
-        new_caption_button(CAPTION_DISCONNECT, T_MENU_DISCONNECT, G_CALLBACK(on_disconnect_clicked));
+        new_caption_button(CAPTION_DISCONNECT, G_CALLBACK(on_disconnect_clicked));
     gtk_fixed_put(GTK_FIXED(strip), disconnect, 10, 5);
-    GtkWidget *exit = new_caption_button(CAPTION_EXIT, T_MENU_EXIT, G_CALLBACK(on_exit_clicked));
+    GtkWidget *exit = new_caption_button(CAPTION_EXIT, G_CALLBACK(on_exit_clicked));
     gtk_fixed_put(GTK_FIXED(strip), exit, WIDTH - 70, 5);
 
     surface.w = SurfaceWidgets{window, panel, label, disconnect, exit};

@@ -167,6 +167,15 @@ protected:
         return text;
     }
     void as_user(uid_t uid) { engine_setup(fds_[1], &settings_, uid); }
+    // What the engine answers uid's request of kind about account.
+    std::vector<IpcRecord> ask(uid_t uid, uint16_t kind, const char *account)
+    {
+        as_user(uid);
+        IpcRecord r = ipc_record(kind);
+        ipc_set_text(r, 0, account);
+        handle(r);
+        return answers();
+    }
 };
 
 bool holds(const IpcRecord &r, const char *secret)
@@ -186,11 +195,7 @@ TEST_F(StoredAccounts, AUserLearnsOnlyWhetherTheirOwnAccountHasAPassword)
         {0, "nobody", 0, 0},
     };
     for (const Row &row : rows) {
-        as_user(row.uid);
-        IpcRecord ask = ipc_record(REQ_ACCOUNT_PASSWORD);
-        ipc_set_text(ask, 0, row.account);
-        handle(ask);
-        std::vector<IpcRecord> got = answers();
+        std::vector<IpcRecord> got = ask(row.uid, REQ_ACCOUNT_PASSWORD, row.account);
         ASSERT_EQ(1u, got.size()) << row.account;
         EXPECT_STREQ(row.account, got[0].text[0]);
         EXPECT_EQ(row.found, got[0].num[0]) << row.uid << " " << row.account;
@@ -214,11 +219,7 @@ TEST_F(StoredAccounts, OnlyTheOwnerOrRootDeletesAndTheListShowsTheirsAlone)
         {0, "alice", {"dave", "bob"}, true},
     };
     for (const Row &row : rows) {
-        as_user(row.uid);
-        IpcRecord del = ipc_record(REQ_DELETE_ACCOUNT);
-        ipc_set_text(del, 0, row.account);
-        handle(del);
-        std::vector<IpcRecord> got = answers();
+        std::vector<IpcRecord> got = ask(row.uid, REQ_DELETE_ACCOUNT, row.account);
         std::vector<std::string> names;
         for (const IpcRecord &r : got) {
             if (r.kind == MSG_ACCOUNT_NAME)
@@ -237,10 +238,7 @@ TEST_F(StoredAccounts, OnlyTheOwnerOrRootDeletesAndTheListShowsTheirsAlone)
     EXPECT_EQ(std::string::npos, file().find("owner3")) << file();
 
     unlink(path_.c_str());
-    IpcRecord del = ipc_record(REQ_DELETE_ACCOUNT);
-    ipc_set_text(del, 0, "bob");
-    handle(del);
-    std::vector<IpcRecord> got = answers();
+    std::vector<IpcRecord> got = ask(0, REQ_DELETE_ACCOUNT, "bob");
     ASSERT_EQ(1u, got.size());
     EXPECT_EQ("读取配置文件失败！", message_text(got[0]));
     EXPECT_EQ(1, got[0].num[2]);  // the main window is hidden first
